@@ -1,0 +1,19 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds, and starts the receiver on the simulated card.
+set -euo pipefail
+cd "$(dirname "$0")"
+./scripts/install-deps
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build -j "$(nproc)"
+
+if [ -x build/bin/KestIpData ]; then
+  export KEST_CARD=${KEST_CARD:-sim:cedar}
+  echo "Starting KestIpData on card ${KEST_CARD} (adapter ${KEST_SATNIC:-tap:satnic1})"
+  exec build/bin/KestIpData
+fi
+
+# Until the receiver exists: decode the demonstration stream with the console tool.
+out=build/demo.pcap
+echo "Decoding tests/data/mpe-udp-pid1001.ts (PID 1001) into $out"
+build/bin/kestdecode --pid 1001 --pcap "$out" tests/data/mpe-udp-pid1001.ts
+echo "Wrote $out: the Ethernet frames of the stream's MPE datagrams (open it with Wireshark)."
