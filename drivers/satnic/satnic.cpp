@@ -1,0 +1,324 @@
+// SatNic: the virtual adapter device "SatNicDv-1" and its installation.
+#include "drivers/satnic/satnic.h"
+
+#include "drivers/satnic/backend.h"
+#include "drivers/satnic/satnic_internal.h"
+#include "platform/win32/debug.h"
+#include "platform/win32/device.h"
+
+#include <atomic>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <thread>
+
+namespace {
+
+// The device contract of spec Part 1.4. These mirror decoder/adapter_contract.h, which is
+// written in parallel; they move to that header once it is in the tree.
+namespace contract {
+constexpr const char* kDeviceName = "SatNicDv-1";
+constexpr DWORD kIoctlSendFrames = 0x222098;        // CTL_CODE(0x22, 0x826, METHOD_BUFFERED, FILE_ANY_ACCESS)
+constexpr DWORD kIoctlReadByteCount = 0x2220BC;     // function 0x82F
+constexpr DWORD kIoctlSetStationAddress = 0x2220D8; // function 0x836
+constexpr DWORD kFrameSlots = 16;
+constexpr DWORD kFrameSlotSize = 1520;
+constexpr DWORD kFrameLengthsOffset = kFrameSlots * kFrameSlotSize; // 24320
+constexpr DWORD kFrameCountOffset = kFrameLengthsOffset + 4 * kFrameSlots; // 24384
+constexpr DWORD kFrameBatchSize = kFrameCountOffset + 4;                // 24388
+constexpr DWORD kStationAddressSize = 6;
+constexpr DWORD kByteCountSize = 4;
+
+static_assert(kIoctlSendFrames == CTL_CODE(FILE_DEVICE_UNKNOWN, 0x826, METHOD_BUFFERED, FILE_ANY_ACCESS));
+static_assert(kIoctlReadByteCount == CTL_CODE(FILE_DEVICE_UNKNOWN, 0x82F, METHOD_BUFFERED, FILE_ANY_ACCESS));
+static_assert(kIoctlSetStationAddress == CTL_CODE(FILE_DEVICE_UNKNOWN, 0x836, METHOD_BUFFERED, FILE_ANY_ACCESS));
+static_assert(kFrameBatchSize == 24388);
+} // namespace contract
+
+constexpr DWORD kErrorDeviceNotExist = 55; // ERROR_DEV_NOT_EXIST: the driver was uninstalled
+
+using satnic::detail::Backend;
+using satnic::detail::Mac;
+using satnic::detail::ParsedBatch;
+
+uint32_t readLe32(const uint8_t* p)
+{
+    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16
+        | static_cast<uint32_t>(p[3]) << 24;
+}
+
+// "null": accepts and counts, passes nowhere.
+class NullBackend : public Backend {
+public:
+    Result send(const ParsedBatch& batch, Mac) override
+    {
+        Result result;
+        for (uint32_t i = 0; i < batch.count; ++i)
+            result.bytesPassed += batch.frames[i].length;
+        result.framesPassed = batch.count;
+        return result;
+    }
+    void close() override {}
+};
+
+// The state of one installation, shared by the registered driver and every handle opened
+// through it. Everything the request path touches is an atomic: the decoder sends from its
+// streaming thread while the window thread reads the count and sets the station address.
+class Core {
+public:
+    explicit Core(std::unique_ptr<Backend> backend) : backend_(std::move(backend)) {}
+    ~Core() { shutdown(); }
+
+    bool control(DWORD code, const void* in, DWORD inSize, void* out, DWORD outSize, DWORD* returned,
+                 DWORD* error)
+    {
+        *returned = 0;
+        switch (code) {
+        case contract::kIoctlSendFrames:
+            return sendFrames(in, inSize, error);
+        case contract::kIoctlReadByteCount:
+            if (removed_.load()) {
+                *error = kErrorDeviceNotExist;
+                return false;
+            }
+            if (out == nullptr || outSize < contract::kByteCountSize) {
+                *error = ERROR_INSUFFICIENT_BUFFER;
+                return false;
+            }
+            {
+                const uint32_t count = byteCount_.load(std::memory_order_relaxed);
+                auto* bytes = static_cast<uint8_t*>(out);
+                for (int i = 0; i < 4; ++i)
+                    bytes[i] = static_cast<uint8_t>(count >> (8 * i));
+            }
+            *returned = contract::kByteCountSize;
+            return true;
+        case contract::kIoctlSetStationAddress:
+            if (removed_.load()) {
+                *error = kErrorDeviceNotExist;
+                return false;
+            }
+            if (in == nullptr || inSize < contract::kStationAddressSize) {
+                *error = ERROR_INVALID_PARAMETER;
+                return false;
+            }
+            if (out == nullptr || outSize < contract::kStationAddressSize) {
+                *error = ERROR_INSUFFICIENT_BUFFER;
+                return false;
+            }
+            {
+                // The decoder passes the same buffer for input and output: read before writing.
+                const Mac station = satnic::detail::macFromBytes(static_cast<const uint8_t*>(in));
+                station_.store(station, std::memory_order_relaxed);
+                satnic::detail::macToBytes(station, static_cast<uint8_t*>(out));
+            }
+            *returned = contract::kStationAddressSize;
+            return true;
+        default:
+            *error = ERROR_NOT_SUPPORTED;
+            return false;
+        }
+    }
+
+    // Stops the request path and closes the backend. After it returns no send() runs and
+    // none will: a request either registered itself in inFlight_ before removed_ was set
+    // (and is waited for) or sees removed_ (sequentially consistent on both sides).
+    void shutdown()
+    {
+        if (removed_.exchange(true))
+            return;
+        while (inFlight_.load() != 0)
+            std::this_thread::yield();
+        backend_->close();
+    }
+
+    satnic::detail::Statistics statistics() const
+    {
+        satnic::detail::Statistics s{};
+        s.batches = batches_.load(std::memory_order_relaxed);
+        s.batchesRefused = batchesRefused_.load(std::memory_order_relaxed);
+        s.framesPassed = framesPassed_.load(std::memory_order_relaxed);
+        s.framesSkipped = framesSkipped_.load(std::memory_order_relaxed);
+        s.framesDropped = framesDropped_.load(std::memory_order_relaxed);
+        s.kernelFramesDiscarded = backend_->kernelFramesDiscarded();
+        return s;
+    }
+
+private:
+    bool sendFrames(const void* in, DWORD inSize, DWORD* error)
+    {
+        ParsedBatch batch;
+        if (!satnic::detail::parseFrameBatch(in, inSize, &batch)) {
+            batchesRefused_.fetch_add(1, std::memory_order_relaxed);
+            *error = ERROR_INVALID_PARAMETER;
+            return false;
+        }
+        inFlight_.fetch_add(1);
+        if (removed_.load()) {
+            inFlight_.fetch_sub(1);
+            batchesRefused_.fetch_add(1, std::memory_order_relaxed);
+            *error = kErrorDeviceNotExist;
+            return false;
+        }
+        Backend::Result result;
+        if (batch.count > 0)
+            result = backend_->send(batch, station_.load(std::memory_order_relaxed));
+        inFlight_.fetch_sub(1);
+
+        byteCount_.fetch_add(static_cast<uint32_t>(result.bytesPassed), std::memory_order_relaxed);
+        batches_.fetch_add(1, std::memory_order_relaxed);
+        if (result.framesPassed)
+            framesPassed_.fetch_add(result.framesPassed, std::memory_order_relaxed);
+        if (result.framesDropped)
+            framesDropped_.fetch_add(result.framesDropped, std::memory_order_relaxed);
+        if (batch.skipped)
+            framesSkipped_.fetch_add(batch.skipped, std::memory_order_relaxed);
+        // An accepted batch succeeds even when the backend dropped some of its frames: the
+        // sender has nothing better to do with them (Part 1.4: a lost frame is not retried).
+        return true;
+    }
+
+    std::unique_ptr<Backend> backend_;
+    std::atomic<Mac> station_{0};
+    std::atomic<uint32_t> byteCount_{0};
+    std::atomic<bool> removed_{false};
+    std::atomic<uint32_t> inFlight_{0};
+    std::atomic<uint64_t> batches_{0}, batchesRefused_{0}, framesPassed_{0}, framesSkipped_{0},
+        framesDropped_{0};
+};
+
+class SatNicFile : public platform::DeviceFile {
+public:
+    explicit SatNicFile(std::shared_ptr<Core> core) : core_(std::move(core)) {}
+    bool control(DWORD code, const void* in, DWORD inSize, void* out, DWORD outSize, DWORD* returned,
+                 DWORD* error) override
+    {
+        return core_->control(code, in, inSize, out, outSize, returned, error);
+    }
+
+private:
+    std::shared_ptr<Core> core_;
+};
+
+class SatNicDriver : public platform::DeviceDriver {
+public:
+    explicit SatNicDriver(std::shared_ptr<Core> core) : core_(std::move(core)) {}
+    // Both names of Part 1.4 open the same device, with either access of the contract.
+    std::unique_ptr<platform::DeviceFile> open(DWORD, DWORD*) override
+    {
+        return std::make_unique<SatNicFile>(core_);
+    }
+
+private:
+    std::shared_ptr<Core> core_;
+};
+
+std::mutex installMutex;
+std::shared_ptr<Core> installed; // guarded by installMutex
+
+void uninstallLocked()
+{
+    if (!installed)
+        return;
+    platform::unregisterDevice(contract::kDeviceName);
+    installed->shutdown();
+    installed.reset();
+}
+
+void setError(std::string* error, const std::string& text)
+{
+    if (error != nullptr)
+        *error = text;
+}
+
+} // namespace
+
+namespace satnic {
+
+namespace detail {
+
+bool parseFrameBatch(const void* in, DWORD inSize, ParsedBatch* out)
+{
+    out->count = 0;
+    out->skipped = 0;
+    if (in == nullptr || inSize < contract::kFrameBatchSize)
+        return false;
+    const auto* bytes = static_cast<const uint8_t*>(in);
+    uint32_t count = readLe32(bytes + contract::kFrameCountOffset);
+    if (count > contract::kFrameSlots)
+        count = contract::kFrameSlots;
+    for (uint32_t i = 0; i < count; ++i) {
+        const uint32_t length = readLe32(bytes + contract::kFrameLengthsOffset + 4 * i);
+        if (length < kMinFrameLength || length > kMaxFrameLength) {
+            ++out->skipped;
+            continue;
+        }
+        out->frames[out->count++] = FrameView{bytes + contract::kFrameSlotSize * i, length};
+    }
+    return true;
+}
+
+Statistics statistics()
+{
+    std::lock_guard<std::mutex> lock(installMutex);
+    return installed ? installed->statistics() : Statistics{};
+}
+
+} // namespace detail
+
+bool install(const std::string& config, std::string* error)
+{
+    std::lock_guard<std::mutex> lock(installMutex);
+    uninstallLocked();
+
+    std::unique_ptr<detail::Backend> backend;
+    std::string what;
+    if (config == "none") {
+        OutputDebugStringA("SatNic: not installed (KEST_SATNIC=none)\n");
+        return true;
+    } else if (config == "null") {
+        backend = std::make_unique<NullBackend>();
+        what = "null (frames counted, passed nowhere)";
+    } else if (config == "tap" || config.rfind("tap:", 0) == 0) {
+        const std::string name = config == "tap" ? std::string("satnic1") : config.substr(4);
+        if (name.empty()) {
+            setError(error, "virtual adapter \"tap:\": no interface name given (expected tap[:IFNAME])");
+            return false;
+        }
+        backend = detail::openTapBackend(name, error);
+        what = "TAP interface " + name;
+    } else if (config.rfind("pcap:", 0) == 0) {
+        const std::string path = config.substr(5);
+        if (path.empty()) {
+            setError(error, "virtual adapter \"pcap:\": no file name given (expected pcap:PATH)");
+            return false;
+        }
+        backend = detail::openPcapBackend(path, error);
+        what = "pcap file " + path;
+    } else {
+        setError(error, "virtual adapter \"" + config
+                            + "\": unknown (expected tap[:IFNAME], pcap:PATH, null or none)");
+        return false;
+    }
+    if (!backend)
+        return false;
+
+    installed = std::make_shared<Core>(std::move(backend));
+    platform::registerDevice(contract::kDeviceName, std::make_shared<SatNicDriver>(installed));
+    OutputDebugStringA(("SatNic: device SatNicDv-1 on " + what + "\n").c_str());
+    return true;
+}
+
+bool installFromEnvironment(std::string* error)
+{
+    const char* value = std::getenv("KEST_SATNIC");
+    return install(value != nullptr && *value != '\0' ? std::string(value) : std::string("tap:satnic1"), error);
+}
+
+void uninstall()
+{
+    std::lock_guard<std::mutex> lock(installMutex);
+    uninstallLocked();
+}
+
+} // namespace satnic

@@ -1,0 +1,33 @@
+// SatNic: the virtual network adapter driver that receives the decoder's Ethernet frames.
+//
+// It registers the device "SatNicDv-1" with the platform layer, reachable as "\\.\SatNicDv-1"
+// and "\\.\Global\SatNicDv-1" (spec Part 1.4), and answers the three control requests of the
+// device contract: IOCTL_SEND_FRAMES (a FrameBatch), IOCTL_READ_BYTE_COUNT (running count of
+// frame bytes passed on, unsigned 32-bit, wrapping) and IOCTL_SET_STATION_ADDRESS (six bytes,
+// echoed back). The frames go to one backend:
+//   tap[:IFNAME]  an existing TAP interface (default satnic1, see scripts/install-satnic);
+//                 unicast frames for the station address get the interface's own MAC address
+//   pcap:PATH     a classic pcap capture file, link type Ethernet
+//   null          frames are accepted and counted, passed nowhere (benchmarks)
+//   none          the device is not registered: opening it fails as without the driver
+#pragma once
+
+#include <string>
+
+namespace satnic {
+
+// Installs the adapter driver described by `config` (see above), replacing any earlier
+// installation (which is uninstalled first, also when this one fails). Returns false with a
+// one-line *error (when error is not null) naming the interface or file when it cannot be
+// opened, or the configuration when it is malformed; nothing is registered then.
+bool install(const std::string& config, std::string* error);
+
+// install() with the value of KEST_SATNIC; unset or empty means "tap:satnic1".
+bool installFromEnvironment(std::string* error);
+
+// Unregisters the device and closes the interface or file at once. Handles that are still
+// open stay valid but every request through them fails from then on. Safe to call when
+// nothing is installed.
+void uninstall();
+
+} // namespace satnic
