@@ -14,7 +14,7 @@
 
 namespace {
 
-// The device contract of spec Part 1.4. These mirror decoder/adapter_contract.h, which is
+// The adapter device contract. These mirror decoder/adapter_contract.h, which is
 // written in parallel; they move to that header once it is in the tree.
 namespace contract {
 constexpr const char* kDeviceName = "SatNicDv-1";
@@ -174,7 +174,7 @@ private:
         if (batch.skipped)
             framesSkipped_.fetch_add(batch.skipped, std::memory_order_relaxed);
         // An accepted batch succeeds even when the backend dropped some of its frames: the
-        // sender has nothing better to do with them (Part 1.4: a lost frame is not retried).
+        // sender has nothing better to do with them (a lost frame is not retried).
         return true;
     }
 
@@ -203,7 +203,7 @@ private:
 class SatNicDriver : public platform::DeviceDriver {
 public:
     explicit SatNicDriver(std::shared_ptr<Core> core) : core_(std::move(core)) {}
-    // Both names of Part 1.4 open the same device, with either access of the contract.
+    // Both device names open the same device, with either access of the contract.
     std::unique_ptr<platform::DeviceFile> open(DWORD, DWORD*) override
     {
         return std::make_unique<SatNicFile>(core_);

@@ -1,7 +1,7 @@
 // SatNic: the virtual network adapter driver that receives the decoder's Ethernet frames.
 //
 // It registers the device "SatNicDv-1" with the platform layer, reachable as "\\.\SatNicDv-1"
-// and "\\.\Global\SatNicDv-1" (spec Part 1.4), and answers the three control requests of the
+// and "\\.\Global\SatNicDv-1", and answers the three control requests of the
 // device contract: IOCTL_SEND_FRAMES (a FrameBatch), IOCTL_READ_BYTE_COUNT (running count of
 // frame bytes passed on, unsigned 32-bit, wrapping) and IOCTL_SET_STATION_ADDRESS (six bytes,
 // echoed back). The frames go to one backend:
