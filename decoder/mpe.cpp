@@ -25,6 +25,30 @@ inline bool accepted(const uint8_t* section, const uint8_t* filter)
     return section[11] == 0xFF && section[10] == 0xFF && section[9] == 0xFF; // broadcast
 }
 
+// Bytes at the start of frame slot 0 that may be non-zero: the longest frame
+// built since slot 0 was last cleared. Only decodeMpeBuffer writes frameBatch
+// (the device must not write into it), so this and the frame length and count
+// are all that can differ from zero.
+uint32_t g_slot0Dirty = 0;
+bool g_batchCleared = false;
+
+// Step 1 of the walk, "fill all 24388 bytes of frameBatch with zeros", done by
+// clearing only what can be non-zero: the same batch contents at every
+// sendFrames, for about a tenth of the cost (the full fill measured as 90% of
+// the time of a one-section buffer).
+inline void clearFrameBatch(FrameBatch& batch)
+{
+    if (!g_batchCleared) {
+        std::memset(&batch, 0, sizeof batch);
+        g_batchCleared = true;
+    } else {
+        std::memset(batch.frames[0], 0, g_slot0Dirty);
+        batch.frameLengths[0] = 0;
+        batch.frameCount = 0;
+    }
+    g_slot0Dirty = 0;
+}
+
 } // namespace
 
 void decodeMpeBuffer(int bufferHandle)
@@ -33,7 +57,7 @@ void decodeMpeBuffer(int bufferHandle)
     FrameBatch& batch = s.frameBatch;
 
     // 1.
-    std::memset(&batch, 0, sizeof batch);
+    clearFrameBatch(batch);
     // 2.-4.
     const uint32_t length = s.sectionBuffers.bufferLength(bufferHandle);
     const uint8_t* p = s.sectionBuffers.bufferData(bufferHandle);
@@ -119,6 +143,8 @@ void decodeMpeBuffer(int bufferHandle)
                     frame[13] = 0x00;
                 }
                 batch.frameLengths[0] = n + static_cast<uint32_t>(kEthernetHeaderSize);
+                if (batch.frameLengths[0] > g_slot0Dirty)
+                    g_slot0Dirty = batch.frameLengths[0];
                 batch.frameCount = 1;
                 // 6. The result is not looked at.
                 sendFrames(s.adapterHandle, &batch, static_cast<DWORD>(sizeof batch));

@@ -354,6 +354,27 @@ TEST_F(DemuxTest, SectionStartsOnADifferentPidDoNotDecodeThisOne)
     EXPECT_EQ(frames().size(), 2u);
 }
 
+// A repeated section-start packet (pointer field 0): step 9.4 comes before
+// startSection's duplicate test, so the section in progress is handed to the
+// MPE decoder; it runs past the buffer's data, which counts one length error
+// and sends nothing. The duplicate itself is then ignored and the section
+// goes on to be decoded whole at the next start.
+TEST_F(DemuxTest, RepeatedStartPacketCountsALengthErrorAndTheSectionSurvives)
+{
+    const Bytes d = ipv4(400);
+    const Bytes s = mpeSection(kZeroMac, d);
+    const Bytes first = startPacket(kPid, 0, 0, Bytes(s.begin(), s.begin() + 183));
+    send(first);
+    send(first);
+    EXPECT_EQ(errorCounters(), onlyError(kLength));
+    EXPECT_TRUE(frames().empty());
+    send(continuationPacket(kPid, 1, Bytes(s.begin() + 183, s.begin() + 367)));
+    send(continuationPacket(kPid, 2, Bytes(s.begin() + 367, s.end())));
+    send(startPacket(kPid, 3, 0, Bytes(183, 0xFF)));
+    ASSERT_EQ(frames().size(), 1u);
+    EXPECT_EQ(frames()[0], expectedFrame(kZeroMac, 0x0800, d));
+}
+
 // A repeated section-start packet whose pointer field is not 0: its end part is
 // ignored as a duplicate, lastContinuity steps back, so the start is taken
 // again and the beginning of the section in progress is handed to the MPE

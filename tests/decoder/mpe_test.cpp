@@ -250,6 +250,36 @@ TEST_F(MpeTest, EveryAcceptedSectionLeavesInADeviceCallOfItsOwn)
         ASSERT_EQ(third->frames[0][j], 0) << j;
 }
 
+// Every batch handed to the device is byte for byte the one of the specified
+// algorithm (all 24388 bytes zeroed at each buffer, frames built in slot 0),
+// whatever clearing the implementation does.
+TEST_F(MpeTest, BatchesMatchTheSpecifiedZeroFillByteForByte)
+{
+    const std::vector<std::vector<uint32_t>> buffers = {
+        {1500, 100}, {700}, {64, 1000, 30}, {20}, {1506, 1506, 40}, {300}};
+    std::vector<Bytes> expectedBatches;
+    uint8_t seed = 1;
+    for (const auto& lengths : buffers) {
+        Bytes model(sizeof(FrameBatch), 0);
+        Bytes buffer;
+        for (uint32_t n : lengths) {
+            const Bytes d = ipv4(n, seed++);
+            const Bytes s = mpeSection(kZero, d);
+            buffer.insert(buffer.end(), s.begin(), s.end());
+            const Bytes f = expectedFrame(kZero, 0x0800, d);
+            std::copy(f.begin(), f.end(), model.begin());
+            const uint32_t length = static_cast<uint32_t>(f.size()), count = 1;
+            std::memcpy(model.data() + offsetof(FrameBatch, frameLengths), &length, 4);
+            std::memcpy(model.data() + offsetof(FrameBatch, frameCount), &count, 4);
+            expectedBatches.push_back(model);
+        }
+        decode(buffer);
+    }
+    ASSERT_EQ(capture().batches.size(), expectedBatches.size());
+    for (size_t i = 0; i < expectedBatches.size(); ++i)
+        EXPECT_TRUE(capture().batches[i] == expectedBatches[i]) << "batch " << i;
+}
+
 TEST_F(MpeTest, WithoutAnAdapterOrWithARefusingOneFramesAreDroppedSilently)
 {
     capture().refuseSends = true;
