@@ -1,0 +1,219 @@
+// The packet aligner of Part 1.5, with the byte-slip recovery described in
+// packet_aligner.h.
+#include "decoder/packet_aligner.h"
+
+#include <cstring>
+
+namespace {
+
+constexpr long P = kTsPacketSize;
+constexpr uint8_t kSync = kTsSyncByte;
+
+// The three syncs at k (k, k + 188, k + 376), where positions beyond the
+// sample count as confirming: a sample too short to show them does not refute
+// the phase that the carry gave.
+inline bool syncsConfirm(const uint8_t* data, long length, long k)
+{
+    for (long i = k; i < length && i <= k + 2 * P; i += P)
+        if (data[i] != kSync)
+            return false;
+    return true;
+}
+
+} // namespace
+
+void PacketAligner::resync()
+{
+    carryLength = -1;
+    searchingSync = 1;
+    recovering_ = false;
+    historyLength_ = 0;
+    badChunks_ = 0;
+    firstBad_ = -1;
+}
+
+void PacketAligner::deliver(const uint8_t* packet, PacketCallback callback)
+{
+    if (packet != packetBuffer)
+        std::memcpy(packetBuffer, packet, P);
+    badChunks_ = 0;
+    ++delivered_;
+    if (callback != nullptr)
+        callback(packetBuffer);
+}
+
+bool PacketAligner::badChunk(long offset)
+{
+    if (badChunks_ == 0)
+        firstBad_ = offset;
+    ++badChunks_;
+    return badChunks_ >= kSlipThreshold;
+}
+
+bool PacketAligner::specifiedSearch(const uint8_t* data, long length, long& start)
+{
+    for (long k = 0; k < length - 2 * P; ++k) {
+        if (data[k] != kSync || data[k + P] != kSync || data[k + 2 * P] != kSync)
+            continue;
+        bool all = true;
+        for (long j = k + 3 * P; j < length; j += P) {
+            if (data[j] != kSync) {
+                all = false;
+                break;
+            }
+        }
+        if (all) {
+            start = k;
+            return true;
+        }
+    }
+    return false;
+}
+
+bool PacketAligner::recoverySearch(const uint8_t* data, long length, long from, long& start,
+                                   PacketCallback callback)
+{
+    // The search runs over V = history_ + data[from, length).
+    const long h = historyLength_;
+    const long available = length - from;
+    const long total = h + available;
+    const uint8_t* tail = data + from;
+    auto at = [&](long i) -> uint8_t { return i < h ? history_[i] : tail[i - h]; };
+
+    for (long k = 0; k + 2 * P < total; ++k) {
+        if (at(k) != kSync || at(k + P) != kSync || at(k + 2 * P) != kSync)
+            continue;
+        // Found. Packets wholly in the history first, then one that straddles
+        // into the sample (the sample holds its rest: k + 376 < total).
+        long pos = k;
+        for (; pos + P <= h; pos += P)
+            deliver(history_ + pos, callback); // each begins with 0x47 (checked above)
+        if (pos < h) {
+            const long have = h - pos;
+            const long need = P - have;
+            std::memcpy(carryBuffer, history_ + pos, static_cast<size_t>(have));
+            std::memcpy(carryBuffer + have, tail, static_cast<size_t>(need));
+            deliver(carryBuffer, callback);
+            start = from + need;
+        } else {
+            start = from + (pos - h);
+        }
+        historyLength_ = 0;
+        return true;
+    }
+
+    // Not found: keep the bytes from the first untested candidate on (at most 376).
+    const long keepFrom = total > 2 * P ? total - 2 * P : 0;
+    const long keep = total - keepFrom;
+    if (keepFrom < h) {
+        std::memmove(history_, history_ + keepFrom, static_cast<size_t>(h - keepFrom));
+        if (available > 0)
+            std::memcpy(history_ + (h - keepFrom), tail, static_cast<size_t>(available));
+    } else if (keep > 0) {
+        std::memcpy(history_, tail + (keepFrom - h), static_cast<size_t>(keep));
+    }
+    historyLength_ = keep;
+    return false;
+}
+
+void PacketAligner::alignPackets(const uint8_t* data, long length, PacketCallback callback)
+{
+    if (data == nullptr || length <= 0)
+        return;
+    // A negative carryLength is only ever left by a resync, whether through
+    // resync() or by setting the two public fields: start the specified search.
+    if (carryLength < 0) {
+        recovering_ = false;
+        historyLength_ = 0;
+        badChunks_ = 0;
+    }
+    firstBad_ = -1;
+
+    long offset = 0;
+    long from = 0; // where a recovery search starts in this sample
+    bool enterRecovery = false;
+    // When the completed carry was a bad chunk: its bytes from earlier samples,
+    // which directly precede data[0], seed a recovery search started before any
+    // bad chunk of this sample.
+    long seedLength = 0;
+
+    // 1. Carry completion.
+    if (carryLength > 0) {
+        const long need = P - carryLength;
+        if (length < need) {
+            // Still not complete: keep accumulating.
+            std::memcpy(carryBuffer + carryLength, data, static_cast<size_t>(length));
+            carryLength += static_cast<int32_t>(length);
+            return;
+        }
+        std::memcpy(carryBuffer + carryLength, data, static_cast<size_t>(need));
+        const long carried = carryLength;
+        carryLength = 0;
+        if (carryBuffer[0] == kSync) {
+            deliver(carryBuffer, callback);
+        } else {
+            enterRecovery = badChunk(-1);
+            seedLength = carried;
+        }
+        // Specified: slice at need when it shows three syncs, else at 0. Mended:
+        // 0 only when it shows them itself (the sample restarted at a packet
+        // boundary after a loss); when neither does, the phase that the carry
+        // gave is kept, so a corrupted sync byte or a slip within the next 376
+        // bytes costs no more than elsewhere.
+        if (syncsConfirm(data, length, need))
+            offset = need;
+        else
+            offset = syncsConfirm(data, length, 0) ? 0 : need;
+    }
+
+    for (;;) {
+        if (enterRecovery) {
+            enterRecovery = false;
+            searchingSync = 1;
+            recovering_ = true;
+            historyLength_ = 0;
+            if (from == 0 && firstBad_ < 0 && seedLength > 0) {
+                std::memcpy(history_, carryBuffer, static_cast<size_t>(seedLength));
+                historyLength_ = seedLength;
+            }
+            carryLength = 0;
+            ++recoveries_;
+        }
+        // 2.-3. Search.
+        if (searchingSync) {
+            long start = 0;
+            const bool found = recovering_ ? recoverySearch(data, length, from, start, callback)
+                                           : specifiedSearch(data, length, start);
+            if (!found)
+                return; // dropped (a recovery search keeps its untested tail)
+            searchingSync = 0;
+            recovering_ = false;
+            badChunks_ = 0;
+            offset = start;
+        }
+        // 4. Slicing.
+        while (offset <= length - P) {
+            if (data[offset] == kSync) {
+                deliver(data + offset, callback);
+            } else if (badChunk(offset)) {
+                enterRecovery = true;
+                break;
+            }
+            offset += P;
+        }
+        if (enterRecovery) {
+            from = firstBad_ >= 0 ? firstBad_ : 0;
+            continue;
+        }
+        // 5. Carry: the rest keeps its place whatever its first byte (it is
+        // delivered only when it begins with 0x47).
+        if (offset < length) {
+            const long rest = length - offset;
+            std::memcpy(carryBuffer, data + offset, static_cast<size_t>(rest));
+            carryLength = static_cast<int32_t>(rest);
+        } else {
+            carryLength = 0;
+        }
+        return;
+    }
+}

@@ -1,0 +1,398 @@
+// Part 1.2: processPacket, startSection, continueSection.
+#include "test_support.h"
+
+using namespace dt;
+
+namespace {
+
+constexpr int kPid = 0x100;
+const Mac kZeroMac{};
+
+class DemuxTest : public DecoderTest {
+protected:
+    void SetUp() override
+    {
+        DecoderTest::SetUp();
+        assignSlot(kPid);
+        ASSERT_EQ(g_decoder.pidSlot[kPid], 1);
+    }
+    SectionSlot& slot() { return g_decoder.slots[1]; }
+    uint32_t bufferLength() { return g_decoder.sectionBuffers.bufferLength(slot().bufferHandle); }
+    void send(const Bytes& p) { processPacket(p.data()); }
+};
+
+TEST_F(DemuxTest, UnselectedPidCountsOnlyItsPerPidCounters)
+{
+    const Bytes p = startPacket(0x200, 0, 0, mpeSection(kZeroMac, ipv4(100)));
+    send(p);
+    const DecoderState& s = g_decoder;
+    EXPECT_EQ(value(s.pidPackets[0x200]), 1u);
+    EXPECT_EQ(value(s.pidMpeSections[0x200]), 1u);
+    EXPECT_EQ(value(s.pidSelectedPackets[0x200]), 0u);
+    EXPECT_EQ(errorCounters(), noErrors());
+    EXPECT_EQ(slot().state, SlotIdle);
+    EXPECT_TRUE(frames().empty());
+}
+
+TEST_F(DemuxTest, MpeSectionCountNeedsPayloadStartCleanBitsAndTableIdAtByteFive)
+{
+    const DecoderState& s = g_decoder;
+    PacketFields f;
+    f.pid = 0x300;
+    f.unitStart = true;
+    const Bytes body{0x00, 0x3E};
+    send(packet(f, body));
+    EXPECT_EQ(value(s.pidMpeSections[0x300]), 1u);
+
+    PacketFields noPayload = f;
+    noPayload.adaptationControl = 2;
+    send(packet(noPayload, body));
+    PacketFields noStart = f;
+    noStart.unitStart = false;
+    send(packet(noStart, body));
+    PacketFields error = f;
+    error.transportError = true;
+    send(packet(error, body));
+    PacketFields scrambled = f;
+    scrambled.scrambling = 1;
+    send(packet(scrambled, body));
+    send(packet(f, Bytes{0x00, 0x3F}));
+    EXPECT_EQ(value(s.pidMpeSections[0x300]), 1u);
+    EXPECT_EQ(value(s.pidPackets[0x300]), 6u);
+
+    // The raw byte 5, whatever the pointer or adaptation field says.
+    send(packet(f, Bytes{0x05, 0x3E}));
+    PacketFields withAdaptation = f;
+    withAdaptation.adaptationControl = 3;
+    send(packet(withAdaptation, Bytes{0x01, 0x3E}));
+    EXPECT_EQ(value(s.pidMpeSections[0x300]), 3u);
+}
+
+TEST_F(DemuxTest, EveryPacketOfASelectedPidIsCounted)
+{
+    PacketFields f;
+    f.pid = kPid;
+    f.adaptationControl = 0;
+    send(packet(f));
+    f.adaptationControl = 2;
+    send(packet(f));
+    f.adaptationControl = 1;
+    f.scrambling = 3;
+    send(packet(f));
+    EXPECT_EQ(value(g_decoder.pidSelectedPackets[kPid]), 3u);
+    EXPECT_EQ(value(g_decoder.pidPackets[kPid]), 3u);
+}
+
+TEST_F(DemuxTest, AdaptationFieldLength183LeavesNoPayload)
+{
+    PacketFields f;
+    f.pid = kPid;
+    f.unitStart = true;
+    f.adaptationControl = 3;
+    f.scrambling = 2; // not even counted as scrambled: the packet stops before
+    Bytes body(184, 0x00);
+    body[0] = 183;
+    send(packet(f, body));
+    body[0] = 255; // beyond the packet
+    send(packet(f, body));
+    EXPECT_EQ(errorCounters(), noErrors());
+    EXPECT_EQ(slot().state, SlotIdle);
+    EXPECT_EQ(bufferLength(), 0u);
+    EXPECT_EQ(value(g_decoder.pidSelectedPackets[kPid]), 2u);
+}
+
+TEST_F(DemuxTest, AdaptationFieldIsSkippedBeforeThePayload)
+{
+    PacketFields f;
+    f.pid = kPid;
+    f.unitStart = true;
+    f.adaptationControl = 3;
+    Bytes body(184, 0xAA);
+    body[0] = 10;  // adaptation_field_length: 11 bytes in all
+    body[11] = 0;  // pointer field
+    body[12] = 0x3E;
+    send(packet(f, body));
+    EXPECT_EQ(slot().state, SlotAssembling);
+    EXPECT_EQ(bufferLength(), 184u - 11 - 1);
+    EXPECT_EQ(g_decoder.sectionBuffers.bufferData(slot().bufferHandle)[0], 0x3E);
+    // A continuation with a 1-byte adaptation field (length 0).
+    PacketFields c;
+    c.pid = kPid;
+    c.continuity = 1;
+    c.adaptationControl = 3;
+    send(packet(c, Bytes{0x00}));
+    EXPECT_EQ(bufferLength(), 172u + 183);
+}
+
+TEST_F(DemuxTest, AdaptationOnlyOrReservedControlChangeNothingBeyondCounters)
+{
+    for (int control : {0, 2}) {
+        PacketFields f;
+        f.pid = kPid;
+        f.unitStart = true;
+        f.adaptationControl = control;
+        f.transportError = true; // no payload: not an error
+        send(packet(f, Bytes{0x00, 0x3E}));
+    }
+    EXPECT_EQ(errorCounters(), noErrors());
+    EXPECT_EQ(slot().state, SlotIdle);
+    EXPECT_EQ(value(g_decoder.pidPackets[kPid]), 2u);
+}
+
+TEST_F(DemuxTest, ScramblingOrTransportErrorWithPayload)
+{
+    send(startPacket(kPid, 0, 0, Bytes(183, 0x3E)));
+    ASSERT_EQ(slot().state, SlotAssembling);
+    PacketFields f;
+    f.pid = kPid;
+    f.continuity = 1;
+    f.scrambling = 2;
+    send(packet(f));
+    EXPECT_EQ(slot().state, SlotScrambled);
+    EXPECT_EQ(errorCounters(), onlyError(kScrambled));
+    f.scrambling = 0;
+    f.transportError = true;
+    f.continuity = 2;
+    send(packet(f));
+    EXPECT_EQ(errorCounters(), onlyError(kScrambled, 2));
+}
+
+TEST_F(DemuxTest, ContinuityFourteenFifteenZeroOneIsInSequence)
+{
+    send(startPacket(kPid, 14, 0, Bytes(183, 1)));
+    send(continuationPacket(kPid, 15, Bytes(184, 2)));
+    send(continuationPacket(kPid, 0, Bytes(184, 3)));
+    send(continuationPacket(kPid, 1, Bytes(184, 4)));
+    EXPECT_EQ(errorCounters(), noErrors());
+    EXPECT_EQ(slot().state, SlotAssembling);
+    EXPECT_EQ(slot().lastContinuity, 1);
+    EXPECT_EQ(bufferLength(), 183u + 3 * 184);
+}
+
+TEST_F(DemuxTest, ContinuityFourteenThenZeroIsAnError)
+{
+    send(startPacket(kPid, 14, 0, Bytes(183, 1)));
+    send(continuationPacket(kPid, 0, Bytes(184, 2)));
+    EXPECT_EQ(errorCounters(), onlyError(kContinuity));
+    EXPECT_EQ(slot().state, SlotContinuityError);
+    EXPECT_EQ(slot().lastContinuity, 0);
+    EXPECT_EQ(bufferLength(), 183u); // dropped
+    // Further continuations are not checked and dropped.
+    send(continuationPacket(kPid, 7, Bytes(184, 2)));
+    EXPECT_EQ(errorCounters(), onlyError(kContinuity));
+    EXPECT_EQ(bufferLength(), 183u);
+    // The next section start recovers (a start is never checked for continuity).
+    send(startPacket(kPid, 3, 0, Bytes(183, 1)));
+    EXPECT_EQ(slot().state, SlotAssembling);
+}
+
+TEST_F(DemuxTest, DuplicatesAreIgnored)
+{
+    send(startPacket(kPid, 5, 0, Bytes(183, 1)));
+    send(startPacket(kPid, 5, 0, Bytes(183, 9))); // duplicate start: buffer kept
+    EXPECT_EQ(bufferLength(), 183u);
+    EXPECT_EQ(g_decoder.sectionBuffers.bufferData(slot().bufferHandle)[0], 1);
+    send(continuationPacket(kPid, 6, Bytes(184, 2)));
+    send(continuationPacket(kPid, 6, Bytes(184, 2)));
+    send(continuationPacket(kPid, 7, Bytes(184, 3)));
+    EXPECT_EQ(errorCounters(), noErrors());
+    EXPECT_EQ(bufferLength(), 183u + 2 * 184);
+}
+
+TEST_F(DemuxTest, ContinuationsBeforeAnySectionStartAreDroppedSilently)
+{
+    send(continuationPacket(kPid, 3, Bytes(184, 2)));
+    send(continuationPacket(kPid, 9, Bytes(184, 2)));
+    EXPECT_EQ(errorCounters(), noErrors());
+    EXPECT_EQ(slot().state, SlotIdle);
+    EXPECT_EQ(slot().lastContinuity, 9);
+    EXPECT_EQ(bufferLength(), 0u);
+}
+
+TEST_F(DemuxTest, PointerField183FinishesThePreviousSectionAndStartsAnEmptyOne)
+{
+    const Bytes datagram = ipv4(350);
+    const Bytes section = mpeSection(kZeroMac, datagram); // 366 bytes
+    ASSERT_EQ(section.size(), 366u);
+    send(startPacket(kPid, 0, 0, Bytes(section.begin(), section.begin() + 183)));
+    send(startPacket(kPid, 1, 183, Bytes(section.begin() + 183, section.end())));
+    ASSERT_EQ(frames().size(), 1u);
+    EXPECT_EQ(frames()[0], expectedFrame(kZeroMac, 0x0800, datagram));
+    EXPECT_EQ(slot().state, SlotOverflow);
+    EXPECT_EQ(slot().lastContinuity, 1);
+    EXPECT_EQ(errorCounters(), onlyError(kMem));
+}
+
+TEST_F(DemuxTest, PointerField184IsAPointerErrorAndNothingIsDecoded)
+{
+    const Bytes section = mpeSection(kZeroMac, ipv4(100));
+    send(startPacket(kPid, 0, 0, section));
+    send(startPacket(kPid, 1, 184, Bytes(183, 0xFF)));
+    EXPECT_TRUE(frames().empty());
+    EXPECT_EQ(slot().state, SlotPointerError);
+    EXPECT_EQ(errorCounters(), onlyError(kPointer));
+    // The next start does not decode it either (state 2).
+    send(startPacket(kPid, 2, 0, Bytes(183, 0xFF)));
+    EXPECT_TRUE(frames().empty());
+    EXPECT_EQ(slot().state, SlotAssembling);
+}
+
+TEST_F(DemuxTest, PointerFieldInsideThePacketEndsOneSectionAndStartsTheNext)
+{
+    // Two sections back to back: the second starts inside a packet.
+    const Bytes d1 = ipv4(300, 1), d2 = ipv4(200, 2);
+    int cc = 0;
+    feed(packetiseSections(kPid, {mpeSection(kZeroMac, d1), mpeSection(kZeroMac, d2)}, cc));
+    // The first section start packet holds the start of section 1; the
+    // packet with pointer 316 - 183 = 133 holds its end and section 2's start.
+    ASSERT_EQ(frames().size(), 2u);
+    EXPECT_EQ(frames()[0], expectedFrame(kZeroMac, 0x0800, d1));
+    EXPECT_EQ(frames()[1], expectedFrame(kZeroMac, 0x0800, d2));
+    EXPECT_EQ(errorCounters(), noErrors());
+}
+
+TEST_F(DemuxTest, SectionLongerThanTheBufferOverflowsOnceAndTheNextStartRecovers)
+{
+    int cc = 0;
+    send(startPacket(kPid, cc++, 0, Bytes(183, 0x3E)));
+    for (int i = 0; i < 720; ++i) {
+        send(continuationPacket(kPid, cc, Bytes(184, 0x11)));
+        cc = (cc + 1) & 15;
+    }
+    EXPECT_EQ(slot().state, SlotOverflow);
+    EXPECT_EQ(errorCounters(), onlyError(kMem));
+    EXPECT_LT(bufferLength(), 131072u);
+    EXPECT_GT(bufferLength(), 131072u - 185);
+    send(startPacket(kPid, cc, 0, Bytes(183, 0x3E)));
+    EXPECT_EQ(slot().state, SlotAssembling);
+    EXPECT_EQ(bufferLength(), 183u);
+    EXPECT_TRUE(frames().empty()); // the overflowed buffer was not decoded
+}
+
+TEST_F(DemuxTest, OnlyAnErrorFreeSectionIsDecoded)
+{
+    const Bytes section = mpeSection(kZeroMac, ipv4(100));
+    send(startPacket(kPid, 0, 0, section));
+    send(continuationPacket(kPid, 2, Bytes(184, 0xFF))); // continuity error
+    send(startPacket(kPid, 3, 0, section));
+    EXPECT_TRUE(frames().empty());
+    send(startPacket(kPid, 4, 0, section)); // now the previous one is clean
+    EXPECT_EQ(frames().size(), 1u);
+}
+
+// Every row of the slot state table of Part 1.2, from every state.
+TEST_F(DemuxTest, StateTransitionsFromEveryState)
+{
+    for (int from = SlotAssembling; from <= SlotOverflow; ++from) {
+        SCOPED_TRACE(from);
+        auto prepare = [&](int last = 4) {
+            slot().state = from;
+            slot().lastContinuity = last;
+            g_decoder.sectionBuffers.resetBuffer(slot().bufferHandle);
+        };
+        // Error or scrambling bits -> 4.
+        prepare();
+        PacketFields f;
+        f.pid = kPid;
+        f.continuity = 5;
+        f.transportError = true;
+        send(packet(f));
+        EXPECT_EQ(slot().state, SlotScrambled);
+        // Pointer field beyond the payload -> 2.
+        prepare();
+        send(startPacket(kPid, 5, 200, {}));
+        EXPECT_EQ(slot().state, SlotPointerError);
+        // Section start, not a duplicate -> 0.
+        prepare();
+        send(startPacket(kPid, 5, 0, Bytes(183, 0xFF)));
+        EXPECT_EQ(slot().state, SlotAssembling);
+        // Section start whose append is refused -> 5.
+        prepare();
+        send(startPacket(kPid, 5, 183, Bytes(183, 0xFF)));
+        EXPECT_EQ(slot().state, SlotOverflow);
+        // Continuation.
+        prepare();
+        send(continuationPacket(kPid, 5, Bytes(184, 1)));
+        if (from == SlotAssembling) {
+            EXPECT_EQ(slot().state, SlotAssembling);
+            EXPECT_EQ(bufferLength(), 184u);
+            prepare();
+            send(continuationPacket(kPid, 7, Bytes(184, 1))); // wrong counter
+            EXPECT_EQ(slot().state, SlotContinuityError);
+        } else {
+            EXPECT_EQ(slot().state, from); // unchanged, data dropped
+            EXPECT_EQ(bufferLength(), 0u);
+        }
+        // assignSlot / releaseSlot -> 1.
+        prepare();
+        releaseSlot(kPid);
+        EXPECT_EQ(g_decoder.slots[1].state, SlotIdle);
+        g_decoder.slots[1].state = from;
+        assignSlot(kPid);
+        ASSERT_EQ(g_decoder.pidSlot[kPid], 1);
+        EXPECT_EQ(slot().state, SlotIdle);
+        resetErrorCounters();
+    }
+    // A continuation whose append is refused: 0 -> 5.
+    send(startPacket(kPid, 0, 0, Bytes(183, 0xFF)));
+    SectionBufferEntry& entry = g_decoder.sectionBuffers.entries[slot().bufferHandle];
+    entry.length = entry.capacity - 100;
+    send(continuationPacket(kPid, 1, Bytes(184, 1)));
+    EXPECT_EQ(slot().state, SlotOverflow);
+    EXPECT_EQ(errorCounters(), onlyError(kMem));
+}
+
+TEST_F(DemuxTest, SectionStartsOnADifferentPidDoNotDecodeThisOne)
+{
+    assignSlot(0x101);
+    const Bytes section = mpeSection(kZeroMac, ipv4(100));
+    send(startPacket(kPid, 0, 0, section));
+    send(startPacket(0x101, 0, 0, section));
+    send(startPacket(0x101, 1, 0, section));
+    EXPECT_EQ(frames().size(), 1u); // 0x101's first section
+    send(startPacket(kPid, 1, 0, section));
+    EXPECT_EQ(frames().size(), 2u);
+}
+
+// A repeated section-start packet (pointer field 0): step 9.4 comes before
+// startSection's duplicate test, so the section in progress is handed to the
+// MPE decoder; it runs past the buffer's data, which counts one length error
+// and sends nothing. The duplicate itself is then ignored and the section
+// goes on to be decoded whole at the next start.
+TEST_F(DemuxTest, RepeatedStartPacketCountsALengthErrorAndTheSectionSurvives)
+{
+    const Bytes d = ipv4(400);
+    const Bytes s = mpeSection(kZeroMac, d);
+    const Bytes first = startPacket(kPid, 0, 0, Bytes(s.begin(), s.begin() + 183));
+    send(first);
+    send(first);
+    EXPECT_EQ(errorCounters(), onlyError(kLength));
+    EXPECT_TRUE(frames().empty());
+    send(continuationPacket(kPid, 1, Bytes(s.begin() + 183, s.begin() + 367)));
+    send(continuationPacket(kPid, 2, Bytes(s.begin() + 367, s.end())));
+    send(startPacket(kPid, 3, 0, Bytes(183, 0xFF)));
+    ASSERT_EQ(frames().size(), 1u);
+    EXPECT_EQ(frames()[0], expectedFrame(kZeroMac, 0x0800, d));
+}
+
+// A repeated section-start packet whose pointer field is not 0: its end part is
+// ignored as a duplicate, lastContinuity steps back, so the start is taken
+// again and the beginning of the section in progress is handed to the MPE
+// decoder; that part runs past the buffer's data and counts a length error.
+TEST_F(DemuxTest, RepeatedStartPacketWithPointerDecodesThePartialSectionSafely)
+{
+    const Bytes d1 = ipv4(300, 1), d2 = ipv4(400, 2);
+    const Bytes s1 = mpeSection(kZeroMac, d1), s2 = mpeSection(kZeroMac, d2);
+    send(startPacket(kPid, 0, 0, Bytes(s1.begin(), s1.begin() + 183)));
+    Bytes second(s1.begin() + 183, s1.end());
+    const uint8_t pointer = static_cast<uint8_t>(second.size());
+    second.insert(second.end(), s2.begin(), s2.begin() + (183 - pointer));
+    send(startPacket(kPid, 1, pointer, second));
+    ASSERT_EQ(frames().size(), 1u);
+    send(startPacket(kPid, 1, pointer, second));
+    EXPECT_EQ(frames().size(), 1u);
+    EXPECT_EQ(errorCounters(), onlyError(kLength));
+    EXPECT_EQ(slot().state, SlotAssembling);
+}
+
+} // namespace
