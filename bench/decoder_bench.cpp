@@ -120,7 +120,7 @@ void BM_WholePath(benchmark::State& state)
     const Bytes& stream = benchStream();
     const long sampleSize = state.range(0);
     PacketAligner aligner(processPacket);
-    // The specified search needs a sample of at least 377 bytes: synchronise
+    // The plain search needs a sample of at least 377 bytes: synchronise
     // with one pass in large samples (the stream is packet-aligned and loops
     // cleanly; replaying only its first packets would make duplicate section
     // starts).
@@ -178,7 +178,7 @@ void BM_DecodeMpeBufferOneSection(benchmark::State& state)
 }
 BENCHMARK(BM_DecodeMpeBufferOneSection);
 
-// The specified zeroing of the whole batch, on its own, for comparison.
+// The full zeroing of the whole batch, on its own, for comparison.
 void BM_ZeroFrameBatch(benchmark::State& state)
 {
     for (auto _ : state) {

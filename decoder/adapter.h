@@ -1,4 +1,4 @@
-// The four wrapper operations over the virtual adapter device (spec Part 1.4).
+// The four wrapper operations over the virtual adapter device.
 #pragma once
 
 #include "decoder/adapter_contract.h"

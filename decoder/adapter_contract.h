@@ -1,5 +1,5 @@
-// The contract between the decoder and the virtual network adapter driver
-// (spec Part 1.4): device names and open modes, control codes, FrameBatch.
+// The contract between the decoder and the virtual network adapter driver:
+// device names and open modes, control codes, FrameBatch.
 // Self-contained: the adapter driver (drivers/satnic) includes only this file.
 #pragma once
 

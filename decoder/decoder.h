@@ -1,5 +1,5 @@
-// The stream decoder's state and operations (spec Parts 1.1, 1.2, 1.3 and the
-// slot operations of 1.6): one process-wide DecoderState and free functions over it.
+// The stream decoder's state and operations (section pool, demultiplexer,
+// MPE decoder, slot operations): one process-wide DecoderState and free functions over it.
 //
 // Threads. processPacket and everything below it run on the media streaming
 // thread, one packet at a time; that thread is the only writer of the slots,
@@ -8,7 +8,7 @@
 // are atomics). The operations marked "[excluded]" below change state that
 // processPacket uses; they are plain functions and take no lock: the caller
 // must make sure no packet is being processed meanwhile (the input pin's
-// receive lock of Part 1.5 is the intended means; the pin layer takes it
+// receive lock is the intended means; the pin layer takes it
 // around these calls).
 #pragma once
 
@@ -26,7 +26,7 @@ constexpr uint8_t kMpeTableId = 0x3E;
 // The per-packet handler: one 188-byte transport packet, no result.
 using PacketCallback = void (*)(const uint8_t* packet);
 
-// ---- Section buffer pool (Part 1.1) -------------------------------------------
+// ---- Section buffer pool -------------------------------------------
 
 struct SectionBufferEntry {
     uint8_t* data;     // null when the entry is free
@@ -60,7 +60,7 @@ struct SectionBufferPool {
     bool appendBuffer(int handle, const uint8_t* bytes, uint32_t count);
 };
 
-// ---- Slots (Part 1.1) ------------------------------------------------------------
+// ---- Slots ------------------------------------------------------------
 
 enum SlotState : int32_t {
     SlotAssembling = 0,      // a section is being assembled, no error since its start
@@ -80,7 +80,7 @@ struct SectionSlot {
 
 constexpr int kSlotCount = 16; // slot 0 is never assigned: at most 15 PIDs are decoded
 
-// ---- The record (Part 1.1), fields in the specified order ---------------------------
+// ---- The record, fields in the declared order ---------------------------
 
 using Counter = std::atomic<uint64_t>;
 static_assert(sizeof(Counter) == 8 && Counter::is_always_lock_free, "counters are plain 64-bit words");
@@ -133,7 +133,7 @@ inline uint64_t counterValue(const Counter& counter) { return counter.load(std::
 // Allocates the three per-PID tables (pidMpeSections, pidPackets,
 // pidSelectedPackets), 8192 zero counters each; tables already allocated are
 // zeroed and kept. False when an allocation fails (the tables are then all
-// freed). The main window calls it at bring-up (Part 3.7). [excluded]
+// freed). The main window calls it at bring-up. [excluded]
 bool allocatePidTables();
 // Frees the three tables and sets their pointers to null. [excluded]
 void freePidTables();
@@ -141,7 +141,7 @@ void freePidTables();
 // Sets the eight error counters to 0; the per-PID tables keep their values.
 void resetErrorCounters();
 
-// ---- Demultiplexer (Part 1.2) and MPE decoder (Part 1.3) ---------------------------
+// ---- Demultiplexer and MPE decoder ---------------------------
 
 // The packet handler: one aligned 188-byte packet (the sync byte is not checked).
 // Does nothing while the per-PID tables are not allocated.
@@ -153,15 +153,15 @@ void continueSection(int slot, int continuity, const uint8_t* data, int count);
 // section through sendFrames(adapterHandle, &frameBatch, 24388).
 void decodeMpeBuffer(int bufferHandle);
 
-// ---- Slot operations, decoder side of Part 1.6 --------------------------------------
+// ---- Slot operations, decoder side --------------------------------------
 
 // pidSlot all 0; slots 1..15 free (bufferHandle -1, pid -1, lastContinuity -1,
 // state SlotIdle). A slot that held a buffer has it freed first, so clearSlots
 // can also be used to start over. [excluded]
 void clearSlots();
 // Lowest free slot among 1..15 for `pid`, with a 131072-byte buffer, state
-// SlotIdle; nothing changes when none is free or `pid` is outside 0..8191. Like
-// the specification, it does not test whether the PID already has a slot (the
+// SlotIdle; nothing changes when none is free or `pid` is outside 0..8191. By
+// design, it does not test whether the PID already has a slot (the
 // caller does). [excluded]
 void assignSlot(int pid);
 // Frees the PID's slot and buffer (state SlotIdle, all -1); nothing when the

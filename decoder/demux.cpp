@@ -1,4 +1,4 @@
-// The transport packet demultiplexer and section assembly of Part 1.2.
+// The transport packet demultiplexer and section assembly
 #include "decoder/decoder.h"
 
 void startSection(int slotNumber, int continuity, const uint8_t* data, int count)

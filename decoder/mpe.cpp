@@ -1,4 +1,4 @@
-// MPE decoding and frame batching of Part 1.3.
+// MPE decoding and frame batching
 #include "decoder/adapter.h"
 #include "decoder/decoder.h"
 

@@ -1,4 +1,4 @@
-// The packet aligner of Part 1.5, with the byte-slip recovery described in
+// The packet aligner, with the byte-slip recovery described in
 // packet_aligner.h.
 #include "decoder/packet_aligner.h"
 
@@ -121,7 +121,7 @@ void PacketAligner::alignPackets(const uint8_t* data, long length, PacketCallbac
     if (data == nullptr || length <= 0)
         return;
     // A negative carryLength is only ever left by a resync, whether through
-    // resync() or by setting the two public fields: start the specified search.
+    // resync() or by setting the two public fields: start the plain search.
     if (carryLength < 0) {
         recovering_ = false;
         historyLength_ = 0;
@@ -155,7 +155,7 @@ void PacketAligner::alignPackets(const uint8_t* data, long length, PacketCallbac
             enterRecovery = badChunk(-1);
             seedLength = carried;
         }
-        // Specified: slice at need when it shows three syncs, else at 0. Mended:
+        // Plain algorithm: slice at need when it shows three syncs, else at 0. Mended:
         // 0 only when it shows them itself (the sample restarted at a packet
         // boundary after a loss); when neither does, the phase that the carry
         // gave is kept, so a corrupted sync byte or a slip within the next 376
@@ -181,6 +181,10 @@ void PacketAligner::alignPackets(const uint8_t* data, long length, PacketCallbac
         }
         // 2.-3. Search.
         if (searchingSync) {
+            // A sample too short to show three syncs would be dropped whole, and
+            // a stream cut into such samples never decoded: search across them.
+            if (!recovering_ && length <= 2 * P)
+                recovering_ = true;
             long start = 0;
             const bool found = recovering_ ? recoverySearch(data, length, from, start, callback)
                                            : specifiedSearch(data, length, start);

@@ -1,10 +1,10 @@
-// The packet aligner of Part 1.5: cuts media samples of any size into aligned
+// The packet aligner: cuts media samples of any size into aligned
 // 188-byte transport packets, carrying a packet split across samples over to
 // the next one, and hands each packet to a PacketCallback.
 //
-// Beyond the specification (the mended fault of issue 2): once synchronised,
+// Beyond the plain algorithm: once synchronised,
 // the aligner notices a byte slip and searches again by itself.
-//   * A chunk that does not begin with 0x47 is skipped, as specified; a single
+//   * A chunk that does not begin with 0x47 is skipped, as always; a single
 //     corrupted sync byte costs only that packet.
 //   * kSlipThreshold (2) consecutive such chunks mean the boundaries moved: the
 //     aligner re-enters the search (searchingSync 1) at the first of the bad
@@ -17,7 +17,11 @@
 //     its first byte is not 0x47 (it is then never delivered and counts as a bad
 //     chunk), so the packet phase survives a corrupted sync byte at a sample
 //     boundary.
-// The first search after construction or resync() is exactly the specified one.
+//   * A first search over a sample of 376 bytes or less (which cannot show
+//     three syncs) becomes that same cross-sample search, so a stream cut into
+//     small samples is decoded too.
+// Otherwise the first search after construction or resync() is exactly the
+// plain one: three syncs at k, k+188, k+376 within the sample.
 #pragma once
 
 #include "decoder/decoder.h"
@@ -44,13 +48,13 @@ public:
     // carryLength -1, searchingSync 1: the next sample starts a new search.
     void resync();
 
-    // The specified pin state.
+    // The pin state.
     uint8_t carryBuffer[kPacketSize] = {};
     int32_t carryLength = 0; // > 0: bytes in carryBuffer; 0 or less: nothing carried
     uint8_t searchingSync = 1;
     uint8_t packetBuffer[kPacketSize] = {};
 
-    // Diagnostics (not in the specification).
+    // Diagnostics (not part of the pin state).
     uint64_t packetsDelivered() const { return delivered_; }
     uint64_t slipRecoveries() const { return recoveries_; } // recovery searches started
     bool recovering() const { return recovering_; }

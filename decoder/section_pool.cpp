@@ -1,4 +1,4 @@
-// The section buffer pool of Part 1.1.
+// The section buffer pool
 #include "decoder/decoder.h"
 
 #include <cstdlib>

@@ -1,4 +1,4 @@
-// Slot operations of Part 1.6 (decoder side).
+// Slot operations (decoder side).
 #include "decoder/decoder.h"
 
 namespace {

@@ -1,4 +1,4 @@
-// The process-wide DecoderState and its counters (Part 1.1).
+// The process-wide DecoderState and its counters.
 #include "decoder/decoder.h"
 
 #include <new>

@@ -3,10 +3,12 @@
 
 #include "drivers/satnic/backend.h"
 #include "drivers/satnic/satnic_internal.h"
+#include "decoder/adapter_contract.h"
 #include "platform/win32/debug.h"
 #include "platform/win32/device.h"
 
 #include <atomic>
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -14,25 +16,19 @@
 
 namespace {
 
-// The adapter device contract. These mirror decoder/adapter_contract.h, which is
-// written in parallel; they move to that header once it is in the tree.
+// The adapter device contract, in the names used here.
 namespace contract {
-constexpr const char* kDeviceName = "SatNicDv-1";
-constexpr DWORD kIoctlSendFrames = 0x222098;        // CTL_CODE(0x22, 0x826, METHOD_BUFFERED, FILE_ANY_ACCESS)
-constexpr DWORD kIoctlReadByteCount = 0x2220BC;     // function 0x82F
-constexpr DWORD kIoctlSetStationAddress = 0x2220D8; // function 0x836
-constexpr DWORD kFrameSlots = 16;
-constexpr DWORD kFrameSlotSize = 1520;
-constexpr DWORD kFrameLengthsOffset = kFrameSlots * kFrameSlotSize; // 24320
-constexpr DWORD kFrameCountOffset = kFrameLengthsOffset + 4 * kFrameSlots; // 24384
-constexpr DWORD kFrameBatchSize = kFrameCountOffset + 4;                // 24388
-constexpr DWORD kStationAddressSize = 6;
-constexpr DWORD kByteCountSize = 4;
-
-static_assert(kIoctlSendFrames == CTL_CODE(FILE_DEVICE_UNKNOWN, 0x826, METHOD_BUFFERED, FILE_ANY_ACCESS));
-static_assert(kIoctlReadByteCount == CTL_CODE(FILE_DEVICE_UNKNOWN, 0x82F, METHOD_BUFFERED, FILE_ANY_ACCESS));
-static_assert(kIoctlSetStationAddress == CTL_CODE(FILE_DEVICE_UNKNOWN, 0x836, METHOD_BUFFERED, FILE_ANY_ACCESS));
-static_assert(kFrameBatchSize == 24388);
+constexpr const char* kDeviceName = kAdapterDeviceName;
+constexpr DWORD kIoctlSendFrames = IOCTL_SEND_FRAMES;
+constexpr DWORD kIoctlReadByteCount = IOCTL_READ_BYTE_COUNT;
+constexpr DWORD kIoctlSetStationAddress = IOCTL_SET_STATION_ADDRESS;
+constexpr DWORD kFrameSlots = kFrameSlotCount;
+constexpr DWORD kFrameSlotSize = ::kFrameSlotSize;
+constexpr DWORD kFrameLengthsOffset = offsetof(FrameBatch, frameLengths);
+constexpr DWORD kFrameCountOffset = offsetof(FrameBatch, frameCount);
+constexpr DWORD kFrameBatchSize = ::kFrameBatchSize;
+constexpr DWORD kStationAddressSize = ::kStationAddressSize;
+constexpr DWORD kByteCountSize = ::kByteCountSize;
 } // namespace contract
 
 constexpr DWORD kErrorDeviceNotExist = 55; // ERROR_DEV_NOT_EXIST: the driver was uninstalled
@@ -138,6 +134,7 @@ public:
         s.batches = batches_.load(std::memory_order_relaxed);
         s.batchesRefused = batchesRefused_.load(std::memory_order_relaxed);
         s.framesPassed = framesPassed_.load(std::memory_order_relaxed);
+        s.bytesPassed = bytesPassed_.load(std::memory_order_relaxed);
         s.framesSkipped = framesSkipped_.load(std::memory_order_relaxed);
         s.framesDropped = framesDropped_.load(std::memory_order_relaxed);
         s.kernelFramesDiscarded = backend_->kernelFramesDiscarded();
@@ -167,6 +164,8 @@ private:
 
         byteCount_.fetch_add(static_cast<uint32_t>(result.bytesPassed), std::memory_order_relaxed);
         batches_.fetch_add(1, std::memory_order_relaxed);
+        if (result.bytesPassed)
+            bytesPassed_.fetch_add(result.bytesPassed, std::memory_order_relaxed);
         if (result.framesPassed)
             framesPassed_.fetch_add(result.framesPassed, std::memory_order_relaxed);
         if (result.framesDropped)
@@ -184,7 +183,7 @@ private:
     std::atomic<bool> removed_{false};
     std::atomic<uint32_t> inFlight_{0};
     std::atomic<uint64_t> batches_{0}, batchesRefused_{0}, framesPassed_{0}, framesSkipped_{0},
-        framesDropped_{0};
+        framesDropped_{0}, bytesPassed_{0};
 };
 
 class SatNicFile : public platform::DeviceFile {
@@ -265,6 +264,12 @@ Statistics statistics()
 }
 
 } // namespace detail
+
+Statistics statistics()
+{
+    const detail::Statistics s = detail::statistics();
+    return Statistics{s.framesPassed, s.bytesPassed};
+}
 
 bool install(const std::string& config, std::string* error)
 {

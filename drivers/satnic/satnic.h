@@ -12,6 +12,7 @@
 //   none          the device is not registered: opening it fails as without the driver
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 namespace satnic {
@@ -29,5 +30,12 @@ bool installFromEnvironment(std::string* error);
 // open stay valid but every request through them fails from then on. Safe to call when
 // nothing is installed.
 void uninstall();
+
+// What the installed driver has passed on since installation (zero when nothing is installed).
+struct Statistics {
+    uint64_t frames;
+    uint64_t bytes;
+};
+Statistics statistics();
 
 } // namespace satnic

@@ -62,6 +62,7 @@ struct Statistics {
     uint64_t batches;               // IOCTL_SEND_FRAMES requests accepted
     uint64_t batchesRefused;        // refused: short input, or the driver uninstalled
     uint64_t framesPassed;          // frames passed on by the backend
+    uint64_t bytesPassed;           // their bytes, not wrapping
     uint64_t framesSkipped;         // slots with a bad length
     uint64_t framesDropped;         // frames the backend could not pass on (interface down, ...)
     uint64_t kernelFramesDiscarded; // frames the kernel sent to the TAP interface, read and dropped

@@ -1,4 +1,4 @@
-// Part 1.4: the device contract and the four wrapper operations.
+// the device contract and the four wrapper operations.
 #include "test_support.h"
 
 #include <cstddef>

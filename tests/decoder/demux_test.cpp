@@ -1,4 +1,4 @@
-// Part 1.2: processPacket, startSection, continueSection.
+// processPacket, startSection, continueSection.
 #include "test_support.h"
 
 using namespace dt;
@@ -280,7 +280,7 @@ TEST_F(DemuxTest, OnlyAnErrorFreeSectionIsDecoded)
     EXPECT_EQ(frames().size(), 1u);
 }
 
-// Every row of the slot state table of Part 1.2, from every state.
+// Every row of the slot state table, from every state.
 TEST_F(DemuxTest, StateTransitionsFromEveryState)
 {
     for (int from = SlotAssembling; from <= SlotOverflow; ++from) {

@@ -1,4 +1,4 @@
-// Part 1.3: decodeMpeBuffer, the address filter, the flags and LLC/SNAP tests,
+// decodeMpeBuffer, the address filter, the flags and LLC/SNAP tests,
 // frame building, and the bounds that issue 2 adds.
 #include "test_support.h"
 
@@ -250,10 +250,10 @@ TEST_F(MpeTest, EveryAcceptedSectionLeavesInADeviceCallOfItsOwn)
         ASSERT_EQ(third->frames[0][j], 0) << j;
 }
 
-// Every batch handed to the device is byte for byte the one of the specified
+// Every batch handed to the device is byte for byte the one of the reference
 // algorithm (all 24388 bytes zeroed at each buffer, frames built in slot 0),
 // whatever clearing the implementation does.
-TEST_F(MpeTest, BatchesMatchTheSpecifiedZeroFillByteForByte)
+TEST_F(MpeTest, BatchesMatchAFullZeroFillByteForByte)
 {
     const std::vector<std::vector<uint32_t>> buffers = {
         {1500, 100}, {700}, {64, 1000, 30}, {20}, {1506, 1506, 40}, {300}};

@@ -1,4 +1,4 @@
-// Part 1.6, decoder side: clearSlots, assignSlot, releaseSlot, clearPidCounters.
+// Slot operations, decoder side: clearSlots, assignSlot, releaseSlot, clearPidCounters.
 #include "test_support.h"
 
 using namespace dt;

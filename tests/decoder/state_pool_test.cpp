@@ -1,4 +1,4 @@
-// Part 1.1: the record, the section buffer pool, the counters.
+// the record, the section buffer pool, the counters.
 #include "test_support.h"
 
 using namespace dt;
@@ -10,7 +10,7 @@ protected:
     SectionBufferPool& pool() { return g_decoder.sectionBuffers; }
 };
 
-TEST_F(PoolTest, FieldsAreInTheSpecifiedOrder)
+TEST_F(PoolTest, FieldsAreInTheirFixedOrder)
 {
     const DecoderState& s = g_decoder;
     const std::array<const void*, 19> order{

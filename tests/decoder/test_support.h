@@ -355,7 +355,7 @@ inline void setMacFilter(const Mac& mac) { std::memcpy(g_decoder.macFilter, mac.
 
 inline uint64_t value(const Counter& c) { return counterValue(c); }
 
-// Every error counter, in the specified order.
+// Every error counter, in the declared order.
 inline std::array<uint64_t, 8> errorCounters()
 {
     const DecoderState& s = g_decoder;
