@@ -1,0 +1,30 @@
+// What the simulated card is told by the environment (KEST_SIM_*).
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+namespace simcard {
+
+using MacAddress = std::array<uint8_t, 6>;
+
+// A locally administered address, so that it can never clash with a real card.
+constexpr MacAddress kDefaultMac = {0x02, 0x4B, 0x45, 0x53, 0x54, 0x01};
+constexpr uint32_t kDefaultRateKbps = 4000;
+
+struct SimConfig {
+    std::string streamFile;        // KEST_SIM_TS: empty for the built-in traffic
+    bool loop = true;              // KEST_SIM_LOOP: replay the file forever
+    uint32_t rateKbps = kDefaultRateKbps; // KEST_SIM_RATE: 0 as fast as it is taken
+    MacAddress mac = kDefaultMac;  // KEST_SIM_MAC
+};
+
+// "02:11:22:33:44:55" (hex digits of either case); false for anything else.
+bool parseMac(const std::string& text, MacAddress& mac);
+
+// Reads the variables. A malformed value leaves its default in place and is
+// named in *error (one line per value); the result is false then.
+bool simConfigFromEnvironment(SimConfig& config, std::string* error);
+
+} // namespace simcard

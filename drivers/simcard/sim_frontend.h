@@ -1,0 +1,54 @@
+// The simulated card's tuner and demodulator: it takes the tuning the receiver
+// writes, locks when that tuning is plausible and reports level and quality.
+// Written from the window thread, read from the capture thread: all state is
+// atomic, and a commit publishes the new lock state at once.
+#pragma once
+
+#include "drivers/card/command_block.h"
+#include "drivers/card/tuning.h"
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <vector>
+
+namespace simcard {
+
+class SimFrontend {
+public:
+    // The properties are collected here until commit(), as on the hardware.
+    void setPending(const card::Tuning& tuning);
+    card::Tuning pending() const;
+    // Applies the pending tuning; returns whether the card now locks.
+    bool commit();
+    // A command block from the command property set: false when it is not one.
+    bool command(const uint8_t* block, size_t size);
+
+    bool locked() const { return locked_.load(std::memory_order_relaxed); }
+    bool lnbPowered() const { return lnbPowered_.load(std::memory_order_relaxed); }
+    // 0..100. Locked: a level that depends a little on the transponder; LNB on
+    // and unlocked: noise only; LNB off: 0.
+    int32_t strength() const;
+    // 0..100 while locked, else 0.
+    int32_t quality() const;
+    card::Tuning committed() const;
+    // DiSEqC messages received, oldest first (for tests and the debug output).
+    std::vector<std::vector<uint8_t>> diseqcMessages() const;
+    // Changes on every commit or supply switch, so the capture side can tell a retune.
+    uint32_t generation() const { return generation_.load(std::memory_order_relaxed); }
+
+private:
+    void update();
+
+    mutable std::mutex mutex_; // guards the tunings and the message log, never the stream
+    card::Tuning pending_;
+    card::Tuning committed_;
+    std::vector<std::vector<uint8_t>> diseqc_;
+    std::atomic<bool> lnbPowered_{true};
+    std::atomic<bool> locked_{false};
+    std::atomic<int32_t> strength_{0};
+    std::atomic<int32_t> quality_{0};
+    std::atomic<uint32_t> generation_{0};
+};
+
+} // namespace simcard
