@@ -139,7 +139,10 @@ TEST_F(AlignerTest, StreamInSamplesTooShortToSearchIsSynchronisedAcrossThem)
         aligner = PacketAligner();
         g_expectedBuffer = aligner.packetBuffer;
         g_seen.clear();
-        chunks(stream, size, 0);
+        sample(stream, 0, size);
+        EXPECT_TRUE(g_seen.empty()) << "one short sample alone yields nothing";
+        EXPECT_EQ(aligner.searchingSync, 1);
+        chunks(stream, size, size);
         EXPECT_EQ(ids(g_seen), ids(packets));
         EXPECT_EQ(aligner.searchingSync, 0);
     }
