@@ -1,0 +1,80 @@
+#include "platform/media/com.h"
+
+#include <map>
+#include <mutex>
+
+namespace {
+
+struct ClassTable {
+    std::mutex lock;
+    std::map<CLSID, platform::ClassFactory> classes;
+};
+
+ClassTable& table()
+{
+    static ClassTable* t = new ClassTable; // never destroyed: usable from static destructors too
+    return *t;
+}
+
+} // namespace
+
+namespace platform {
+
+void registerClass(REFCLSID clsid, ClassFactory factory)
+{
+    ClassTable& t = table();
+    std::lock_guard<std::mutex> guard(t.lock);
+    if (factory)
+        t.classes[clsid] = std::move(factory);
+    else
+        t.classes.erase(clsid);
+}
+
+void unregisterClass(REFCLSID clsid)
+{
+    ClassTable& t = table();
+    std::lock_guard<std::mutex> guard(t.lock);
+    t.classes.erase(clsid);
+}
+
+bool isClassRegistered(REFCLSID clsid)
+{
+    ClassTable& t = table();
+    std::lock_guard<std::mutex> guard(t.lock);
+    return t.classes.count(clsid) != 0;
+}
+
+} // namespace platform
+
+HRESULT CoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD context, REFIID riid, void** object)
+{
+    if (object == nullptr)
+        return E_POINTER;
+    *object = nullptr;
+    if (outer != nullptr)
+        return CLASS_E_NOAGGREGATION;
+    if ((context & (CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER)) == 0)
+        return REGDB_E_CLASSNOTREG;
+    platform::ClassFactory factory;
+    {
+        ClassTable& t = table();
+        std::lock_guard<std::mutex> guard(t.lock);
+        auto it = t.classes.find(clsid);
+        if (it == t.classes.end())
+            return REGDB_E_CLASSNOTREG;
+        factory = it->second; // called outside the lock: a factory may create objects itself
+    }
+    try {
+        const HRESULT hr = factory(riid, object);
+        if (FAILED(hr))
+            *object = nullptr;
+        return hr;
+    } catch (...) {
+        *object = nullptr;
+        return E_OUTOFMEMORY;
+    }
+}
+
+HRESULT CoInitialize(void*) { return S_OK; }
+HRESULT CoInitializeEx(void*, DWORD) { return S_OK; }
+void CoUninitialize() {}
