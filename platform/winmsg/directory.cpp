@@ -6,14 +6,17 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 namespace platform::winmsg {
 
 std::string windowDirectory()
 {
     const uid_t uid = ::geteuid();
+    // Socket names must fit sun_path (108 bytes); a runtime directory too deep
+    // for that is passed over for /tmp.
     const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-    const std::string dir = runtime != nullptr && runtime[0] == '/'
+    const std::string dir = runtime != nullptr && runtime[0] == '/' && std::strlen(runtime) < 64
         ? std::string(runtime) + "/kest-windows"
         : "/tmp/kest-windows-" + std::to_string(uid);
     if (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST)

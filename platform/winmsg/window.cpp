@@ -155,7 +155,7 @@ void Window::Impl::drop(int fd)
 
 void Window::Impl::acceptAll()
 {
-    for (;;) {
+    for (int i = 0; i < 64; ++i) {
         const int fd = ::accept4(listenFd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
         if (fd < 0)
             return;
@@ -240,8 +240,10 @@ void Window::dispatch()
 {
     if (!impl_->registered)
         return;
+    // A bounded share per call keeps a busy sender from starving the GUI thread;
+    // what is left keeps the descriptor readable for the next call.
     epoll_event events[16];
-    for (;;) {
+    for (int round = 0; round < 4; ++round) {
         const int count = ::epoll_wait(impl_->epollFd, events, 16, 0);
         if (count <= 0)
             return;

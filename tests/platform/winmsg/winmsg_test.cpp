@@ -135,6 +135,43 @@ TEST(WindowMessages, OtherThreadsReachTheWindowOnItsPumpThread)
     EXPECT_TRUE(window.onPumpThread);
 }
 
+TEST(WindowMessages, AHandlerThatPumpsAgainServesOtherSendersMeanwhile)
+{
+    // As a handler that opens a modal box runs a nested event loop.
+    std::atomic<bool> ready{false}, stop{false}, innerServed{false};
+    std::atomic<int> outerCalls{0};
+    std::thread pumper([&] {
+        std::unique_ptr<Window> window;
+        window = std::make_unique<Window>("Nested", [&](UINT msg, WPARAM, LPARAM) -> LRESULT {
+            if (msg == WM_USER + 5) {
+                ++outerCalls;
+                while (!innerServed)
+                    window->pump(20);
+                return 55;
+            }
+            innerServed = true;
+            return 66;
+        });
+        ready = true;
+        while (!stop)
+            window->pump(20);
+    });
+    while (!ready)
+        std::this_thread::yield();
+    HWND hwnd = FindWindowA(nullptr, "Nested");
+    ASSERT_NE(hwnd, nullptr);
+    LRESULT outer = 0;
+    std::thread sender([&] { outer = SendMessageA(hwnd, WM_USER + 5, 0, 0); });
+    while (outerCalls == 0)
+        std::this_thread::yield();
+    EXPECT_EQ(SendMessageA(hwnd, WM_USER + 6, 0, 0), 66);
+    sender.join();
+    EXPECT_EQ(outer, 55);
+    EXPECT_EQ(outerCalls, 1);
+    stop = true;
+    pumper.join();
+}
+
 TEST(WindowMessages, ProcessesExchangeMessagesAndPayloads)
 {
     kesttest::ChildProcess child({helper, "serve", "Kest Ip Data 1.04 @ Kest Cedar DVB-S2"});
