@@ -200,38 +200,22 @@ bool DvbFrontend::commit(const card::Tuning& tuning)
     return tune(tuning, other) && ok;
 }
 
-int32_t DvbFrontend::strengthPercent()
+int32_t DvbFrontend::statPercent(uint32_t command, long long decibelFloor, long long decibelSpan,
+                                 unsigned long legacyRequest)
 {
     dtv_property property{};
-    property.cmd = DTV_STAT_SIGNAL_STRENGTH;
+    property.cmd = command;
     dtv_properties properties{1, &property};
     if (devices_.ioctl(fd_, FE_GET_PROPERTY, &properties) == 0 && property.u.st.len > 0) {
         const dtv_stats& stat = property.u.st.stat[0];
         if (stat.scale == FE_SCALE_RELATIVE)
             return clampPercent(static_cast<long long>(stat.uvalue) * 100 / 65535);
-        if (stat.scale == FE_SCALE_DECIBEL) // 0.001 dBm: -90 dBm no signal .. -30 dBm strong
-            return clampPercent((stat.svalue + 90000) * 100 / 60000);
+        if (stat.scale == FE_SCALE_DECIBEL)
+            return clampPercent((stat.svalue - decibelFloor) * 100 / decibelSpan);
     }
+    // Frontends without the DVBv5 statistics: the old 16-bit reads.
     uint16_t legacy = 0;
-    if (devices_.ioctl(fd_, FE_READ_SIGNAL_STRENGTH, &legacy) == 0)
-        return clampPercent(static_cast<long long>(legacy) * 100 / 65535);
-    return 0;
-}
-
-int32_t DvbFrontend::qualityPercent()
-{
-    dtv_property property{};
-    property.cmd = DTV_STAT_CNR;
-    dtv_properties properties{1, &property};
-    if (devices_.ioctl(fd_, FE_GET_PROPERTY, &properties) == 0 && property.u.st.len > 0) {
-        const dtv_stats& stat = property.u.st.stat[0];
-        if (stat.scale == FE_SCALE_RELATIVE)
-            return clampPercent(static_cast<long long>(stat.uvalue) * 100 / 65535);
-        if (stat.scale == FE_SCALE_DECIBEL) // 0.001 dB: 0 dB useless .. 15 dB excellent
-            return clampPercent(stat.svalue * 100 / 15000);
-    }
-    uint16_t legacy = 0;
-    if (devices_.ioctl(fd_, FE_READ_SNR, &legacy) == 0)
+    if (devices_.ioctl(fd_, legacyRequest, &legacy) == 0)
         return clampPercent(static_cast<long long>(legacy) * 100 / 65535);
     return 0;
 }
@@ -244,8 +228,10 @@ SignalStatus DvbFrontend::status()
         return s;
     fe_status_t state{};
     s.locked = devices_.ioctl(fd_, FE_READ_STATUS, &state) == 0 && (state & FE_HAS_LOCK) != 0;
-    s.strength = strengthPercent();
-    s.quality = s.locked ? qualityPercent() : 0;
+    // Strength in 0.001 dBm: -90 dBm no signal .. -30 dBm strong; carrier to
+    // noise in 0.001 dB: 0 dB useless .. 15 dB excellent.
+    s.strength = statPercent(DTV_STAT_SIGNAL_STRENGTH, -90000, 60000, FE_READ_SIGNAL_STRENGTH);
+    s.quality = s.locked ? statPercent(DTV_STAT_CNR, 0, 15000, FE_READ_SNR) : 0;
     return s;
 }
 

@@ -60,8 +60,7 @@ private:
     bool setVoltage(const card::Tuning& tuning);
     bool sendMessage(const std::vector<uint8_t>& message);
     bool tune(const card::Tuning& tuning, uint32_t deliverySystem);
-    int32_t strengthPercent();
-    int32_t qualityPercent();
+    int32_t statPercent(uint32_t command, long long decibelFloor, long long decibelSpan, unsigned long legacyRequest);
 
     DvbDevices& devices_;
     int adapter_;
