@@ -2,8 +2,12 @@
 
 #include "platform/win32/messagebox.h"
 
+#include <QPushButton>
 #include <QApplication>
+#include <QEvent>
+#include <QPointer>
 #include <QThread>
+#include <QTimer>
 
 namespace platform::qt {
 
@@ -54,6 +58,37 @@ int showForMessageBoxA(LPCSTR text, LPCSTR caption, UINT type)
     const QString title = QString::fromLocal8Bit(caption != nullptr ? caption : "");
     return answerOf(messageBox(nullptr, iconOf(type), title, body, buttonsOf(type), defaultButtonOf(type)));
 }
+
+// Boxes opened past messageBox() (QMessageBox::warning and the like) are
+// answered too under KEST_MESSAGEBOX=stderr: written out when shown, then
+// their default button is clicked once their event loop runs.
+class HeadlessBoxFilter : public QObject {
+public:
+    using QObject::QObject;
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() != QEvent::Show || !platform::messageBoxesToStderr())
+            return false;
+        auto* box = qobject_cast<QMessageBox*>(watched);
+        if (box == nullptr)
+            return false;
+        platform::writeMessageBoxToStderr(box->windowTitle().toLocal8Bit().constData(),
+                                          box->text().toLocal8Bit().constData());
+        QPointer<QMessageBox> guard(box);
+        QTimer::singleShot(0, box, [guard] {
+            if (guard == nullptr)
+                return;
+            QAbstractButton* button = guard->defaultButton();
+            if (button == nullptr)
+                button = guard->button(firstOf(guard->standardButtons()));
+            if (button != nullptr)
+                button->click();
+            else
+                guard->done(QMessageBox::Ok);
+        });
+        return false;
+    }
+};
 
 } // namespace
 
@@ -138,6 +173,12 @@ QMessageBox::StandardButton messageBox(QWidget* parent, QMessageBox::Icon icon, 
 void installMessageBoxHandler()
 {
     platform::setMessageBoxHandler(showForMessageBoxA);
+    static QPointer<QObject> filter; // one per application object
+    QCoreApplication* app = QCoreApplication::instance();
+    if (app != nullptr && filter == nullptr) {
+        filter = new HeadlessBoxFilter(app);
+        app->installEventFilter(filter);
+    }
 }
 
 } // namespace platform::qt

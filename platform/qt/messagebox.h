@@ -10,7 +10,8 @@ namespace platform::qt {
 
 // Makes MessageBoxA show a QMessageBox while a QApplication exists (from any
 // thread: the box opens on the GUI thread). Without one, MessageBoxA keeps
-// writing to stderr.
+// writing to stderr. Call it once the application object exists: it also makes
+// KEST_MESSAGEBOX=stderr answer boxes opened by QMessageBox's own functions.
 void installMessageBoxHandler();
 
 // QMessageBox with the given icon, caption, text and buttons. With no default

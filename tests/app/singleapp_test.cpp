@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <QElapsedTimer>
+#include <QMetaMethod>
 #include <QWidget>
 
 #include <memory>
@@ -132,6 +133,24 @@ TEST(QtSingleApplication, MalformedCopyDataIsConsumedWithoutReadingPastItsSize)
     // Messages other than WM_COPYDATA are not the listener's business.
     EXPECT_EQ(SendMessageA(listener, WM_USER, 1, 2), 0);
     EXPECT_EQ(received.messages.size(), 2);
+}
+
+TEST(QtSingleApplication, MetaObjectOffersItsSlotsAndSignalByName)
+{
+    const QMetaObject& meta = QtSingleApplication::staticMetaObject;
+    EXPECT_STREQ(meta.className(), "QtSingleApplication");
+    QStringList slotNames;
+    for (int i = meta.methodOffset(); i < meta.methodCount(); ++i)
+        if (meta.method(i).methodType() == QMetaMethod::Slot)
+            slotNames << QString::fromLatin1(meta.method(i).methodSignature());
+    EXPECT_EQ(slotNames, (QStringList{"sendMessage(QString,int)", "sendMessage(QString)", "activateMainWidget()"}));
+    const QMetaMethod send = meta.method(meta.indexOfSlot("sendMessage(QString,int)"));
+    EXPECT_EQ(send.parameterNames(), (QList<QByteArray>{"message", "timeout"}));
+    EXPECT_GE(meta.indexOfSignal("messageReceived(QString)"), 0);
+    // Callable by name, as connections made by signature call it.
+    bool sent = true;
+    EXPECT_TRUE(QMetaObject::invokeMethod(environment->app.get(), "sendMessage", Q_RETURN_ARG(bool, sent),
+                                          Q_ARG(QString, "x"), Q_ARG(int, 10)));
 }
 
 } // namespace

@@ -97,6 +97,31 @@ TEST_F(HeadlessBoxes, EveryBoxIsOneStderrLineAnsweredWithItsDefault)
     EXPECT_EQ(button, QMessageBox::Yes) << "without a default the first button answers";
 }
 
+TEST_F(HeadlessBoxes, QMessageBoxOwnFunctionsAreAnsweredToo)
+{
+    // Should a box stay open, close it rather than hang the test.
+    bool leftOpen = false;
+    QTimer watchdog;
+    QObject::connect(&watchdog, &QTimer::timeout, [&] {
+        if (QWidget* box = QApplication::activeModalWidget()) {
+            leftOpen = true;
+            box->close();
+        }
+    });
+    watchdog.start(3000);
+    QMessageBox::StandardButton button = QMessageBox::NoButton;
+    const std::string written = stderrOf([&] { button = QMessageBox::warning(nullptr, "Error", "Static box"); });
+    EXPECT_EQ(written.substr(0, written.find('\n') + 1), "Error: Static box\n"); // Qt may add its own notes
+
+    EXPECT_EQ(button, QMessageBox::Ok);
+    stderrOf([&] {
+        button = QMessageBox::question(nullptr, "Providers", "Overwrite?", QMessageBox::Yes | QMessageBox::No,
+                                       QMessageBox::No);
+    });
+    EXPECT_EQ(button, QMessageBox::No);
+    EXPECT_FALSE(leftOpen);
+}
+
 // Runs `call` while a timer inspects and answers the box it opens.
 template <typename Call>
 void withBox(Call call, const std::function<void(QMessageBox*)>& inspect)
