@@ -1,5 +1,6 @@
 // The Linux DVB driver against fake device nodes: ioctl sequences and values
 // for the LNB kinds, DiSEqC, the supply, statistics, and the stream.
+#include "drivers/linuxdvb/dvb_card.h"
 #include "drivers/linuxdvb/dvb_config.h"
 #include "drivers/linuxdvb/dvb_frontend.h"
 #include "drivers/linuxdvb/dvb_stream.h"
@@ -447,4 +448,32 @@ TEST(DvbFec, PanelCodesToLinuxRates)
     EXPECT_EQ(linuxCodeRate(7), static_cast<uint32_t>(FEC_AUTO)) << "5/11 and 8/9 are sent alike";
     EXPECT_EQ(linuxCodeRate(8), static_cast<uint32_t>(FEC_9_10));
     EXPECT_EQ(linuxCodeRate(-1), static_cast<uint32_t>(FEC_AUTO));
+}
+
+TEST(DvbCardDeviceTest, CommandBlocksAndTheCollectedTuning)
+{
+    FakeDevices devices;
+    DvbCardDevice card(devices, DvbCard{9, 0, "cedar"});
+    ASSERT_TRUE(card.open(nullptr));
+    card.setPending(universal(11000, card::kPolarisationVertical));
+    EXPECT_EQ(devices.calls.size(), 1u) << "nothing reaches the frontend before the commit";
+    ASSERT_TRUE(card.commit());
+    EXPECT_EQ(devices.calls.back(), "tune clear S if=1250000 sr=27500000 fec=9 rolloff=auto pilot=auto go");
+
+    std::vector<uint8_t> block(card::kCommandBlockSize, 0);
+    const uint8_t message[] = {0xE0, 0x31, 0x6E, 0x00};
+    std::memcpy(block.data(), message, sizeof message);
+    block[card::kDiseqcLengthOffset] = sizeof message;
+    block[card::kDiseqcFlagOffset1] = 1;
+    block[card::kDiseqcFlagOffset2] = 1;
+    ASSERT_TRUE(card.command(block.data(), block.size()));
+    EXPECT_EQ(devices.calls.back(), "diseqc e0 31 6e 00");
+    block[card::kDiseqcLengthOffset] = 7;
+    EXPECT_FALSE(card.command(block.data(), block.size())) << "longer than a Linux DiSEqC message";
+
+    std::vector<uint8_t> power(card::kCommandBlockSize, 0);
+    ASSERT_TRUE(card.command(power.data(), power.size()));
+    EXPECT_EQ(devices.calls.back(), "voltage off");
+    EXPECT_FALSE(card.command(power.data(), 100));
+    EXPECT_EQ(card.macAddress()[0], 0x02);
 }
