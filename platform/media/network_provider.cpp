@@ -1,7 +1,6 @@
 #include "platform/media/network_provider.h"
 
 #include "platform/media/moniker.h"
-#include "platform/media/moniker_enumerator.h"
 
 #include <mutex>
 #include <string>
@@ -53,7 +52,8 @@ public:
                 if (space_)
                     list.push_back(space_);
             }
-            return platform::media::createEnumerator<IEnumTuningSpaces>(std::move(list), spaces);
+            return platform::createObject<platform::media::TuningSpaceEnum>(
+                IID_IEnumTuningSpaces, reinterpret_cast<void**>(spaces), std::move(list));
         } catch (...) {
             return E_OUTOFMEMORY;
         }
