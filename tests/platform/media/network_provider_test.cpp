@@ -1,0 +1,125 @@
+#include "platform/media/base_filter.h"
+#include "platform/media/network_provider.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+ComPtr<ITuningSpace> space(REFCLSID networkType, const wchar_t* uniqueName)
+{
+    ComPtr<ITuningSpace> s;
+    EXPECT_EQ(CoCreateInstance(CLSID_DVBSTuningSpace, nullptr, CLSCTX_INPROC_SERVER, IID_ITuningSpace, s.putVoid()),
+              S_OK);
+    s->put__NetworkType(networkType);
+    s->put_UniqueName(uniqueName);
+    return s;
+}
+
+TEST(NetworkProvider, IsCreatedFromTheSpacesNetworkTypeAndHoldsItsTuning)
+{
+    ComPtr<ITuningSpace> kest = space(CLSID_DVBSNetworkProvider, L"KEST DVB-S");
+    // As the receiver does it: the network type's text names the class to create.
+    BSTR text = nullptr;
+    ASSERT_EQ(kest->get_NetworkType(&text), S_OK);
+    CLSID clsid{};
+    ASSERT_EQ(CLSIDFromString(text, &clsid), S_OK);
+    SysFreeString(text);
+    ComPtr<ITuner> tuner;
+    ASSERT_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_ITuner, tuner.putVoid()), S_OK);
+
+    ComPtr<ITuningSpace> held;
+    EXPECT_EQ(tuner->get_TuningSpace(held.put()), S_FALSE);
+    ComPtr<ITuneRequest> request;
+    ASSERT_EQ(kest->CreateTuneRequest(request.put()), S_OK);
+    EXPECT_EQ(tuner->put_TuneRequest(request.get()), E_FAIL); // no tuning space yet
+
+    EXPECT_EQ(tuner->put_TuningSpace(space(GUID_NULL, L"other network").get()), E_INVALIDARG);
+    ASSERT_EQ(tuner->put_TuningSpace(kest.get()), S_OK);
+    ASSERT_EQ(tuner->put_TuneRequest(request.get()), S_OK);
+    ComPtr<ITuneRequest> current;
+    ASSERT_EQ(tuner->get_TuneRequest(current.put()), S_OK);
+    EXPECT_EQ(current, request);
+
+    // A request from a space of another name is refused and the held one stays.
+    ComPtr<ITuneRequest> foreign;
+    space(CLSID_DVBSNetworkProvider, L"ELSEWHERE")->CreateTuneRequest(foreign.put());
+    EXPECT_EQ(tuner->Validate(foreign.get()), E_INVALIDARG);
+    EXPECT_EQ(tuner->put_TuneRequest(foreign.get()), E_INVALIDARG);
+    EXPECT_EQ(tuner->put_TuneRequest(nullptr), E_POINTER);
+    ASSERT_EQ(tuner->get_TuneRequest(current.put()), S_OK);
+    EXPECT_EQ(current, request);
+
+    ComPtr<IEnumTuningSpaces> spaces;
+    ASSERT_EQ(tuner->EnumTuningSpaces(spaces.put()), S_OK);
+    ASSERT_EQ(spaces->Next(1, held.put(), nullptr), S_OK);
+    EXPECT_EQ(held, kest);
+
+    // A new space drops the old request.
+    ASSERT_EQ(tuner->put_TuningSpace(space(CLSID_DVBSNetworkProvider, L"KEST DVB-S").get()), S_OK);
+    EXPECT_EQ(tuner->get_TuneRequest(current.put()), S_FALSE);
+}
+
+} // namespace
+
+namespace {
+
+// The tuner side of the antenna connection, as a card driver has it.
+class TunerInputPin final : public platform::BasePin {
+public:
+    explicit TunerInputPin(platform::BaseFilter* filter) : BasePin(filter, L"Input0", PINDIR_INPUT) {}
+    HRESULT checkMediaType(const platform::MediaType& type) override
+    {
+        return type.majortype == KSDATAFORMAT_TYPE_BDA_ANTENNA ? S_OK : S_FALSE;
+    }
+    HRESULT BeginFlush() override { return S_OK; }
+    HRESULT EndFlush() override { return S_OK; }
+};
+
+class TunerFilter final : public platform::BaseFilter {
+public:
+    TunerFilter() : BaseFilter(GUID_NULL), pin_(this) {}
+    int pinCount() override { return 1; }
+    platform::BasePin* pin(int index) override { return index == 0 ? &pin_ : nullptr; }
+
+private:
+    TunerInputPin pin_;
+};
+
+TEST(NetworkProvider, IsAFilterWhoseAntennaPinConnectsToATuner)
+{
+    ComPtr<IBaseFilter> provider;
+    ASSERT_EQ(CoCreateInstance(CLSID_DVBSNetworkProvider, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
+                               provider.putVoid()), S_OK);
+    CLSID clsid{};
+    provider->GetClassID(&clsid);
+    EXPECT_EQ(clsid, CLSID_DVBSNetworkProvider);
+
+    // One object: the tuner part and the filter part lead back to each other.
+    ComPtr<ITuner> tuner = provider.As<ITuner>();
+    ASSERT_TRUE(tuner);
+    EXPECT_EQ(tuner.As<IBaseFilter>(), provider);
+    EXPECT_EQ(tuner.As<IUnknown>().get(), provider.As<IUnknown>().get());
+
+    ComPtr<IPin> antenna;
+    ASSERT_EQ(provider->FindPin(L"Antenna Out", antenna.put()), S_OK);
+    PIN_DIRECTION direction = PINDIR_INPUT;
+    antenna->QueryDirection(&direction);
+    EXPECT_EQ(direction, PINDIR_OUTPUT);
+
+    ComPtr<TunerFilter> tunerFilter(new TunerFilter);
+    ComPtr<IPin> input;
+    ASSERT_EQ(tunerFilter->FindPin(L"Input0", input.put()), S_OK);
+    ASSERT_EQ(antenna->Connect(input.get(), nullptr), S_OK);
+    AM_MEDIA_TYPE type{};
+    ASSERT_EQ(antenna->ConnectionMediaType(&type), S_OK);
+    EXPECT_EQ(type.majortype, KSDATAFORMAT_TYPE_BDA_ANTENNA);
+    FreeMediaType(type);
+
+    // A running provider has nothing to stream.
+    EXPECT_EQ(provider->Run(0), S_OK);
+    EXPECT_EQ(provider->Stop(), S_OK);
+    EXPECT_EQ(antenna->Disconnect(), S_OK);
+    EXPECT_EQ(input->Disconnect(), S_OK);
+}
+
+} // namespace
