@@ -180,6 +180,9 @@ HRESULT BaseFilter::notifyEvent(LONG code, LONG_PTR param1, LONG_PTR param2)
 
 // --- BasePin
 
+ULONG BasePin::AddRef() { return filter_->AddRef(); }
+ULONG BasePin::Release() { return filter_->Release(); }
+
 BasePin::BasePin(BaseFilter* filter, const wchar_t* name, PIN_DIRECTION direction)
     : filter_(filter), name_(name != nullptr ? name : L""), direction_(direction) {}
 

@@ -67,8 +67,9 @@ public:
     ~BasePin() override;
 
     HRESULT QueryInterface(REFIID riid, void** object) override;
-    ULONG AddRef() override { return filter_->AddRef(); }
-    ULONG Release() override { return filter_->Release(); }
+    // Out of line: inlined, GCC mistakes the filter's deletion through a pin for a bad free.
+    ULONG AddRef() override;
+    ULONG Release() override;
 
     HRESULT Connect(IPin* receivePin, const AM_MEDIA_TYPE* type) override;
     HRESULT ReceiveConnection(IPin* connector, const AM_MEDIA_TYPE* type) override;
