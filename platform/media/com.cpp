@@ -1,5 +1,6 @@
 #include "platform/media/com.h"
 
+#include <cstdlib>
 #include <map>
 #include <mutex>
 
@@ -78,3 +79,6 @@ HRESULT CoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD context, REFIID 
 HRESULT CoInitialize(void*) { return S_OK; }
 HRESULT CoInitializeEx(void*, DWORD) { return S_OK; }
 void CoUninitialize() {}
+
+void* CoTaskMemAlloc(size_t bytes) { return std::malloc(bytes == 0 ? 1 : bytes); }
+void CoTaskMemFree(void* memory) { std::free(memory); }

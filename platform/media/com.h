@@ -6,9 +6,21 @@
 #include "platform/win32/guid.h"
 
 #include <atomic>
+#include <cstddef>
 #include <functional>
 #include <type_traits>
 #include <utility>
+
+// Wide strings as COM has them; on Linux wchar_t holds UTF-32, so L"MPEG2 транспорт" is one
+// character per letter.
+using WCHAR = wchar_t;
+using LPWSTR = wchar_t*;
+using LPCWSTR = const wchar_t*;
+using OLECHAR = wchar_t;
+using LPOLESTR = wchar_t*;
+using LPCOLESTR = const wchar_t*;
+using LONG_PTR = intptr_t;
+using DWORD_PTR = uintptr_t;
 
 // Every interface declares `static constexpr const IID& kIid` and `using Parent = <base interface>`,
 // so that ComPtr::As and ComObject::QueryInterface know it without __uuidof.
@@ -37,6 +49,8 @@ HRESULT CoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD context, REFIID 
 HRESULT CoInitialize(void* reserved);                 // S_OK; nothing to set up
 HRESULT CoInitializeEx(void* reserved, DWORD flags);  // S_OK
 void CoUninitialize();                                // nothing to tear down
+void* CoTaskMemAlloc(size_t bytes);                   // memory that crosses interface calls
+void CoTaskMemFree(void* memory);                     // null is allowed
 
 template <class T>
 class ComPtr {
@@ -88,11 +102,18 @@ public:
     ULONG release()
     {
         const ULONG left = refs_.fetch_sub(1, std::memory_order_acq_rel) - 1;
-        if (left == 0)
+        if (left == 0) {
+            finalRelease();
             delete this;
+        }
         return left;
     }
     ULONG refCount() const { return refs_.load(std::memory_order_relaxed); }
+
+protected:
+    // Called once when the count reaches zero, while the whole object still exists (a streaming
+    // thread can be stopped here before the derived parts are destroyed). It must not throw.
+    virtual void finalRelease() {}
 
 private:
     std::atomic<ULONG> refs_{0};
@@ -149,6 +170,14 @@ private:
         return nullptr;
     }
 };
+
+// For a class that adds interfaces of its own to a ComObject base: one final overrider of the
+// IUnknown methods for all its bases. QueryInterface of the base reaches the extra interfaces
+// through `queryExtra`.
+#define KEST_FORWARD_IUNKNOWN(Base)                                                                \
+    HRESULT QueryInterface(REFIID riid, void** object) override { return Base::QueryInterface(riid, object); } \
+    ULONG AddRef() override { return Base::AddRef(); }                                            \
+    ULONG Release() override { return Base::Release(); }
 
 // Creates a new object and hands out the interface asked for (the caller owns that reference).
 template <class T, class... Args>

@@ -72,7 +72,8 @@ TEST(Com, ComPtrCopyMoveAndPut)
         ComPtr<ITestA> three = std::move(two);
         EXPECT_FALSE(two);
         EXPECT_EQ(one, three);
-        three = three; // self-assignment keeps the object
+        ComPtr<ITestA>& alias = three;
+        three = alias; // self-assignment keeps the object
         EXPECT_EQ(three->a(), 1);
         ComPtr<ITestC> c;
         EXPECT_EQ(one.As(&c), S_OK);
