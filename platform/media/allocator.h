@@ -1,0 +1,87 @@
+// The memory allocator and its media samples. A sample returns to its allocator's free list on
+// its last Release; outstanding samples keep the allocator alive.
+#pragma once
+
+#include "platform/media/samples.h"
+
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+namespace platform {
+
+class MemAllocator;
+
+class MediaSample final : public IMediaSample {
+public:
+    MediaSample(MemAllocator* allocator, BYTE* buffer, LONG size);
+    ~MediaSample() override;
+
+    HRESULT QueryInterface(REFIID riid, void** object) override;
+    ULONG AddRef() override;
+    ULONG Release() override;
+
+    HRESULT GetPointer(BYTE** buffer) override;
+    LONG GetSize() override { return size_; }
+    HRESULT GetTime(REFERENCE_TIME* start, REFERENCE_TIME* end) override;
+    HRESULT SetTime(REFERENCE_TIME* start, REFERENCE_TIME* end) override;
+    HRESULT IsSyncPoint() override { return sync_ ? S_OK : S_FALSE; }
+    HRESULT SetSyncPoint(BOOL sync) override { sync_ = sync != FALSE; return S_OK; }
+    HRESULT IsPreroll() override { return preroll_ ? S_OK : S_FALSE; }
+    HRESULT SetPreroll(BOOL preroll) override { preroll_ = preroll != FALSE; return S_OK; }
+    LONG GetActualDataLength() override { return actual_; }
+    HRESULT SetActualDataLength(LONG length) override;
+    HRESULT GetMediaType(AM_MEDIA_TYPE** type) override;
+    HRESULT SetMediaType(AM_MEDIA_TYPE* type) override;
+    HRESULT IsDiscontinuity() override { return discontinuity_ ? S_OK : S_FALSE; }
+    HRESULT SetDiscontinuity(BOOL discontinuity) override { discontinuity_ = discontinuity != FALSE; return S_OK; }
+    HRESULT GetMediaTime(LONGLONG* start, LONGLONG* end) override;
+    HRESULT SetMediaTime(LONGLONG* start, LONGLONG* end) override;
+
+private:
+    friend class MemAllocator;
+    void resetProperties(); // as handed out by GetBuffer
+
+    MemAllocator* allocator_;
+    BYTE* buffer_;
+    LONG size_;
+    LONG actual_;
+    std::atomic<ULONG> refs_{0};
+    bool timeValid_ = false, stopValid_ = false, mediaTimeValid_ = false;
+    REFERENCE_TIME start_ = 0, end_ = 0;
+    LONGLONG mediaStart_ = 0, mediaEnd_ = 0;
+    bool sync_ = false, preroll_ = false, discontinuity_ = false;
+    AM_MEDIA_TYPE* mediaType_ = nullptr;
+};
+
+class MemAllocator final : public ComObject<IMemAllocator> {
+public:
+    MemAllocator() = default;
+    ~MemAllocator() override;
+
+    HRESULT SetProperties(ALLOCATOR_PROPERTIES* request, ALLOCATOR_PROPERTIES* actual) override;
+    HRESULT GetProperties(ALLOCATOR_PROPERTIES* properties) override;
+    HRESULT Commit() override;
+    HRESULT Decommit() override;
+    HRESULT GetBuffer(IMediaSample** sample, REFERENCE_TIME* start, REFERENCE_TIME* end, DWORD flags) override;
+    HRESULT ReleaseBuffer(IMediaSample* sample) override;
+
+    int freeCount();        // samples not handed out (tests)
+    bool isCommitted();
+
+private:
+    void freeMemoryLocked();
+
+    std::mutex mutex_;
+    std::condition_variable freed_;
+    ALLOCATOR_PROPERTIES props_{0, 0, 1, 0};
+    bool committed_ = false;
+    std::unique_ptr<BYTE[]> memory_;
+    std::vector<std::unique_ptr<MediaSample>> samples_;
+    std::vector<MediaSample*> free_;
+};
+
+HRESULT createMemAllocator(IMemAllocator** allocator);
+
+} // namespace platform
