@@ -1,0 +1,158 @@
+#include "platform/media/devenum.h"
+
+#include "platform/media/moniker_enumerator.h"
+#include "platform/media/network_provider.h"
+#include "platform/media/propertybag.h"
+#include "platform/media/tuning.h"
+
+#include <mutex>
+#include <vector>
+
+namespace {
+
+using platform::ClassFactory;
+using platform::media::DeviceId;
+
+struct Device {
+    DeviceId id;
+    GUID category;
+    std::wstring friendlyName;
+    ClassFactory factory;
+};
+
+struct DeviceTable {
+    std::mutex lock;
+    std::vector<Device> devices; // registration order
+    DeviceId nextId = 1;
+};
+
+DeviceTable& table()
+{
+    static DeviceTable* t = new DeviceTable; // never destroyed: drivers may unregister at exit
+    return *t;
+}
+
+std::wstring deviceName(const Device& device)
+{
+    const std::string category = platform::guidToString(device.category);
+    return L"@device:kest:" + std::to_wstring(device.id) + L"#" + std::wstring(category.begin(), category.end());
+}
+
+class DeviceMoniker : public platform::media::NamedMoniker {
+public:
+    explicit DeviceMoniker(const Device& device)
+        : NamedMoniker(deviceName(device)), id_(device.id), friendlyName_(device.friendlyName) {}
+
+    HRESULT BindToObject(IBindCtx*, IMoniker*, REFIID riid, void** object) override
+    {
+        if (object == nullptr)
+            return E_POINTER;
+        *object = nullptr;
+        ClassFactory factory;
+        {
+            DeviceTable& t = table();
+            std::lock_guard<std::mutex> guard(t.lock);
+            for (const Device& d : t.devices)
+                if (d.id == id_)
+                    factory = d.factory;
+        }
+        if (!factory)
+            return MK_E_UNAVAILABLE;
+        try {
+            const HRESULT hr = factory(riid, object);
+            if (FAILED(hr))
+                *object = nullptr;
+            return hr;
+        } catch (...) {
+            *object = nullptr;
+            return E_FAIL;
+        }
+    }
+
+    HRESULT BindToStorage(IBindCtx*, IMoniker*, REFIID riid, void** object) override
+    {
+        if (object == nullptr)
+            return E_POINTER;
+        *object = nullptr;
+        if (riid != IID_IPropertyBag)
+            return E_NOINTERFACE;
+        try {
+            return platform::media::createPropertyBag({{L"FriendlyName", friendlyName_}},
+                                                      reinterpret_cast<IPropertyBag**>(object));
+        } catch (...) {
+            return E_OUTOFMEMORY;
+        }
+    }
+
+private:
+    DeviceId id_;
+    std::wstring friendlyName_;
+};
+
+class SystemDeviceEnum : public platform::ComObject<ICreateDevEnum> {
+public:
+    HRESULT CreateClassEnumerator(REFCLSID category, IEnumMoniker** monikers, DWORD) override
+    {
+        if (monikers == nullptr)
+            return E_POINTER;
+        *monikers = nullptr;
+        try {
+            std::vector<ComPtr<IMoniker>> found;
+            {
+                DeviceTable& t = table();
+                std::lock_guard<std::mutex> guard(t.lock);
+                for (const Device& d : t.devices)
+                    if (d.category == category)
+                        found.emplace_back(new DeviceMoniker(d));
+            }
+            if (found.empty())
+                return S_FALSE;
+            return platform::media::createEnumerator<IEnumMoniker>(std::move(found), monikers);
+        } catch (...) {
+            return E_OUTOFMEMORY;
+        }
+    }
+};
+
+// The system classes are there before main runs, as on a system that has them installed.
+const bool g_registered = (platform::media::registerSystemClasses(), true);
+
+} // namespace
+
+namespace platform::media {
+
+DeviceId registerFilterDevice(REFGUID category, const std::wstring& friendlyName, ClassFactory factory)
+{
+    if (!factory)
+        return 0;
+    DeviceTable& t = table();
+    std::lock_guard<std::mutex> guard(t.lock);
+    const DeviceId id = t.nextId++;
+    t.devices.push_back(Device{id, category, friendlyName, std::move(factory)});
+    return id;
+}
+
+bool unregisterFilterDevice(DeviceId id)
+{
+    ClassFactory dropped; // destroyed outside the lock: it may hold driver objects
+    DeviceTable& t = table();
+    std::lock_guard<std::mutex> guard(t.lock);
+    for (auto it = t.devices.begin(); it != t.devices.end(); ++it) {
+        if (it->id == id) {
+            dropped = std::move(it->factory);
+            t.devices.erase(it);
+            return true;
+        }
+    }
+    return false;
+}
+
+void registerSystemClasses()
+{
+    registerClass(CLSID_SystemDeviceEnum,
+                  [](REFIID riid, void** object) { return createObject<SystemDeviceEnum>(riid, object); });
+    registerTuningClasses();
+    registerNetworkProviderClass();
+}
+
+} // namespace platform::media

@@ -1,0 +1,123 @@
+#include "platform/media/network_provider.h"
+
+#include "platform/media/moniker.h"
+#include "platform/media/moniker_enumerator.h"
+
+#include <mutex>
+#include <string>
+
+namespace {
+
+std::wstring uniqueName(ITuningSpace* space)
+{
+    BSTR name = nullptr;
+    std::wstring result;
+    if (space && SUCCEEDED(space->get_UniqueName(&name)) && name)
+        result.assign(name, SysStringLen(name));
+    SysFreeString(name);
+    return result;
+}
+
+class DVBSNetworkProvider : public platform::ComObject<ITuner> {
+public:
+    HRESULT get_TuningSpace(ITuningSpace** space) override
+    {
+        if (space == nullptr)
+            return E_POINTER;
+        std::lock_guard<std::mutex> guard(lock_);
+        space_.copyTo(space);
+        return space_ ? S_OK : S_FALSE;
+    }
+
+    HRESULT put_TuningSpace(ITuningSpace* space) override
+    {
+        if (space == nullptr)
+            return E_POINTER;
+        GUID type = GUID_NULL;
+        if (FAILED(space->get__NetworkType(&type)) || type != CLSID_DVBSNetworkProvider)
+            return E_INVALIDARG;
+        ComPtr<ITuningSpace> oldSpace;
+        ComPtr<ITuneRequest> oldRequest; // released after the lock
+        std::lock_guard<std::mutex> guard(lock_);
+        oldSpace = std::exchange(space_, ComPtr<ITuningSpace>(space));
+        oldRequest = std::exchange(request_, nullptr);
+        return S_OK;
+    }
+
+    HRESULT EnumTuningSpaces(IEnumTuningSpaces** spaces) override
+    {
+        try {
+            std::vector<ComPtr<ITuningSpace>> list;
+            {
+                std::lock_guard<std::mutex> guard(lock_);
+                if (space_)
+                    list.push_back(space_);
+            }
+            return platform::media::createEnumerator<IEnumTuningSpaces>(std::move(list), spaces);
+        } catch (...) {
+            return E_OUTOFMEMORY;
+        }
+    }
+
+    HRESULT get_TuneRequest(ITuneRequest** request) override
+    {
+        if (request == nullptr)
+            return E_POINTER;
+        std::lock_guard<std::mutex> guard(lock_);
+        request_.copyTo(request);
+        return request_ ? S_OK : S_FALSE;
+    }
+
+    HRESULT put_TuneRequest(ITuneRequest* request) override
+    {
+        const HRESULT hr = Validate(request);
+        if (FAILED(hr))
+            return hr;
+        ComPtr<ITuneRequest> old;
+        std::lock_guard<std::mutex> guard(lock_);
+        old = std::exchange(request_, ComPtr<ITuneRequest>(request));
+        return S_OK;
+    }
+
+    HRESULT Validate(ITuneRequest* request) override
+    {
+        if (request == nullptr)
+            return E_POINTER;
+        try {
+            ComPtr<ITuningSpace> current;
+            {
+                std::lock_guard<std::mutex> guard(lock_);
+                current = space_;
+            }
+            if (!current)
+                return E_FAIL;
+            ComPtr<ITuningSpace> theirs;
+            if (FAILED(request->get_TuningSpace(theirs.put())) || !theirs)
+                return E_INVALIDARG;
+            return theirs == current || uniqueName(theirs.get()) == uniqueName(current.get()) ? S_OK : E_INVALIDARG;
+        } catch (...) {
+            return E_OUTOFMEMORY;
+        }
+    }
+
+private:
+    std::mutex lock_;
+    ComPtr<ITuningSpace> space_;
+    ComPtr<ITuneRequest> request_;
+};
+
+} // namespace
+
+namespace platform::media {
+
+HRESULT createDVBSNetworkProvider(REFIID riid, void** object)
+{
+    return createObject<DVBSNetworkProvider>(riid, object);
+}
+
+void registerNetworkProviderClass()
+{
+    registerClass(CLSID_DVBSNetworkProvider, createDVBSNetworkProvider);
+}
+
+} // namespace platform::media
