@@ -73,6 +73,10 @@ HRESULT CBDAManager::StopGraph()
 HRESULT CBDAManager::TearDownGraph()
 {
     debugLine("CBDAManager::TearDownGraph\n");
+    if (m_dwGraphRegister) {
+        RemoveGraphFromRot(m_dwGraphRegister);
+        m_dwGraphRegister = 0;
+    }
     if (!m_fGraphBuilt && !m_fGraphFailure) {
         debugLine("CBDAManager::TearDownGraph completed\n");
         return S_OK;

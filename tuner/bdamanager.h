@@ -11,6 +11,8 @@
 
 #include <memory>
 
+struct ITuningSpace;
+
 class CBDAManager {
 public:
     CBDAManager();
@@ -18,11 +20,27 @@ public:
     CBDAManager(const CBDAManager&) = delete;
     CBDAManager& operator=(const CBDAManager&) = delete;
 
+    // Builds the graph for a model id (1..6); 0 on success. A graph built already is taken
+    // down first.
+    HRESULT BuildGraph(int32_t modelId);
     // Run control. RunGraph answers 0 at once when running already; StopGraph when not running.
     HRESULT RunGraph();
     HRESULT StopGraph();
     HRESULT TearDownGraph(); // 0
     void BuildGraphError();  // teardown after a failed build
+
+    // Graph helpers.
+    static HRESULT ConnectPins(IGraphBuilder* graph, IBaseFilter* upstream, IBaseFilter* downstream,
+                               const wchar_t* outputPinName, const wchar_t* inputPinName);
+    // Compares names in Windows-1251; the last match, with one reference; null without a match.
+    static IPin* FindPinOnFilter(IBaseFilter* filter, const char* pinName);
+    bool GetTunerDemodPins();
+    IBaseFilter* CreateNetworkProvider();  // one reference, or null
+    ITuningSpace* LoadTuningSpace();        // ours ("KEST DVB-S"), added to the system's when new
+    ITuningSpace* CreateDVBSTuningSpace();
+    static HRESULT AddGraphToRot(IUnknown* graph, DWORD* cookie);
+    static void RemoveGraphFromRot(DWORD cookie);
+    bool GetDeviceControl();
 
     // Tuning properties: 1 when written (and kept in the record), else 0.
     int SetCarrierFrequency(ULONG kHz);
