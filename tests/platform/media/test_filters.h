@@ -8,11 +8,33 @@
 #include <atomic>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <vector>
 
 namespace mediatest {
 
 inline std::atomic<int> g_filtersAlive{0};
+
+// State changes of the test filters, as "tag:Pause", while a test has set it (GUI thread only).
+inline std::vector<std::string>* g_stateLog = nullptr;
+
+// Logs the state changes of a filter class under a tag.
+template <class Base>
+class Logged : public Base {
+public:
+    using Base::Base;
+    std::string tag;
+    HRESULT Stop() override { log("Stop"); return Base::Stop(); }
+    HRESULT Pause() override { log("Pause"); return Base::Pause(); }
+    HRESULT Run(REFERENCE_TIME start) override { log("Run"); return Base::Run(start); }
+
+private:
+    void log(const char* what)
+    {
+        if (g_stateLog != nullptr)
+            g_stateLog->push_back(tag + ":" + what);
+    }
+};
 
 inline constexpr CLSID CLSID_TestSink = {0x7E57F11E, 0, 0, {0, 0, 0, 0, 0, 0, 0, 1}};
 inline constexpr CLSID CLSID_TestSource = {0x7E57F11E, 0, 0, {0, 0, 0, 0, 0, 0, 0, 2}};
@@ -55,7 +77,7 @@ private:
     GUID accepted_;
 };
 
-class SinkFilter final : public platform::BaseFilter {
+class SinkFilter : public platform::BaseFilter {
 public:
     explicit SinkFilter(const GUID& accepted = GUID_NULL) : BaseFilter(CLSID_TestSink)
     {
@@ -113,7 +135,7 @@ private:
     GUID major_;
 };
 
-class PushSourceFilter final : public platform::BaseFilter {
+class PushSourceFilter : public platform::BaseFilter {
 public:
     explicit PushSourceFilter(const GUID& major = MEDIATYPE_Stream) : BaseFilter(CLSID_TestSource)
     {
