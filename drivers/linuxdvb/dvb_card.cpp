@@ -1,0 +1,51 @@
+#include "drivers/linuxdvb/dvb_card.h"
+
+namespace linuxdvb {
+
+DvbCardDevice::DvbCardDevice(DvbDevices& devices, const DvbCard& card)
+    : card_(card), frontend_(devices, card.adapter, card.frontend), stream_(devices, card.adapter)
+{
+}
+
+bool DvbCardDevice::open(std::string* error) { return frontend_.open(error); }
+
+void DvbCardDevice::close()
+{
+    stream_.stop();
+    frontend_.close();
+}
+
+void DvbCardDevice::setPending(const card::Tuning& tuning)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    pending_ = tuning;
+}
+
+card::Tuning DvbCardDevice::pending() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return pending_;
+}
+
+bool DvbCardDevice::commit() { return frontend_.commit(pending()); }
+
+bool DvbCardDevice::command(const uint8_t* block, size_t size)
+{
+    const card::CardCommand command = card::parseCommandBlock(block, size);
+    switch (command.kind) {
+    case card::CardCommand::Diseqc:
+        return frontend_.sendDiseqc(command.message.data(), command.length);
+    case card::CardCommand::LnbPower:
+        return frontend_.setLnbPower(command.powerOn);
+    case card::CardCommand::Invalid:
+        break;
+    }
+    return false;
+}
+
+std::array<uint8_t, 6> DvbCardDevice::macAddress() const
+{
+    return cardMacAddress(card_.adapter, card_.frontend, frontend_.name());
+}
+
+} // namespace linuxdvb

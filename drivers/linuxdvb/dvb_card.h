@@ -1,0 +1,45 @@
+// A Linux DVB adapter as the card's filters see it: the published tuning
+// properties collected until the commit, the command set (DiSEqC, LNB
+// supply), signal status, the MAC address and the transport stream.
+#pragma once
+
+#include "drivers/card/command_block.h"
+#include "drivers/linuxdvb/dvb_config.h"
+#include "drivers/linuxdvb/dvb_frontend.h"
+#include "drivers/linuxdvb/dvb_stream.h"
+
+#include <array>
+#include <mutex>
+
+namespace linuxdvb {
+
+class DvbCardDevice {
+public:
+    DvbCardDevice(DvbDevices& devices, const DvbCard& card);
+
+    // Opens the frontend for the whole run. False with *error naming the device.
+    bool open(std::string* error);
+    void close();
+
+    void setPending(const card::Tuning& tuning);
+    card::Tuning pending() const;
+    bool commit();
+    // A command block: a DiSEqC message or the LNB supply switch. False for
+    // anything else and for messages the frontend cannot send.
+    bool command(const uint8_t* block, size_t size);
+
+    SignalStatus status() { return frontend_.status(); }
+    std::array<uint8_t, 6> macAddress() const;
+
+    DvbStream& stream() { return stream_; }
+    const DvbCard& card() const { return card_; }
+
+private:
+    DvbCard card_;
+    DvbFrontend frontend_;
+    DvbStream stream_;
+    mutable std::mutex mutex_;
+    card::Tuning pending_;
+};
+
+} // namespace linuxdvb

@@ -1,0 +1,50 @@
+// The transport stream of a Linux DVB adapter: the whole multiplex routed to
+// dvr0 (PID 0x2000), or one filter per wanted PID where the demultiplexer
+// refuses that, read in large chunks.
+#pragma once
+
+#include "drivers/linuxdvb/dvb_device.h"
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace linuxdvb {
+
+constexpr uint16_t kWholeMultiplexPid = 0x2000;
+constexpr unsigned long kKernelBufferSize = 16u << 20;
+
+class DvbStream {
+public:
+    DvbStream(DvbDevices& devices, int adapter, int demux = 0);
+    ~DvbStream();
+    DvbStream(const DvbStream&) = delete;
+    DvbStream& operator=(const DvbStream&) = delete;
+
+    // Opens dvr0 and sets the filters. `fallbackPids` are used only when the
+    // whole multiplex cannot be had. False with *error naming the device.
+    bool start(const std::vector<uint16_t>& fallbackPids, std::string* error);
+    void stop();
+    bool wholeMultiplex() const { return wholeMultiplex_; }
+
+    enum class ReadResult { Data, Timeout, Ended };
+    // Waits up to timeoutMs and reads what is there into buffer (at most size
+    // bytes); *count gets the bytes read. A buffer overflow in the kernel is
+    // counted and reading goes on; a vanished device or an error ends it.
+    ReadResult read(uint8_t* buffer, size_t size, size_t* count, int timeoutMs);
+    uint64_t overflows() const { return overflows_.load(std::memory_order_relaxed); }
+
+private:
+    bool addFilter(uint16_t pid);
+
+    DvbDevices& devices_;
+    int adapter_;
+    int demux_;
+    int dvr_ = -1;
+    std::vector<int> filters_;
+    bool wholeMultiplex_ = false;
+    std::atomic<uint64_t> overflows_{0};
+};
+
+} // namespace linuxdvb

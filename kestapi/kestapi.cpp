@@ -1,0 +1,47 @@
+// TransponderChange: finds the receiver's main window by its title and sends
+// it the tuning as a fixed sequence of synchronous WM_USER messages.
+#include "kestapi/kestapi.h"
+
+#include "platform/winmsg/winmsg.h"
+
+namespace {
+
+// Titles tried in this order; the first window found gets the messages.
+constexpr const char* kReceiverTitles[] = {
+    "Kest Ip Data 1.04 @ Kest Spruce DVB-S2", "Kest Ip Data 1.04 @ Kest Maple DVB-S2",
+    "Kest Ip Data 1.04 @ Kest Larch DVB-S2",  "Kest Ip Data 1.04 @ Kest Cedar DVB-S2",
+    "Kest Ip Data 1.04 @ Kest Birch DVB-S",
+};
+
+// Commands in wParam; the value goes in lParam.
+constexpr WPARAM kSetFrequency = 0x1010000;
+constexpr WPARAM kSetSymbolRate = 0x1020000;
+constexpr WPARAM kSetPolarisation = 0x1030000;
+constexpr WPARAM kForwarded = 0x1040000;
+constexpr WPARAM kApplyTuning = 0x2000000;
+constexpr WPARAM kAddPid = 0x1090000;
+
+// 32-bit values travel as the signed 32-bit lParam the receiver reads back.
+LPARAM asLParam(uint32_t value) { return static_cast<LPARAM>(static_cast<int32_t>(value)); }
+
+} // namespace
+
+extern "C" int TransponderChange(uint32_t, const TransponderInfo* info)
+{
+    if (info == nullptr)
+        return KESTAPI_NO_RECEIVER;
+    HWND window = nullptr;
+    for (const char* title : kReceiverTitles)
+        if ((window = FindWindowA(nullptr, title)) != nullptr)
+            break;
+    if (window == nullptr)
+        return KESTAPI_NO_RECEIVER;
+    SendMessageA(window, WM_USER, kSetFrequency, asLParam(info->frequencyKhz / 1000));
+    SendMessageA(window, WM_USER, kSetSymbolRate, asLParam(info->symbolRate / 1000));
+    SendMessageA(window, WM_USER, kSetPolarisation, info->horizontal == 0 ? 1 : 0);
+    SendMessageA(window, WM_USER, kForwarded, asLParam(info->forwarded));
+    SendMessageA(window, WM_USER, kApplyTuning, 0);
+    SendMessageA(window, WM_USER, kAddPid, asLParam(info->pid1));
+    SendMessageA(window, WM_USER, kAddPid, asLParam(info->pid2));
+    return KESTAPI_OK;
+}
