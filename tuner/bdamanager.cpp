@@ -97,6 +97,8 @@ HRESULT CBDAManager::TearDownGraph()
 void CBDAManager::BuildGraphError()
 {
     debugLine("CBDAManager::BuildGraphError\n");
-    TearDownGraph();
+    // Flagged first: a first build that fails is neither built nor failed yet, and the
+    // teardown would otherwise leave its filters in the graph.
     m_fGraphFailure = true;
+    TearDownGraph();
 }

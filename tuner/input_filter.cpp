@@ -1,13 +1,14 @@
 #include "tuner/input_filter.h"
 
+#include "decoder/ts_input_filter.h"
+
 #include <mutex>
+#include <new>
 #include <utility>
 
 namespace tuner {
 
 namespace {
-
-constexpr CLSID kTsInputFilterClass = {0x29FA55FE, 0xEBDB, 0x4F9C, {0x84, 0xFF, 0xB0, 0x1B, 0x25, 0x97, 0x8A, 0x83}};
 
 std::mutex hooksMutex;
 InputFilterHooks& hooks()
@@ -16,14 +17,24 @@ InputFilterHooks& hooks()
     return current;
 }
 
-IBaseFilter* createByClassId(HRESULT* result)
+// The receiver's own sink, made by its constructor as the graph needs it.
+IBaseFilter* createTsInputFilter(HRESULT* result)
 {
-    IBaseFilter* filter = nullptr;
-    const HRESULT hr = CoCreateInstance(kTsInputFilterClass, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
-                                        reinterpret_cast<void**>(&filter));
-    if (result)
-        *result = hr;
-    return SUCCEEDED(hr) ? filter : nullptr;
+    HRESULT hr = S_OK;
+    TSInputFilter* filter = new (std::nothrow) TSInputFilter(nullptr, &hr);
+    if (filter == nullptr) {
+        *result = E_OUTOFMEMORY;
+        return nullptr;
+    }
+    ComPtr<IBaseFilter> held(filter);
+    *result = hr;
+    return SUCCEEDED(hr) ? held.detach() : nullptr;
+}
+
+void setTsInputDelivery(IBaseFilter* filter, bool on)
+{
+    if (auto* input = dynamic_cast<TSInputFilter*>(filter))
+        input->setDelivery(on);
 }
 
 } // namespace
@@ -42,7 +53,7 @@ IBaseFilter* createInputFilter(HRESULT* result)
         create = hooks().create;
     }
     HRESULT hr = S_OK;
-    IBaseFilter* filter = create ? create(&hr) : createByClassId(&hr);
+    IBaseFilter* filter = create ? create(&hr) : createTsInputFilter(&hr);
     if (SUCCEEDED(hr) && filter == nullptr)
         hr = E_OUTOFMEMORY;
     if (FAILED(hr) && filter) {
@@ -61,8 +72,12 @@ void setInputFilterDelivery(IBaseFilter* filter, bool on)
         std::lock_guard<std::mutex> lock(hooksMutex);
         setDelivery = hooks().setDelivery;
     }
-    if (filter && setDelivery)
+    if (filter == nullptr)
+        return;
+    if (setDelivery)
         setDelivery(filter, on);
+    else
+        setTsInputDelivery(filter, on);
 }
 
 } // namespace tuner

@@ -14,8 +14,8 @@ struct InputFilterHooks {
     std::function<void(IBaseFilter* filter, bool on)> setDelivery;
 };
 
-// Empty members fall back to the defaults: the sink by its class id, and a
-// delivery switch that does nothing for a filter without one. Returns the previous hooks.
+// Empty members fall back to the defaults: a new TSInputFilter, and its delivery
+// switch (nothing for a filter of another class). Returns the previous hooks.
 InputFilterHooks setInputFilterHooks(InputFilterHooks hooks);
 
 IBaseFilter* createInputFilter(HRESULT* result);
