@@ -1,0 +1,122 @@
+#include "drivers/simcard/sim_card.h"
+
+#include "drivers/card/command_block.h"
+#include "platform/ks/bda.h"
+#include "platform/ks/card_extension.h"
+#include "tuner/device_catalogue.h"
+
+#include <cstring>
+
+namespace simcard {
+
+using platform::ks::PropertyRequest;
+using platform::ks::PropertyTable;
+
+bool simCardModel(int32_t id, SimCardModel* model)
+{
+    const tuner::DeviceModel* entry = tuner::findModel(id);
+    if (!entry || !model)
+        return false;
+    model->id = id;
+    model->tunerName = tuner::widen(entry->tunerName);
+    model->captureName = tuner::widen(entry->captureName);
+    model->videoCaptureName = entry->videoCaptureName ? tuner::widen(entry->videoCaptureName) : std::wstring();
+    model->extensionsOnTunerOutput = tuner::extensionsOnTunerOutput(id);
+    return true;
+}
+
+namespace {
+
+// A published property is collected into the pending tuning until CommitChanges.
+template <class T>
+void onTuning(PropertyTable& table, SimFrontend& frontend, REFGUID set, DWORD id, T card::Tuning::*field)
+{
+    table.onSetValue<T>(set, id, [&frontend, field](T value) {
+        card::Tuning tuning = frontend.pending();
+        tuning.*field = value;
+        frontend.setPending(tuning);
+        return S_OK;
+    });
+}
+
+} // namespace
+
+void SimCard::addTunerInputProperties(PropertyTable& table)
+{
+    onTuning(table, frontend, KSPROPSETID_BdaFrequencyFilter, KSPROPERTY_BDA_RF_TUNER_FREQUENCY,
+             &card::Tuning::carrierKhz);
+    onTuning(table, frontend, KSPROPSETID_BdaFrequencyFilter, KSPROPERTY_BDA_RF_TUNER_POLARITY,
+             &card::Tuning::polarisation);
+    onTuning(table, frontend, KSPROPSETID_BdaLNBInfo, KSPROPERTY_BDA_LNB_LOF_LOW_BAND, &card::Tuning::lofLowKhz);
+    onTuning(table, frontend, KSPROPSETID_BdaLNBInfo, KSPROPERTY_BDA_LNB_LOF_HIGH_BAND, &card::Tuning::lofHighKhz);
+    onTuning(table, frontend, KSPROPSETID_BdaLNBInfo, KSPROPERTY_BDA_LNB_SWITCH_FREQUENCY, &card::Tuning::switchKhz);
+    table.onGetValue<LONG>(KSPROPSETID_BdaSignalStats, KSPROPERTY_BDA_SIGNAL_STRENGTH, [this](LONG& value) {
+        value = frontend.strength();
+        return S_OK;
+    });
+    // Commands travel as a Get whose instance is the command block.
+    table.onGet(KSPROPSETID_CardCommand, KSPROPERTY_CARD_COMMAND, [this](const PropertyRequest& r, DWORD* returned) {
+        const uint8_t* block = static_cast<const uint8_t*>(r.instance);
+        if (!frontend.command(block, r.instance ? r.instanceLength : 0))
+            return E_INVALIDARG;
+        if (returned)
+            *returned = 0;
+        return S_OK;
+    });
+}
+
+void SimCard::addTunerOutputProperties(PropertyTable& table)
+{
+    onTuning(table, frontend, KSPROPSETID_BdaDigitalDemodulator, KSPROPERTY_BDA_MODULATION_TYPE,
+             &card::Tuning::modulation);
+    onTuning(table, frontend, KSPROPSETID_BdaDigitalDemodulator, KSPROPERTY_BDA_INNER_FEC_RATE,
+             &card::Tuning::innerFec);
+    onTuning(table, frontend, KSPROPSETID_BdaDigitalDemodulator, KSPROPERTY_BDA_SYMBOL_RATE,
+             &card::Tuning::symbolRateKsps);
+    onTuning(table, frontend, KSPROPSETID_BdaDigitalDemodulator, KSPROPERTY_BDA_SPECTRAL_INVERSION,
+             &card::Tuning::spectralInversion);
+    table.onGetValue<LONG>(KSPROPSETID_BdaSignalStats, KSPROPERTY_BDA_SIGNAL_QUALITY, [this](LONG& value) {
+        value = frontend.quality();
+        return S_OK;
+    });
+    table.onGetValue<LONG>(KSPROPSETID_BdaSignalStats, KSPROPERTY_BDA_SIGNAL_LOCKED, [this](LONG& value) {
+        value = frontend.locked() ? 1 : 0;
+        return S_OK;
+    });
+    if (model.extensionsOnTunerOutput)
+        addExtensionProperties(table);
+}
+
+void SimCard::addExtensionProperties(PropertyTable& table)
+{
+    table.onSetValue<DWORD>(KSPROPSETID_CardMac, KSPROPERTY_CARD_MAC_ACCESS, [this](DWORD on) {
+        macAccess.store(on != 0);
+        return S_OK;
+    });
+    table.onGet(KSPROPSETID_CardMac, KSPROPERTY_CARD_MAC_READ, [this](const PropertyRequest& r, DWORD* returned) {
+        if (!macAccess.load())
+            return E_ACCESSDENIED;
+        const uint8_t* request = static_cast<const uint8_t*>(r.instance);
+        const bool fromInstance = request && card::isMacReadBlock(request, r.instanceLength);
+        if (!fromInstance && !card::isMacReadBlock(static_cast<const uint8_t*>(r.data), r.dataLength))
+            return E_INVALIDARG;
+        if (r.dataLength < card::kMacBlockSize)
+            return E_KS_BUFFER_TOO_SMALL;
+        uint8_t* block = static_cast<uint8_t*>(r.data);
+        if (fromInstance)
+            std::memmove(block, request, card::kMacBlockSize);
+        std::memcpy(block + card::kMacOffset, config.mac.data(), config.mac.size());
+        if (returned)
+            *returned = card::kMacBlockSize;
+        return S_OK;
+    });
+    // The receiver only asks whether the infrared set is there.
+    table.onGet(PROPSETID_VIDCAP_CUSTOM_IRCAPTURE, KSPROPERTY_IRCAPTURE_COMMAND,
+                [](const PropertyRequest&, DWORD* returned) {
+                    if (returned)
+                        *returned = 0;
+                    return S_OK;
+                });
+}
+
+} // namespace simcard

@@ -1,0 +1,184 @@
+// The simulated card's filters as the receiver meets them: found by name, tuned through
+// the manager, locking, answering the extension sets, and streaming while locked.
+#include "drivers/simcard/sim_register.h"
+
+#include "platform/media/devenum.h"
+#include "tests/platform/media/test_filters.h"
+#include "tuner/bdamanager.h"
+#include "tuner/device_catalogue.h"
+#include "tuner/find_filter.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <thread>
+
+namespace {
+
+ComPtr<IBaseFilter> find(REFGUID category, const char* name)
+{
+    return ComPtr<IBaseFilter>::adopt(FindFilter(category, tuner::widen(name).c_str()));
+}
+
+SatelliteParams receivable()
+{
+    SatelliteParams p;
+    p.carrierFrequency = 11778000; // IF 2028 MHz on the low band
+    p.symbolRate = 27500;
+    return p;
+}
+
+class SimCardTest : public ::testing::Test {
+protected:
+    void TearDown() override { simcard::unregisterSimCards(); }
+
+    // The manager holding the card's tuner (and video capture) as BuildGraph would leave it.
+    std::shared_ptr<simcard::SimCard> attach(int32_t id, const std::wstring& in = L"Input0",
+                                             const std::wstring& out = L"MPEG2 Transport")
+    {
+        simcard::SimConfig config;
+        config.mac = {0x02, 0x11, 0x22, 0x33, 0x44, 0x55};
+        auto card = simcard::registerSimCard(id, config, in, out);
+        const tuner::DeviceModel* model = tuner::findModel(id);
+        manager.m_modelId = id;
+        manager.m_pTunerDevice = find(KSCATEGORY_BDA_NETWORK_TUNER, model->tunerName);
+        if (model->videoCaptureName)
+            manager.m_pVideoCapture = find(KSCATEGORY_CAPTURE, model->videoCaptureName);
+        return card;
+    }
+    CBDAManager manager;
+};
+
+TEST_F(SimCardTest, TunedThroughTheManagerItLocks)
+{
+    auto card = attach(tuner::kModelCedar);
+    ASSERT_TRUE(manager.m_pTunerDevice);
+    ASSERT_TRUE(manager.GetDeviceControl());
+    ASSERT_TRUE(manager.GetTunerDemodPins());
+    ASSERT_TRUE(manager.GetIRCtrlInterface());
+
+    const SatelliteParams p = receivable();
+    EXPECT_EQ(manager.SetNewSatParams(&p), 1);
+    LONG locked = 0, strength = 0, quality = 0;
+    EXPECT_EQ(manager.GetDemodLocked(&locked), 1);
+    EXPECT_NE(locked, 0);
+    EXPECT_EQ(manager.GetSignalStrength(&strength), 1);
+    EXPECT_EQ(manager.GetSignalQuality(&quality), 1);
+    EXPECT_GT(strength, 50);
+    EXPECT_LE(quality, 100);
+    EXPECT_EQ(card->frontend.committed().carrierKhz, 11778000u);
+    EXPECT_EQ(card->frontend.committed().symbolRateKsps, 27500u);
+
+    // Supply off: no lock, no level.
+    EXPECT_EQ(manager.Power(0), 1);
+    EXPECT_EQ(manager.GetDemodLocked(&locked), 1);
+    EXPECT_EQ(locked, 0);
+    EXPECT_EQ(manager.GetSignalStrength(&strength), 1);
+    EXPECT_EQ(strength, 0);
+    manager.Power(1);
+
+    // An intermediate frequency outside the tuner's window does not lock.
+    SatelliteParams off = p;
+    off.carrierFrequency = 10500000;
+    manager.SetNewSatParams(&off);
+    manager.GetDemodLocked(&locked);
+    EXPECT_EQ(locked, 0);
+
+    const BYTE message[] = {0xE0, 0x10, 0x38, 0xF3};
+    EXPECT_EQ(manager.SendDiSEqC(message, 4), 1);
+    ASSERT_FALSE(card->frontend.diseqcMessages().empty());
+    EXPECT_EQ(card->frontend.diseqcMessages().back(), std::vector<uint8_t>(message, message + 4));
+}
+
+TEST_F(SimCardTest, MacAddressThroughTheVideoCaptureFilter)
+{
+    attach(tuner::kModelBirch);
+    ASSERT_TRUE(manager.GetTunerDemodPins());
+    ASSERT_TRUE(manager.GetIRCtrlInterface());
+    BYTE mac[6] = {};
+    EXPECT_EQ(manager.ReadMACAddress(mac), 1);
+    EXPECT_EQ(std::vector<BYTE>(mac, mac + 6), (std::vector<BYTE>{0x02, 0x11, 0x22, 0x33, 0x44, 0x55}));
+}
+
+TEST_F(SimCardTest, MapleServesMacAndInfraredOnTheTunerOutput)
+{
+    attach(tuner::kModelMaple);
+    EXPECT_FALSE(manager.m_pVideoCapture);
+    ASSERT_TRUE(manager.GetTunerDemodPins());
+    EXPECT_TRUE(manager.GetIRCtrlInterface());
+    BYTE mac[6] = {};
+    EXPECT_EQ(manager.ReadMACAddress(mac), 1);
+    EXPECT_EQ(mac[0], 0x02);
+    EXPECT_EQ(mac[5], 0x55);
+}
+
+TEST_F(SimCardTest, CyrillicPinNamesAreAccepted)
+{
+    attach(tuner::kModelSpruce, L"Antenna In Pin", L"MPEG2 \u0442\u0440\u0430\u043D\u0441\u043F\u043E\u0440\u0442");
+    EXPECT_TRUE(manager.GetTunerDemodPins());
+    EXPECT_TRUE(manager.m_pTunerOutputPropSet);
+}
+
+TEST_F(SimCardTest, CaptureStreamsOnlyWhileRunningAndLocked)
+{
+    simcard::SimConfig config;
+    config.rateKbps = 0;
+    auto card = simcard::registerSimCard(tuner::kModelLarch, config);
+    ComPtr<IBaseFilter> capture = ComPtr<IBaseFilter>::adopt(
+        FindFilter(KSCATEGORY_BDA_RECEIVER_COMPONENT, L"Kest Larch AVStream TS Capture"));
+    ASSERT_TRUE(capture);
+    ComPtr<mediatest::SinkFilter> sink(new mediatest::SinkFilter);
+    ComPtr<IPin> out;
+    ASSERT_EQ(capture->FindPin(L"MPEG2 Transport Out", out.put()), S_OK);
+    ASSERT_EQ(out->Connect(sink->input(), nullptr), S_OK);
+
+    ASSERT_EQ(sink->Run(0), S_OK);
+    ASSERT_EQ(capture->Run(0), S_OK);
+    std::this_thread::sleep_for(std::chrono::milliseconds(60));
+    EXPECT_EQ(sink->input()->samples.load(), 0); // not tuned yet
+
+    card::Tuning tuning;
+    tuning.carrierKhz = 11778000;
+    tuning.symbolRateKsps = 27500;
+    card->frontend.setPending(tuning);
+    ASSERT_TRUE(card->frontend.commit());
+    for (int i = 0; i < 200 && sink->input()->samples.load() < 8; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    capture->Stop();
+    sink->Stop();
+    const int samples = sink->input()->samples.load();
+    EXPECT_GE(samples, 8);
+    std::lock_guard<std::mutex> lock(sink->input()->mutex);
+    const std::vector<BYTE>& bytes = sink->input()->bytes;
+    ASSERT_GT(bytes.size(), 188u * 8);
+    for (size_t k = 0; k + 188 <= bytes.size(); k += 188)
+        ASSERT_EQ(bytes[k], 0x47) << "at " << k;
+}
+
+TEST_F(SimCardTest, EnvironmentChoosesTheCards)
+{
+    setenv("KEST_CARD", "sim:maple,none,sim", 1);
+    std::string error;
+    EXPECT_TRUE(simcard::installFromEnvironment(&error)) << error;
+    EXPECT_EQ(tuner::probeInstalledModel(), tuner::kModelMaple);
+    simcard::unregisterSimCards();
+
+    setenv("KEST_CARD", "sim", 1);
+    EXPECT_TRUE(simcard::installFromEnvironment(&error));
+    EXPECT_EQ(tuner::probeInstalledModel(), tuner::kModelCedar);
+    simcard::unregisterSimCards();
+
+    setenv("KEST_CARD", "sim:oak,sim:birch", 1);
+    EXPECT_FALSE(simcard::installFromEnvironment(&error));
+    EXPECT_EQ(error, "KEST_CARD: unknown model \"oak\"\n");
+    EXPECT_EQ(tuner::probeInstalledModel(), tuner::kModelBirch);
+    simcard::unregisterSimCards();
+
+    setenv("KEST_CARD", "none", 1);
+    EXPECT_TRUE(simcard::installFromEnvironment(&error));
+    EXPECT_EQ(tuner::probeInstalledModel(), 0);
+    unsetenv("KEST_CARD");
+}
+
+} // namespace
