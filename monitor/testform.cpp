@@ -9,6 +9,7 @@
 #include "monitor/pidlistitem.h"
 
 #include <QApplication>
+#include <QKeyEvent>
 #include <QList>
 #include <QTimerEvent>
 
@@ -62,6 +63,11 @@ int TestForm::openFor(QWidget* mainWindow, const MainRateSource& rates)
     form->setAttribute(Qt::WA_DeleteOnClose);
     // exec() deletes the window on return because of WA_DeleteOnClose.
     return form->exec();
+}
+
+bool TestForm::isOpenShortcut(const QKeyEvent& event)
+{
+    return event.modifiers() == Qt::ControlModifier && event.key() == Qt::Key_T;
 }
 
 void TestForm::languageChange()

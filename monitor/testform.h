@@ -12,6 +12,7 @@
 
 struct DecoderState;
 class MainRateSource;
+class QKeyEvent;
 class QTimerEvent;
 
 class TestForm : public QDialog, public Ui::TestForm {
@@ -26,6 +27,8 @@ public:
     // Ctrl+T in the main window: runs the window modally with `mainWindow` as
     // parent and deletes it when it closes. Returns the dialog's result.
     static int openFor(QWidget* mainWindow, const MainRateSource& rates);
+    // Ctrl+T with no other modifier (Ctrl+Shift+T is not it).
+    static bool isOpenShortcut(const QKeyEvent& event);
 
     // Brings the PID list up to date with the decoder's per-PID packet counters.
     void updatePidList();

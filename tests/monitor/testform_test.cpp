@@ -10,6 +10,7 @@
 
 #include <QApplication>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QPointer>
 #include <QTimer>
 
@@ -360,6 +361,18 @@ TEST_F(TestFormTest, OpenForRunsModallyUnderTheMainWindowAndDeletesOnClose)
     EXPECT_TRUE(modal);
     EXPECT_TRUE(seen.isNull());
     EXPECT_EQ(mainWindow.findChild<TestForm*>(), nullptr);
+}
+
+TEST(TestFormShortcut, OnlyControlT)
+{
+    auto press = [](int key, Qt::KeyboardModifiers modifiers) {
+        return TestForm::isOpenShortcut(QKeyEvent(QEvent::KeyPress, key, modifiers));
+    };
+    EXPECT_TRUE(press(Qt::Key_T, Qt::ControlModifier));
+    EXPECT_FALSE(press(Qt::Key_T, Qt::ControlModifier | Qt::ShiftModifier));
+    EXPECT_FALSE(press(Qt::Key_T, Qt::ControlModifier | Qt::AltModifier));
+    EXPECT_FALSE(press(Qt::Key_T, Qt::NoModifier));
+    EXPECT_FALSE(press(Qt::Key_R, Qt::ControlModifier));
 }
 
 } // namespace
