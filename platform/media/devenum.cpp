@@ -108,7 +108,8 @@ public:
             }
             if (found.empty())
                 return S_FALSE;
-            return platform::createObject<MonikerEnum>(IID_IEnumMoniker, reinterpret_cast<void**>(monikers), std::move(found));
+            return platform::createObject<MonikerEnum>(IID_IEnumMoniker, reinterpret_cast<void**>(monikers),
+                                                       std::move(found));
         } catch (...) {
             return E_OUTOFMEMORY;
         }
