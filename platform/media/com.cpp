@@ -4,6 +4,10 @@
 #include <map>
 #include <mutex>
 
+namespace platform::detail {
+void addBuiltinClasses(std::map<CLSID, ClassFactory>& classes); // builtin_classes.cpp
+}
+
 namespace {
 
 struct ClassTable {
@@ -13,7 +17,11 @@ struct ClassTable {
 
 ClassTable& table()
 {
-    static ClassTable* t = new ClassTable; // never destroyed: usable from static destructors too
+    static ClassTable* t = [] {
+        auto* table = new ClassTable; // never destroyed: usable from static destructors too
+        platform::detail::addBuiltinClasses(table->classes);
+        return table;
+    }();
     return *t;
 }
 

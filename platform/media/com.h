@@ -103,6 +103,9 @@ public:
     {
         const ULONG left = refs_.fetch_sub(1, std::memory_order_acq_rel) - 1;
         if (left == 0) {
+            // As DirectShow's CUnknown: a count of one while destroying, so that AddRef/Release
+            // pairs made during teardown never delete the object a second time.
+            refs_.store(1, std::memory_order_relaxed);
             finalRelease();
             delete this;
         }

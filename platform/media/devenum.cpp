@@ -149,10 +149,14 @@ bool unregisterFilterDevice(DeviceId id)
     return false;
 }
 
+HRESULT createSystemDeviceEnum(REFIID riid, void** object)
+{
+    return createObject<SystemDeviceEnum>(riid, object);
+}
+
 void registerSystemClasses()
 {
-    registerClass(CLSID_SystemDeviceEnum,
-                  [](REFIID riid, void** object) { return createObject<SystemDeviceEnum>(riid, object); });
+    registerClass(CLSID_SystemDeviceEnum, createSystemDeviceEnum);
     registerTuningClasses();
     registerNetworkProviderClass();
 }

@@ -1,0 +1,15 @@
+// The classes CoCreateInstance knows without registration: those the system finds on Windows.
+#include "platform/media/allocator.h"
+#include "platform/media/filter_graph.h"
+
+#include <map>
+
+namespace platform::detail {
+
+void addBuiltinClasses(std::map<CLSID, ClassFactory>& classes)
+{
+    classes[CLSID_FilterGraph] = createFilterGraph;
+    classes[CLSID_MemoryAllocator] = [](REFIID riid, void** object) { return createObject<MemAllocator>(riid, object); };
+}
+
+} // namespace platform::detail
