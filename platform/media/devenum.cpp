@@ -108,7 +108,8 @@ public:
             }
             if (found.empty())
                 return S_FALSE;
-            return platform::createObject<MonikerEnum>(IID_IEnumMoniker, reinterpret_cast<void**>(monikers), std::move(found));
+            return platform::createObject<MonikerEnum>(IID_IEnumMoniker, reinterpret_cast<void**>(monikers),
+                                                       std::move(found));
         } catch (...) {
             return E_OUTOFMEMORY;
         }
@@ -148,10 +149,14 @@ bool unregisterFilterDevice(DeviceId id)
     return false;
 }
 
+HRESULT createSystemDeviceEnum(REFIID riid, void** object)
+{
+    return createObject<SystemDeviceEnum>(riid, object);
+}
+
 void registerSystemClasses()
 {
-    registerClass(CLSID_SystemDeviceEnum,
-                  [](REFIID riid, void** object) { return createObject<SystemDeviceEnum>(riid, object); });
+    registerClass(CLSID_SystemDeviceEnum, createSystemDeviceEnum);
     registerTuningClasses();
     registerNetworkProviderClass();
 }

@@ -1,7 +1,13 @@
 #include "platform/media/base_filter.h"
 #include "platform/media/network_provider.h"
 
+#include "platform/media/graph.h"
+#include "platform/media/rot.h"
+
 #include <gtest/gtest.h>
+
+#include <cwchar>
+#include <unistd.h>
 
 namespace {
 
@@ -120,6 +126,50 @@ TEST(NetworkProvider, IsAFilterWhoseAntennaPinConnectsToATuner)
     EXPECT_EQ(provider->Stop(), S_OK);
     EXPECT_EQ(antenna->Disconnect(), S_OK);
     EXPECT_EQ(input->Disconnect(), S_OK);
+}
+
+} // namespace
+
+namespace {
+
+TEST(NetworkProvider, HeadsAGraphThatIsFoundInTheRunningObjectTable)
+{
+    ComPtr<IGraphBuilder> graph;
+    ASSERT_EQ(CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
+                               graph.putVoid()), S_OK);
+    ComPtr<IBaseFilter> provider;
+    ASSERT_EQ(CoCreateInstance(CLSID_DVBSNetworkProvider, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
+                               provider.putVoid()), S_OK);
+    ComPtr<TunerFilter> tuner(new TunerFilter);
+    ASSERT_EQ(graph->AddFilter(provider.get(), L"Network DVBS Provider"), S_OK);
+    ASSERT_EQ(graph->AddFilter(tuner.get(), L"Kest Cedar DVBS Tuner"), S_OK);
+    ComPtr<IPin> out, in;
+    ASSERT_EQ(provider->FindPin(L"Antenna Out", out.put()), S_OK);
+    ASSERT_EQ(tuner->FindPin(L"Input0", in.put()), S_OK);
+    ASSERT_EQ(graph->Connect(out.get(), in.get()), S_OK);
+
+    ComPtr<IRunningObjectTable> rot;
+    ASSERT_EQ(GetRunningObjectTable(0, rot.put()), S_OK);
+    wchar_t item[64];
+    std::swprintf(item, 64, L"FilterGraph %08x pid %08x", static_cast<unsigned>(reinterpret_cast<uintptr_t>(graph.get())),
+                  static_cast<unsigned>(getpid()));
+    ComPtr<IMoniker> name;
+    ASSERT_EQ(CreateItemMoniker(L"!", item, name.put()), S_OK);
+    DWORD cookie = 0;
+    ASSERT_EQ(rot->Register(ROTFLAGS_REGISTRATIONKEEPSALIVE, graph.get(), name.get(), &cookie), S_OK);
+
+    ComPtr<IMediaControl> control = graph.As<IMediaControl>();
+    ASSERT_TRUE(control);
+    EXPECT_EQ(control->Run(), S_OK);
+    EXPECT_EQ(control->Stop(), S_OK);
+
+    ComPtr<IUnknown> found;
+    ASSERT_EQ(rot->GetObject(name.get(), found.put()), S_OK);
+    EXPECT_EQ(found.As<IGraphBuilder>(), graph);
+    found.reset();
+    EXPECT_EQ(rot->Revoke(cookie), S_OK);
+    EXPECT_EQ(graph->RemoveFilter(provider.get()), S_OK);
+    EXPECT_EQ(in->ConnectedTo(out.put()), VFW_E_NOT_CONNECTED);
 }
 
 } // namespace
