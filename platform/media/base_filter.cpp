@@ -25,6 +25,12 @@ BaseFilter::BaseFilter(REFCLSID clsid, CRITICAL_SECTION* lock) : clsid_(clsid), 
 
 BaseFilter::~BaseFilter() { DeleteCriticalSection(&ownLock_); }
 
+void BaseFilter::finalRelease()
+{
+    if (!isStopped())
+        Stop();
+}
+
 HRESULT BaseFilter::GetClassID(CLSID* clsid)
 {
     if (clsid == nullptr)

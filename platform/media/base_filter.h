@@ -48,6 +48,9 @@ public:
 
 protected:
     void setState(FILTER_STATE state) { state_.store(state, std::memory_order_release); }
+    // The last Release of a filter that is not stopped stops it (through the virtual Stop, while
+    // the derived filter still exists), so that no streaming thread outlives its filter.
+    void finalRelease() override;
 
 private:
     CLSID clsid_;
