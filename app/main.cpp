@@ -2,6 +2,8 @@
 // receiver behind them.
 #include "app/kestipdataform.h"
 #include "app/kestipdataform_geometry.h"
+#include "app/qtsingleapplication.h"
+#include "platform/qt/messagebox.h"
 
 #include <QApplication>
 #include <QCursor>
@@ -21,10 +23,6 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#if __has_include("app/qtsingleapplication.h")
-#include "app/qtsingleapplication.h"
-#define KEST_SINGLE_INSTANCE 1
-#endif
 
 namespace {
 
@@ -46,9 +44,23 @@ void onTerminate(int)
     (void)ignored;
 }
 
-void quitOnSignals(KestIpDataForm* form)
+// Installed before the window exists: a signal that comes early waits in the
+// pipe until the event loop runs.
+void catchTerminationSignals()
 {
     if (::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
+        return;
+    struct sigaction action = {};
+    action.sa_handler = onTerminate;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGINT, &action, nullptr);
+}
+
+void quitOnSignals(KestIpDataForm* form)
+{
+    if (signalPipe[0] < 0)
         return;
     auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, form);
     QObject::connect(notifier, &QSocketNotifier::activated, form, [form] {
@@ -57,12 +69,6 @@ void quitOnSignals(KestIpDataForm* form)
         }
         form->accept();
     });
-    struct sigaction action = {};
-    action.sa_handler = onTerminate;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    sigaction(SIGTERM, &action, nullptr);
-    sigaction(SIGINT, &action, nullptr);
 }
 
 // KEST_SCREENSHOT_DIR: save each tab page of the shown window as
@@ -89,17 +95,18 @@ void saveScreenshotsLater(KestIpDataForm* form)
 
 int main(int argc, char** argv)
 {
-#ifdef KEST_SINGLE_INSTANCE
     QtSingleApplication app(QString::fromLatin1(ApplicationId), argc, argv);
-    if (app.sendMessage(QStringLiteral("Are you there?"), 5000)) {
+    // The listener is taken atomically: a copy started at the same moment
+    // loses it and ends like any later one. Whoever finds the listener may
+    // also signal this copy.
+    const bool running = app.sendMessage(QStringLiteral("Are you there?"), 5000);
+    if (!running)
+        catchTerminationSignals();
+    if (running || !app.startListening(true)) {
         qWarning("Kest-IPData is already running");
         return 0;
     }
-    app.startListening(true);
-#else
-    QApplication app(argc, argv);
-    (void)ApplicationId;
-#endif
+    platform::qt::installMessageBoxHandler();
     QApplication::setOverrideCursor(QCursor(Qt::WaitCursor));
 
     // Qt 5 reads C strings and tr() sources as UTF-8; of the three codecs
@@ -126,10 +133,8 @@ int main(int argc, char** argv)
     const WindowPlacement placement = placeMainWindow(screen->virtualGeometry(), saved);
 
     auto* form = new KestIpDataForm(nullptr, "KestIpData", false, MainWindowFlags);
-#ifdef KEST_SINGLE_INSTANCE
     // A second start brings this window to the front.
     app.setMainWidget(form);
-#endif
     showPlaced(*form, placement);
 
     if (splash)

@@ -1,0 +1,63 @@
+#include "platform/qt/messagewindow.h"
+
+#include <QDateTime>
+#include <QSocketNotifier>
+
+namespace platform::qt {
+
+namespace {
+MessageWindow::Filter& applicationFilter()
+{
+    static MessageWindow::Filter filter;
+    return filter;
+}
+} // namespace
+
+MessageWindow::MessageWindow(const QByteArray& title, Filter handler, QObject* parent)
+    : QObject(parent), handler_(std::move(handler))
+{
+    window_ = std::make_unique<winmsg::Window>(
+        title.toStdString(), [this](UINT msg, WPARAM wParam, LPARAM lParam) { return handle(msg, wParam, lParam); });
+    if (window_->registered()) {
+        notifier_ = new QSocketNotifier(window_->fd(), QSocketNotifier::Read, this);
+        connect(notifier_, &QSocketNotifier::activated, this, [this] { window_->dispatch(); });
+    }
+}
+
+MessageWindow::~MessageWindow()
+{
+    delete notifier_; // before the descriptor it watches goes
+    notifier_ = nullptr;
+    window_.reset();
+}
+
+bool MessageWindow::registered() const { return window_->registered(); }
+HWND MessageWindow::hwnd() const { return window_->hwnd(); }
+QByteArray MessageWindow::title() const { return QByteArray::fromStdString(window_->title()); }
+
+MessageWindow::Filter MessageWindow::setApplicationFilter(Filter filter)
+{
+    Filter previous = std::move(applicationFilter());
+    applicationFilter() = std::move(filter);
+    return previous;
+}
+
+LRESULT MessageWindow::handle(UINT msg, WPARAM wParam, LPARAM lParam)
+{
+    MSG message{window_->hwnd(), msg, wParam, lParam,
+                static_cast<DWORD>(QDateTime::currentMSecsSinceEpoch())};
+    LRESULT result = 0;
+    // A message must not take the program down, whatever a handler does with it.
+    try {
+        const Filter filter = applicationFilter();
+        if (filter && filter(&message, &result))
+            return result;
+        result = 0;
+        if (handler_ && handler_(&message, &result))
+            return result;
+    } catch (...) {
+    }
+    return 0;
+}
+
+} // namespace platform::qt

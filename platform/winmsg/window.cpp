@@ -1,0 +1,275 @@
+#include "platform/winmsg/registry.h"
+#include "platform/winmsg/wire.h"
+
+#include <poll.h>
+#include <sys/epoll.h>
+#include <sys/file.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <deque>
+#include <vector>
+
+namespace platform::winmsg {
+
+namespace {
+
+// Idle connections beyond this are dropped, oldest first, so that a flood of
+// connections cannot use up the receiver's descriptors.
+constexpr size_t kMaxConnections = 32;
+
+bool sameFile(int fd, const std::string& path)
+{
+    struct stat open{}, named{};
+    return ::fstat(fd, &open) == 0 && ::stat(path.c_str(), &named) == 0 && open.st_dev == named.st_dev
+        && open.st_ino == named.st_ino;
+}
+
+// Holding an exclusive flock on the title's lock file is what owns the title;
+// the kernel drops it when the process dies, so dead owners never block.
+int lockTitle(const std::string& lockPath)
+{
+    for (int attempt = 0; attempt < 16; ++attempt) {
+        const int fd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+        if (fd < 0)
+            return -1;
+        if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+            ::close(fd);
+            return -1;
+        }
+        // The owner before us may have unlinked the file between our open and lock.
+        if (sameFile(fd, lockPath))
+            return fd;
+        ::close(fd);
+    }
+    return -1;
+}
+
+} // namespace
+
+struct Window::Impl {
+    std::string title;
+    Handler handler;
+    HWND hwnd = nullptr;
+    std::string socketPath;
+    std::string lockPath;
+    int lockFd = -1;
+    int listenFd = -1;
+    int epollFd = -1;
+    bool registered = false;
+    std::deque<int> connections; // idle ones, oldest first
+    std::vector<uint8_t> buffer;
+
+    bool open();
+    void close();
+    void watch(int fd);
+    void drop(int fd);
+    void keep(int fd); // watches an idle connection
+    void acceptAll();
+    void serve(int fd);
+    LRESULT deliver(UINT msg, WPARAM wParam, LPARAM lParam)
+    {
+        return handler ? handler(msg, wParam, lParam) : 0;
+    }
+};
+
+bool Window::Impl::open()
+{
+    if (title.size() > kMaxTitle)
+        return false;
+    socketPath = winmsg::socketPath(title);
+    if (socketPath.empty())
+        return false;
+    lockPath = socketPath.substr(0, socketPath.size() - 5) + ".lock";
+    lockFd = lockTitle(lockPath);
+    if (lockFd < 0)
+        return false;
+
+    // Bind under a private name and rename into place, so that a sender never
+    // finds a socket that is not listening yet.
+    const std::string temporary = socketPath + "." + std::to_string(::getpid());
+    sockaddr_un address{};
+    if (temporary.size() >= sizeof address.sun_path)
+        return false;
+    address.sun_family = AF_UNIX;
+    std::memcpy(address.sun_path, temporary.c_str(), temporary.size() + 1);
+    ::unlink(temporary.c_str());
+    listenFd = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (listenFd < 0 || ::bind(listenFd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
+        return false;
+    if (::chmod(temporary.c_str(), 0600) != 0 || ::listen(listenFd, 16) != 0
+        || ::rename(temporary.c_str(), socketPath.c_str()) != 0) {
+        ::unlink(temporary.c_str());
+        return false;
+    }
+    epollFd = ::epoll_create1(EPOLL_CLOEXEC);
+    if (epollFd < 0)
+        return false;
+    watch(listenFd);
+    buffer.resize(wire::kMaxRequest + 1);
+    return true;
+}
+
+void Window::Impl::close()
+{
+    for (int fd : connections)
+        ::close(fd);
+    connections.clear();
+    if (listenFd >= 0)
+        ::close(listenFd);
+    if (epollFd >= 0)
+        ::close(epollFd);
+    if (lockFd >= 0) {
+        // Unlink while still holding the lock: the next owner checks that the
+        // file it locked is still the one under the name.
+        if (registered) {
+            ::unlink(socketPath.c_str());
+            ::unlink(lockPath.c_str());
+        }
+        ::close(lockFd);
+    }
+    listenFd = epollFd = lockFd = -1;
+}
+
+void Window::Impl::watch(int fd)
+{
+    epoll_event event{};
+    event.events = EPOLLIN;
+    event.data.fd = fd;
+    ::epoll_ctl(epollFd, EPOLL_CTL_ADD, fd, &event);
+}
+
+void Window::Impl::drop(int fd)
+{
+    auto it = std::find(connections.begin(), connections.end(), fd);
+    if (it != connections.end())
+        connections.erase(it);
+    ::epoll_ctl(epollFd, EPOLL_CTL_DEL, fd, nullptr);
+    ::close(fd);
+}
+
+void Window::Impl::acceptAll()
+{
+    for (int i = 0; i < 64; ++i) {
+        const int fd = ::accept4(listenFd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        if (fd < 0)
+            return;
+        uid_t uid;
+        pid_t pid;
+        if (!detail::peerCredentials(fd, uid, pid) || uid != ::geteuid()) {
+            ::close(fd);
+            continue;
+        }
+        keep(fd);
+    }
+}
+
+void Window::Impl::serve(int fd)
+{
+    const ssize_t size = ::recv(fd, buffer.data(), buffer.size(), MSG_DONTWAIT | MSG_TRUNC);
+    if (size < 0 && (errno == EAGAIN || errno == EINTR))
+        return;
+    wire::Request request;
+    if (size <= 0 || static_cast<size_t>(size) >= buffer.size()
+        || !wire::decodeRequest(buffer.data(), static_cast<size_t>(size), request) || request.title != title) {
+        drop(fd);
+        return;
+    }
+    // The handler may run a nested event loop that dispatches again: the
+    // connection is taken out of the watch set until its reply is sent.
+    auto it = std::find(connections.begin(), connections.end(), fd);
+    if (it != connections.end())
+        connections.erase(it);
+    ::epoll_ctl(epollFd, EPOLL_CTL_DEL, fd, nullptr);
+
+    LRESULT result;
+    if (request.msg == WM_COPYDATA) {
+        std::vector<uint8_t> payload(request.data, request.data + request.dataSize);
+        COPYDATASTRUCT copy{static_cast<ULONG_PTR>(request.lParam), request.dataSize,
+                            payload.empty() ? nullptr : payload.data()};
+        result = deliver(WM_COPYDATA, request.wParam, reinterpret_cast<LPARAM>(&copy));
+    } else {
+        result = deliver(request.msg, request.wParam, request.lParam);
+    }
+    const std::vector<uint8_t> reply = wire::encodeReply(result);
+    if (::send(fd, reply.data(), reply.size(), MSG_DONTWAIT | MSG_NOSIGNAL) != static_cast<ssize_t>(reply.size())) {
+        ::close(fd);
+        return;
+    }
+    keep(fd);
+}
+
+void Window::Impl::keep(int fd)
+{
+    if (connections.size() >= kMaxConnections)
+        drop(connections.front());
+    connections.push_back(fd);
+    watch(fd);
+}
+
+Window::Window(std::string title, Handler handler) : impl_(std::make_unique<Impl>())
+{
+    impl_->title = std::move(title);
+    impl_->handler = std::move(handler);
+    impl_->hwnd = detail::handleFor(impl_->title);
+    impl_->registered = impl_->open();
+    if (impl_->registered) {
+        detail::addLocal(impl_->title, impl_.get(), std::this_thread::get_id());
+    } else {
+        impl_->close();
+    }
+}
+
+Window::~Window()
+{
+    detail::removeLocal(impl_->title, impl_.get());
+    impl_->close();
+}
+
+bool Window::registered() const { return impl_->registered; }
+HWND Window::hwnd() const { return impl_->hwnd; }
+const std::string& Window::title() const { return impl_->title; }
+int Window::fd() const { return impl_->epollFd; }
+
+void Window::dispatch()
+{
+    if (!impl_->registered)
+        return;
+    // A bounded share per call keeps a busy sender from starving the GUI thread;
+    // what is left keeps the descriptor readable for the next call.
+    epoll_event events[16];
+    for (int round = 0; round < 4; ++round) {
+        const int count = ::epoll_wait(impl_->epollFd, events, 16, 0);
+        if (count <= 0)
+            return;
+        for (int i = 0; i < count; ++i) {
+            const int fd = events[i].data.fd;
+            if (fd == impl_->listenFd)
+                impl_->acceptAll();
+            else if (std::find(impl_->connections.begin(), impl_->connections.end(), fd)
+                     != impl_->connections.end())
+                impl_->serve(fd);
+        }
+    }
+}
+
+void Window::pump(int timeoutMs)
+{
+    if (!impl_->registered)
+        return;
+    pollfd watched{impl_->epollFd, POLLIN, 0};
+    if (::poll(&watched, 1, timeoutMs) > 0)
+        dispatch();
+}
+
+LRESULT detail::deliverLocal(Window::Impl* window, UINT msg, WPARAM wParam, LPARAM lParam)
+{
+    return window->deliver(msg, wParam, lParam);
+}
+
+} // namespace platform::winmsg

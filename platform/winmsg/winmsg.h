@@ -1,0 +1,94 @@
+// Window messages between the processes of one user: windows registered under
+// an exact title, FindWindowA, SendMessageA and SendMessageTimeoutA (WM_COPYDATA
+// carries its payload; every other message passes wParam and lParam as values).
+//
+// A title is held by at most one window at a time, system-wide for this user:
+// registration takes a lock file and binds a Unix-domain socket in the per-user
+// directory ($XDG_RUNTIME_DIR/kest-windows, else /tmp/kest-windows-UID, mode
+// 0700). Registrations of dead processes are ignored and replaced. Messages are
+// handled on the thread that pumps the window (Window::dispatch or pump).
+#pragma once
+
+#include "platform/win32/messagebox.h" // HWND
+#include "platform/win32/types.h"
+
+#include <functional>
+#include <memory>
+#include <string>
+
+using UINT_PTR = uintptr_t;
+using ULONG_PTR = uintptr_t;
+using DWORD_PTR = uintptr_t;
+using PDWORD_PTR = DWORD_PTR*;
+using PVOID = void*;
+
+constexpr UINT WM_COPYDATA = 0x004A;
+constexpr UINT WM_USER = 0x0400;
+
+constexpr UINT SMTO_NORMAL = 0x0000;
+constexpr UINT SMTO_BLOCK = 0x0001;
+constexpr UINT SMTO_ABORTIFHUNG = 0x0002;
+
+struct COPYDATASTRUCT {
+    ULONG_PTR dwData;
+    DWORD cbData;
+    PVOID lpData;
+};
+
+struct MSG {
+    HWND hwnd;
+    UINT message;
+    WPARAM wParam;
+    LPARAM lParam;
+    DWORD time;
+};
+
+// Finds a window of any process of this user by exact title; className is ignored.
+HWND FindWindowA(LPCSTR className, LPCSTR windowName);
+// Delivers and waits for the receiver's result; 0 when the window is gone.
+LRESULT SendMessageA(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+// As SendMessageA, giving up after timeoutMs (and at once with SMTO_ABORTIFHUNG
+// when the receiving process is stopped). Returns 0 on timeout or failure.
+LRESULT SendMessageTimeoutA(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, UINT flags,
+                            UINT timeoutMs, PDWORD_PTR result);
+
+namespace platform::winmsg {
+
+using Handler = std::function<LRESULT(UINT msg, WPARAM wParam, LPARAM lParam)>;
+
+// Largest WM_COPYDATA payload and title that travel between processes.
+constexpr DWORD kMaxCopyData = 64 * 1024;
+constexpr size_t kMaxTitle = 1024;
+
+// A registered window. Not copyable; unregisters when destroyed.
+class Window {
+public:
+    Window(std::string title, Handler handler);
+    ~Window();
+    Window(const Window&) = delete;
+    Window& operator=(const Window&) = delete;
+
+    // False when another live window holds the title (or the directory is unusable).
+    bool registered() const;
+    HWND hwnd() const;
+    const std::string& title() const;
+
+    // Readable when messages wait; watch it (QSocketNotifier, poll) and call dispatch().
+    int fd() const;
+    // Handles whatever is ready without blocking.
+    void dispatch();
+    // Waits up to timeoutMs (-1: forever) for messages and handles them.
+    void pump(int timeoutMs);
+
+    struct Impl;
+
+private:
+    std::unique_ptr<Impl> impl_;
+};
+
+// The per-user directory (created when missing); empty when it is unusable.
+std::string windowDirectory();
+// Where the socket of a title lives (tests and diagnostics).
+std::string socketPath(const std::string& title);
+
+} // namespace platform::winmsg

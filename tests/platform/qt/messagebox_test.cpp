@@ -1,0 +1,164 @@
+#include "platform/qt/messagebox.h"
+#include "platform/win32/messagebox.h"
+
+#include <gtest/gtest.h>
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QEventLoop>
+#include <QPushButton>
+#include <QTimer>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <string>
+#include <thread>
+
+namespace {
+
+class QtEnvironment : public ::testing::Environment {
+public:
+    void SetUp() override
+    {
+        ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
+        static int argc = 1;
+        static char name[] = "qt_messagebox_tests";
+        static char* argv[] = {name, nullptr};
+        app = new QApplication(argc, argv);
+        platform::qt::installMessageBoxHandler();
+    }
+    void TearDown() override
+    {
+        platform::setMessageBoxHandler({});
+        delete app;
+    }
+    QApplication* app = nullptr;
+};
+[[maybe_unused]] auto* const environment = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
+
+// What the call wrote to stderr.
+std::string stderrOf(const std::function<void()>& call)
+{
+    std::fflush(stderr);
+    char path[] = "/tmp/kest-stderr-XXXXXX";
+    const int file = ::mkstemp(path);
+    const int saved = ::dup(2);
+    ::dup2(file, 2);
+    call();
+    std::fflush(stderr);
+    ::dup2(saved, 2);
+    ::close(saved);
+    std::string text;
+    char buffer[256];
+    ::lseek(file, 0, SEEK_SET);
+    for (ssize_t n; (n = ::read(file, buffer, sizeof buffer)) > 0;)
+        text.append(buffer, static_cast<size_t>(n));
+    ::close(file);
+    ::unlink(path);
+    return text;
+}
+
+class HeadlessBoxes : public ::testing::Test {
+protected:
+    void SetUp() override { ::setenv("KEST_MESSAGEBOX", "stderr", 1); }
+    void TearDown() override { ::unsetenv("KEST_MESSAGEBOX"); }
+};
+
+TEST_F(HeadlessBoxes, EveryBoxIsOneStderrLineAnsweredWithItsDefault)
+{
+    int answer = 0;
+    EXPECT_EQ(stderrOf([&] { answer = MessageBoxA(nullptr, "No card found\n", "Error", MB_OK | MB_ICONERROR); }),
+              "Error: No card found\n");
+    EXPECT_EQ(answer, IDOK);
+    stderrOf([&] { answer = MessageBoxA(nullptr, "Retune?", "Question", MB_YESNO | MB_DEFBUTTON2); });
+    EXPECT_EQ(answer, IDNO);
+
+    QMessageBox::StandardButton button = QMessageBox::NoButton;
+    EXPECT_EQ(stderrOf([&] {
+                  button = platform::qt::messageBox(nullptr, QMessageBox::Warning, "Error",
+                                                    "Frequency out of range", QMessageBox::Ok);
+              }),
+              "Error: Frequency out of range\n");
+    EXPECT_EQ(button, QMessageBox::Ok);
+    stderrOf([&] {
+        button = platform::qt::messageBox(nullptr, QMessageBox::Question, "Providers", "Delete?",
+                                          QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
+    });
+    EXPECT_EQ(button, QMessageBox::No);
+    stderrOf([&] {
+        button = platform::qt::messageBox(nullptr, QMessageBox::Question, "Providers", "Save?",
+                                          QMessageBox::Cancel | QMessageBox::Yes);
+    });
+    EXPECT_EQ(button, QMessageBox::Yes) << "without a default the first button answers";
+}
+
+// Runs `call` while a timer inspects and answers the box it opens.
+template <typename Call>
+void withBox(Call call, const std::function<void(QMessageBox*)>& inspect)
+{
+    bool seen = false;
+    QTimer timer;
+    QObject::connect(&timer, &QTimer::timeout, [&] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            timer.stop();
+            seen = true;
+            inspect(box);
+        }
+    });
+    timer.start(10);
+    call();
+    EXPECT_TRUE(seen);
+}
+
+TEST(QtBoxes, MessageBoxAShowsAQMessageBoxWithItsCaptionIconAndButtons)
+{
+    ::unsetenv("KEST_MESSAGEBOX");
+    int answer = 0;
+    withBox([&] { answer = MessageBoxA(nullptr, "Switch LNB power off?", "Error", MB_YESNO | MB_ICONERROR | MB_DEFBUTTON2); },
+            [](QMessageBox* box) {
+                EXPECT_EQ(box->windowTitle(), "Error");
+                EXPECT_EQ(box->text(), "Switch LNB power off?");
+                EXPECT_EQ(box->icon(), QMessageBox::Critical);
+                EXPECT_EQ(box->standardButtons(), QMessageBox::Yes | QMessageBox::No);
+                EXPECT_EQ(box->defaultButton(), box->button(QMessageBox::No));
+                box->button(QMessageBox::Yes)->click();
+            });
+    EXPECT_EQ(answer, IDYES);
+
+    withBox([&] { answer = MessageBoxA(nullptr, "Driver missing", "Warning", MB_OK | MB_ICONWARNING); },
+            [](QMessageBox* box) {
+                EXPECT_EQ(box->icon(), QMessageBox::Warning);
+                EXPECT_EQ(box->standardButtons(), QMessageBox::StandardButtons(QMessageBox::Ok));
+                box->defaultButton()->click();
+            });
+    EXPECT_EQ(answer, IDOK);
+}
+
+TEST(QtBoxes, ABoxAskedForOnAnotherThreadOpensOnTheGuiThread)
+{
+    ::unsetenv("KEST_MESSAGEBOX");
+    std::atomic<int> answer{0};
+    std::atomic<bool> done{false};
+    std::thread worker([&] {
+        answer = MessageBoxA(nullptr, "Graph failed", "Error", MB_OKCANCEL | MB_ICONERROR);
+        done = true;
+    });
+    withBox(
+        [&] {
+            while (!done)
+                QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        },
+        [](QMessageBox* box) {
+            EXPECT_EQ(box->thread(), QCoreApplication::instance()->thread());
+            box->button(QMessageBox::Cancel)->click();
+        });
+    worker.join();
+    EXPECT_EQ(answer, IDCANCEL);
+}
+
+} // namespace
