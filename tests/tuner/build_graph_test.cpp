@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <thread>
 
@@ -197,8 +198,8 @@ TEST_F(GraphTest, CyrillicPinNamesBuild)
     EXPECT_TRUE(boxes.boxes.empty());
 }
 
-int g_packets = 0;
-void countPacket(const uint8_t* packet) { g_packets += packet[0] == 0x47; }
+std::atomic<int> g_packets{0};
+void countPacket(const uint8_t* packet) { g_packets += packet[0] == 0x47 ? 1 : 0; }
 
 TEST_F(GraphTest, WindowOperationsAroundTheRealSink)
 {
@@ -229,9 +230,9 @@ TEST_F(GraphTest, WindowOperationsAroundTheRealSink)
         manager->SetNewSatParams(&p);
         manager->RunGraph();
         tuner::setInputFilterDelivery(manager->m_pTSInputFilter.get(), true);
-        for (int i = 0; i < 300 && g_packets < 1000; ++i)
+        for (int i = 0; i < 300 && g_packets.load() < 1000; ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        EXPECT_GE(g_packets, 1000);
+        EXPECT_GE(g_packets.load(), 1000);
 
         EXPECT_TRUE(control.stopGraph());
         EXPECT_EQ(decoderState().packetCallback.load(), nullptr);
