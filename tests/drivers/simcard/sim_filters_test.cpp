@@ -147,6 +147,8 @@ TEST_F(SimCardTest, CaptureStreamsOnlyWhileRunningAndLocked)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     capture->Stop();
     sink->Stop();
+    out->Disconnect(); // connected pins hold each other's filter
+    sink->input()->Disconnect();
     const int samples = sink->input()->samples.load();
     EXPECT_GE(samples, 8);
     std::lock_guard<std::mutex> lock(sink->input()->mutex);
