@@ -59,8 +59,12 @@ HRESULT BaseFilter::Pause()
             BasePin* p = pin(i);
             if (p != nullptr && p->isConnected()) {
                 const HRESULT hr = p->active();
-                if (FAILED(hr))
+                if (FAILED(hr)) { // the pins made active so far go back: the filter stays stopped
+                    for (int j = 0; j < i; ++j)
+                        if (BasePin* q = pin(j); q != nullptr && q->isConnected())
+                            q->inactive();
                     return hr;
+                }
             }
         }
     }

@@ -1,6 +1,8 @@
 // The classes CoCreateInstance knows without registration: those the system finds on Windows.
 #include "platform/media/allocator.h"
 #include "platform/media/filter_graph.h"
+#include "platform/media/inf_tee.h"
+#include "platform/media/mpeg2_filters.h"
 
 #include <map>
 
@@ -9,6 +11,9 @@ namespace platform::detail {
 void addBuiltinClasses(std::map<CLSID, ClassFactory>& classes)
 {
     classes[CLSID_FilterGraph] = createFilterGraph;
+    classes[CLSID_InfTee] = createInfTee;
+    classes[CLSID_MPEG2Demultiplexer] = createMpeg2Demultiplexer;
+    classes[CLSID_BDA_MPEG2_Transport_Information_Filter] = createTransportInformationFilter;
     classes[CLSID_MemoryAllocator] = [](REFIID riid, void** object) { return createObject<MemAllocator>(riid, object); };
 }
 

@@ -1,6 +1,7 @@
 #include "platform/media/filter_graph.h"
 
 #include "platform/media/enumerators.h"
+#include "platform/media/file_source.h"
 
 #include <algorithm>
 #include <chrono>
@@ -312,11 +313,49 @@ HRESULT FilterGraph::Render(IPin* out)
     return VFW_E_CANNOT_RENDER;
 }
 
-HRESULT FilterGraph::AddSourceFilter(LPCWSTR, LPCWSTR, IBaseFilter** filter)
+std::string utf8(const std::wstring& text)
 {
-    if (filter != nullptr)
-        *filter = nullptr;
-    return E_NOTIMPL;
+    std::string out;
+    for (wchar_t wc : text) {
+        const auto c = static_cast<uint32_t>(wc);
+        if (c < 0x80) {
+            out += static_cast<char>(c);
+        } else if (c < 0x800) {
+            out += static_cast<char>(0xC0 | (c >> 6));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else if (c < 0x10000) {
+            out += static_cast<char>(0xE0 | (c >> 12));
+            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else {
+            out += static_cast<char>(0xF0 | (c >> 18));
+            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        }
+    }
+    return out;
+}
+
+// The file source of this layer, samples of kDefaultFileSampleSize bytes, named after the file.
+HRESULT FilterGraph::AddSourceFilter(LPCWSTR file, LPCWSTR name, IBaseFilter** filter)
+{
+    if (file == nullptr || filter == nullptr)
+        return E_POINTER;
+    *filter = nullptr;
+    try {
+        ComPtr<IBaseFilter> source;
+        HRESULT hr = createFileSource(utf8(file).c_str(), kDefaultFileSampleSize, source.put());
+        if (FAILED(hr))
+            return hr;
+        hr = AddFilter(source.get(), name != nullptr ? name : file);
+        if (FAILED(hr))
+            return hr;
+        *filter = source.detach();
+        return hr;
+    } catch (...) {
+        return E_OUTOFMEMORY;
+    }
 }
 
 std::vector<IBaseFilter*> FilterGraph::downstreamFirst()

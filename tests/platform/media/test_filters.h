@@ -4,8 +4,11 @@
 
 #include "platform/media/allocator.h"
 #include "platform/media/base_pins.h"
+#include "platform/media/source_filter.h"
 
 #include <atomic>
+#include <chrono>
+#include <thread>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -55,8 +58,10 @@ public:
             return hr;
         BYTE* data = nullptr;
         sample->GetPointer(&data);
-        std::lock_guard<std::mutex> lock(mutex);
-        bytes.insert(bytes.end(), data, data + sample->GetActualDataLength());
+        if (keepBytes) {
+            std::lock_guard<std::mutex> lock(mutex);
+            bytes.insert(bytes.end(), data, data + sample->GetActualDataLength());
+        }
         ++samples;
         return S_OK;
     }
@@ -68,6 +73,7 @@ public:
     }
     using BaseInputPin::setRenderer;
 
+    std::atomic<bool> keepBytes{true};
     std::mutex mutex;
     std::vector<BYTE> bytes;
     std::atomic<int> samples{0};
@@ -150,5 +156,90 @@ public:
 private:
     std::unique_ptr<PushPin> pin_;
 };
+
+inline constexpr CLSID CLSID_TestCounter = {0x7E57F11E, 0, 0, {0, 0, 0, 0, 0, 0, 0, 3}};
+
+// A streaming source: sample i holds bytes i, i+1, ... (mod 256); after `limit` samples (0: no
+// limit) it ends the stream; `paceMs` waits between samples; `blockMs` makes the first fill wait.
+class CounterStream final : public platform::SourceStream {
+public:
+    CounterStream(platform::BaseFilter* filter, LONG size, int limit)
+        : SourceStream(filter, L"Output"), size_(size), limit_(limit) {}
+    HRESULT checkMediaType(const platform::MediaType& type) override
+    {
+        return type.majortype == MEDIATYPE_Stream ? S_OK : S_FALSE;
+    }
+    HRESULT getMediaType(int position, platform::MediaType* type) override
+    {
+        if (position != 0)
+            return VFW_S_NO_MORE_ITEMS;
+        *type = platform::MediaType(MEDIATYPE_Stream, MEDIASUBTYPE_MPEG2_TRANSPORT);
+        return S_OK;
+    }
+    HRESULT decideBufferSize(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* request) override
+    {
+        request->cBuffers = 3;
+        request->cbBuffer = size_;
+        ALLOCATOR_PROPERTIES actual{};
+        return allocator->SetProperties(request, &actual);
+    }
+    HRESULT fillSample(IMediaSample* sample) override
+    {
+        ++fillCalls;
+        if (blockMs > 0 && !waitUnlessStopping(static_cast<DWORD>(blockMs.exchange(0))))
+            return E_ABORT;
+        if (limit_ > 0 && filled >= limit_)
+            return failure != S_OK ? static_cast<HRESULT>(failure) : S_FALSE;
+        if (paceMs > 0)
+            waitUnlessStopping(static_cast<DWORD>(paceMs));
+        BYTE* data = nullptr;
+        sample->GetPointer(&data);
+        for (LONG i = 0; i < size_; ++i)
+            data[i] = static_cast<BYTE>(filled + i);
+        sample->SetActualDataLength(size_);
+        ++filled;
+        return S_OK;
+    }
+    HRESULT onThreadStart() override { ++threadsStarted; return S_OK; }
+    void onThreadStop() override { ++threadsStopped; }
+
+    std::atomic<int> fillCalls{0};
+    std::atomic<int> filled{0};
+    std::atomic<int> paceMs{0};
+    std::atomic<int> blockMs{0};
+    std::atomic<HRESULT> failure{S_OK};
+    std::atomic<int> threadsStarted{0};
+    std::atomic<int> threadsStopped{0};
+
+private:
+    LONG size_;
+    int limit_;
+};
+
+class CounterSource final : public platform::SourceFilter {
+public:
+    explicit CounterSource(LONG size = 188, int limit = 0) : SourceFilter(CLSID_TestCounter)
+    {
+        stream_ = addPin<CounterStream>(this, size, limit);
+        ++g_filtersAlive;
+    }
+    ~CounterSource() override { --g_filtersAlive; }
+    CounterStream* output() { return stream_; }
+
+private:
+    CounterStream* stream_;
+};
+
+// Waits up to five seconds for a condition that another thread makes true.
+template <class Condition>
+bool eventually(Condition condition)
+{
+    for (int i = 0; i < 5000; ++i) {
+        if (condition())
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return condition();
+}
 
 } // namespace mediatest
