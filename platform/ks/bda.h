@@ -43,7 +43,9 @@ constexpr DWORD KSPROPERTY_BDA_LNB_LOF_LOW_BAND = 0;
 constexpr DWORD KSPROPERTY_BDA_LNB_LOF_HIGH_BAND = 1;
 constexpr DWORD KSPROPERTY_BDA_LNB_SWITCH_FREQUENCY = 2;
 
-// Value codes carried by these properties and by the tuning locators.
+// Value codes carried by these properties and by the tuning locators. Card drivers, note the
+// receiver's own use of some: modulation 21 asks for DVB-S2, inner-FEC code 7 stands for both 5/11
+// and 8/9, code 8 for 9/10, and spectral inversion 4 for "as the driver sees fit".
 enum Polarisation : LONG {
     BDA_POLARISATION_NOT_SET = -1,
     BDA_POLARISATION_NOT_DEFINED = 0,

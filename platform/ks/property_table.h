@@ -1,11 +1,5 @@
 // A table of property handlers per (set, id), and an IKsPropertySet served from such a table, so
-// that a card driver's filter or pin only lists what it answers:
-//
-//   class TunerInputPin : public platform::ComObject<IPin, platform::ks::KsPropertySetBase> {
-//       TunerInputPin() { properties().onSetValue<ULONG>(KSPROPSETID_BdaFrequencyFilter,
-//                             KSPROPERTY_BDA_RF_TUNER_FREQUENCY, [this](ULONG khz) { ...; return S_OK; }); }
-//   };
-//
+// that a card driver's filter or pin only lists what it answers (see ks_mixins.h).
 // Fill the table before the object is handed out; afterwards it is only read, from any thread.
 // Handlers run on the caller's thread; an exception from one is answered with E_FAIL.
 #pragma once
@@ -61,6 +55,7 @@ private:
 // IKsPropertySet answered from a PropertyTable. IUnknown comes from the object's ComObject.
 class KsPropertySetBase : public IKsPropertySet {
 public:
+    using Interface = IKsPropertySet;
     HRESULT Set(REFGUID propSet, DWORD id, LPVOID instanceData, DWORD instanceLength, LPVOID propertyData,
                 DWORD dataLength) override;
     HRESULT Get(REFGUID propSet, DWORD id, LPVOID instanceData, DWORD instanceLength, LPVOID propertyData,

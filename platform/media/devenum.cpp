@@ -1,6 +1,6 @@
 #include "platform/media/devenum.h"
 
-#include "platform/media/moniker_enumerator.h"
+#include "platform/media/enumerators.h"
 #include "platform/media/network_provider.h"
 #include "platform/media/propertybag.h"
 #include "platform/media/tuning.h"
@@ -12,6 +12,7 @@ namespace {
 
 using platform::ClassFactory;
 using platform::media::DeviceId;
+using MonikerEnum = platform::ComEnum<IEnumMoniker, IMoniker>;
 
 struct Device {
     DeviceId id;
@@ -107,7 +108,8 @@ public:
             }
             if (found.empty())
                 return S_FALSE;
-            return platform::media::createEnumerator<IEnumMoniker>(std::move(found), monikers);
+            return platform::createObject<MonikerEnum>(IID_IEnumMoniker, reinterpret_cast<void**>(monikers),
+                                                       std::move(found));
         } catch (...) {
             return E_OUTOFMEMORY;
         }
@@ -147,10 +149,14 @@ bool unregisterFilterDevice(DeviceId id)
     return false;
 }
 
+HRESULT createSystemDeviceEnum(REFIID riid, void** object)
+{
+    return createObject<SystemDeviceEnum>(riid, object);
+}
+
 void registerSystemClasses()
 {
-    registerClass(CLSID_SystemDeviceEnum,
-                  [](REFIID riid, void** object) { return createObject<SystemDeviceEnum>(riid, object); });
+    registerClass(CLSID_SystemDeviceEnum, createSystemDeviceEnum);
     registerTuningClasses();
     registerNetworkProviderClass();
 }

@@ -34,6 +34,8 @@ DeviceId registerFilterDevice(REFGUID category, const std::wstring& friendlyName
 // Removes a device; monikers already handed out then fail to bind (MK_E_UNAVAILABLE).
 bool unregisterFilterDevice(DeviceId id);
 
+HRESULT createSystemDeviceEnum(REFIID riid, void** object); // the factory of CLSID_SystemDeviceEnum
+
 // Puts the system's own classes (device enumerator, tuning spaces, locators, DVB-S network
 // provider) into the class table. Runs once at start-up wherever this file is linked in; call it
 // again after a test has unregistered one of them.

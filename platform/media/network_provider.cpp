@@ -1,7 +1,7 @@
 #include "platform/media/network_provider.h"
 
+#include "platform/media/base_filter.h"
 #include "platform/media/moniker.h"
-#include "platform/media/moniker_enumerator.h"
 
 #include <mutex>
 #include <string>
@@ -18,8 +18,40 @@ std::wstring uniqueName(ITuningSpace* space)
     return result;
 }
 
-class DVBSNetworkProvider : public platform::ComObject<ITuner> {
+// The antenna connection only tells the tuner where its signal comes from: no samples, no allocator.
+class AntennaPin final : public platform::BasePin {
 public:
+    explicit AntennaPin(platform::BaseFilter* filter) : BasePin(filter, L"Antenna Out", PINDIR_OUTPUT) {}
+
+    HRESULT checkMediaType(const platform::MediaType& type) override
+    {
+        return type.majortype == KSDATAFORMAT_TYPE_BDA_ANTENNA ? S_OK : S_FALSE;
+    }
+    HRESULT getMediaType(int position, platform::MediaType* type) override
+    {
+        if (position < 0 || type == nullptr)
+            return E_INVALIDARG;
+        if (position > 0)
+            return VFW_S_NO_MORE_ITEMS;
+        *type = platform::MediaType(KSDATAFORMAT_TYPE_BDA_ANTENNA, MEDIASUBTYPE_None);
+        return S_OK;
+    }
+    HRESULT EndOfStream() override { return E_UNEXPECTED; }
+    HRESULT BeginFlush() override { return E_UNEXPECTED; }
+    HRESULT EndFlush() override { return E_UNEXPECTED; }
+};
+
+class DVBSNetworkProvider final : public platform::BaseFilter, public ITuner {
+public:
+    DVBSNetworkProvider() : BaseFilter(CLSID_DVBSNetworkProvider), pin_(this) {}
+
+    HRESULT QueryInterface(REFIID riid, void** object) override { return BaseFilter::QueryInterface(riid, object); }
+    ULONG AddRef() override { return BaseFilter::AddRef(); }
+    ULONG Release() override { return BaseFilter::Release(); }
+
+    int pinCount() override { return 1; }
+    platform::BasePin* pin(int index) override { return index == 0 ? &pin_ : nullptr; }
+
     HRESULT get_TuningSpace(ITuningSpace** space) override
     {
         if (space == nullptr)
@@ -53,7 +85,8 @@ public:
                 if (space_)
                     list.push_back(space_);
             }
-            return platform::media::createEnumerator<IEnumTuningSpaces>(std::move(list), spaces);
+            return platform::createObject<platform::media::TuningSpaceEnum>(
+                IID_IEnumTuningSpaces, reinterpret_cast<void**>(spaces), std::move(list));
         } catch (...) {
             return E_OUTOFMEMORY;
         }
@@ -100,7 +133,11 @@ public:
         }
     }
 
+protected:
+    void* queryExtra(REFIID riid) override { return riid == IID_ITuner ? static_cast<ITuner*>(this) : nullptr; }
+
 private:
+    AntennaPin pin_;
     std::mutex lock_;
     ComPtr<ITuningSpace> space_;
     ComPtr<ITuneRequest> request_;

@@ -3,6 +3,7 @@
 
 #include "platform/media/tuning_container.h"
 #include "platform/media/tuning_locator.h"
+#include "platform/media/tuning_request.h"
 #include "platform/media/tuning_space.h"
 
 namespace platform::media {

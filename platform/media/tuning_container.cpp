@@ -1,4 +1,3 @@
-#include "platform/media/moniker_enumerator.h"
 #include "platform/media/tuning.h"
 #include "platform/media/tuning_accessors.h"
 
@@ -129,7 +128,8 @@ private:
                 }
             }
             const bool none = copies.empty();
-            const HRESULT hr = platform::media::createEnumerator<IEnumTuningSpaces>(std::move(copies), out);
+            const HRESULT hr = platform::createObject<platform::media::TuningSpaceEnum>(
+                IID_IEnumTuningSpaces, reinterpret_cast<void**>(out), std::move(copies));
             return FAILED(hr) ? hr : none ? S_FALSE : S_OK;
         } catch (...) {
             return E_OUTOFMEMORY;

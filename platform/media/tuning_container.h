@@ -2,6 +2,7 @@
 // It keeps copies: what is added, and what it hands out, can be changed without touching it.
 #pragma once
 
+#include "platform/media/enumerators.h"
 #include "platform/media/tuning_space.h"
 
 inline constexpr IID IID_IEnumTuningSpaces = {0x8B8EB248, 0xFC2B, 0x11D2, {0x9D, 0x8C, 0x00, 0xC0, 0x4F, 0x72, 0xD9, 0x80}};
@@ -19,6 +20,10 @@ struct IEnumTuningSpaces : IUnknown {
     virtual HRESULT Reset() = 0;
     virtual HRESULT Clone(IEnumTuningSpaces** copy) = 0;
 };
+
+namespace platform::media {
+using TuningSpaceEnum = ComEnum<IEnumTuningSpaces, ITuningSpace>;
+}
 
 // Indexes are the ids Add hands out (VT_I4), or a unique name (VT_BSTR).
 struct ITuningSpaceContainer : IUnknown {

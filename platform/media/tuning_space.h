@@ -1,6 +1,6 @@
-// Tuning spaces (a network's kind and naming, its network provider, the LNB of a DVB-S space and
-// its default locator) and the tune requests they create. Strings passed in are plain
-// zero-terminated wide strings; strings handed out are BSTRs the caller frees.
+// Tuning spaces: a network's kind and naming, its network provider, the LNB of a DVB-S space and
+// its default locator; they create the tune requests of tuning_request.h. Strings passed in are
+// plain zero-terminated wide strings; strings handed out are BSTRs the caller frees.
 #pragma once
 
 #include "platform/media/tuning_locator.h"
@@ -10,12 +10,10 @@ inline constexpr IID IID_IDVBTuningSpace = {0xADA0B268, 0x3B19, 0x4E5B, {0xAC, 0
 inline constexpr IID IID_IDVBTuningSpace2 = {0x843188B4, 0xCE62, 0x43DB, {0x96, 0x6B, 0x81, 0x45, 0xA0, 0x94, 0xE0, 0x40}};
 inline constexpr IID IID_IDVBSTuningSpace = {0xCDF7BE60, 0xD954, 0x42FD, {0xA9, 0x72, 0x78, 0x97, 0x19, 0x58, 0xE4, 0x70}};
 inline constexpr CLSID CLSID_DVBSTuningSpace = {0xB64016F3, 0xC9A2, 0x4066, {0x96, 0xF0, 0xBD, 0x95, 0x63, 0x31, 0x47, 0x26}};
-inline constexpr IID IID_ITuneRequest = {0x07DDC146, 0xFC3D, 0x11D2, {0x9D, 0x8C, 0x00, 0xC0, 0x4F, 0x72, 0xD9, 0x80}};
-inline constexpr IID IID_IDVBTuneRequest = {0x0D6F567E, 0xA636, 0x42BB, {0x83, 0xBA, 0xCE, 0x4C, 0x17, 0x04, 0xAF, 0xA2}};
 
 enum DVBSystemType : LONG { DVB_Cable = 0, DVB_Terrestrial = 1, DVB_Satellite = 2, ISDB_Terrestrial = 3, ISDB_Satellite = 4 };
 
-struct ITuneRequest;
+struct ITuneRequest; // tuning_request.h
 
 struct ITuningSpace : IUnknown {
     static constexpr const IID& kIid = IID_ITuningSpace;
@@ -65,25 +63,4 @@ struct IDVBSTuningSpace : IDVBTuningSpace2 {
     virtual HRESULT put_InputRange(LPCOLESTR range) = 0;
     virtual HRESULT get_SpectralInversion(SpectralInversion* inversion) = 0;
     virtual HRESULT put_SpectralInversion(SpectralInversion inversion) = 0;
-};
-
-struct ITuneRequest : IUnknown {
-    static constexpr const IID& kIid = IID_ITuneRequest;
-    using Parent = IUnknown;
-    virtual HRESULT get_TuningSpace(ITuningSpace** space) = 0; // the space that created it
-    virtual HRESULT get_Locator(ILocator** locator) = 0;       // S_FALSE and null when none
-    virtual HRESULT put_Locator(ILocator* locator) = 0;        // keeps a copy
-    virtual HRESULT Clone(ITuneRequest** copy) = 0;
-};
-
-// Service ids; -1 means any.
-struct IDVBTuneRequest : ITuneRequest {
-    static constexpr const IID& kIid = IID_IDVBTuneRequest;
-    using Parent = ITuneRequest;
-    virtual HRESULT get_ONID(LONG* id) = 0;
-    virtual HRESULT put_ONID(LONG id) = 0;
-    virtual HRESULT get_TSID(LONG* id) = 0;
-    virtual HRESULT put_TSID(LONG id) = 0;
-    virtual HRESULT get_SID(LONG* id) = 0;
-    virtual HRESULT put_SID(LONG id) = 0;
 };

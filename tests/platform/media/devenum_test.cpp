@@ -6,7 +6,6 @@
 
 #include <stdexcept>
 #include <string>
-#include <vector>
 
 using platform::media::registerFilterDevice;
 using platform::media::unregisterFilterDevice;
@@ -126,31 +125,6 @@ TEST(DeviceEnumerator, ListsACategoryInOrderAndBindsItsFilters)
     unregisterFilterDevice(other);
     filter.reset();
     EXPECT_EQ(g_filters, 0);
-}
-
-TEST(DeviceEnumerator, EnumeratorsSkipResetAndCloneOnTheirOwn)
-{
-    std::vector<platform::media::DeviceId> ids;
-    for (int i = 0; i < 3; ++i)
-        ids.push_back(registerFilterDevice(category(4), L"dev" + std::to_wstring(i), filterFactory(i)));
-    ComPtr<IEnumMoniker> e;
-    ASSERT_EQ(deviceEnumerator()->CreateClassEnumerator(category(4), e.put(), 0), S_OK);
-    EXPECT_EQ(e->Skip(1), S_OK);
-    ComPtr<IEnumMoniker> copy;
-    ASSERT_EQ(e->Clone(copy.put()), S_OK);
-    ComPtr<IMoniker> m;
-    ASSERT_EQ(e->Next(1, m.put(), nullptr), S_OK);
-    EXPECT_EQ(friendlyName(m.get()), L"dev1");
-    ASSERT_EQ(copy->Next(1, m.put(), nullptr), S_OK); // the clone kept its own position
-    EXPECT_EQ(friendlyName(m.get()), L"dev1");
-    EXPECT_EQ(e->Skip(5), S_FALSE);
-    EXPECT_EQ(e->Reset(), S_OK);
-    ASSERT_EQ(e->Next(1, m.put(), nullptr), S_OK);
-    EXPECT_EQ(friendlyName(m.get()), L"dev0");
-    IMoniker* two[2];
-    EXPECT_EQ(e->Next(2, two, nullptr), E_POINTER); // more than one needs the count back
-    for (auto id : ids)
-        unregisterFilterDevice(id);
 }
 
 TEST(DeviceEnumerator, AFailingOrThrowingDriverIsOnlyAFailedBind)

@@ -138,10 +138,6 @@ TEST(TuningSpace, TuneRequestsKeepTheirSpaceAndACopyOfTheLocator)
 
     ComPtr<IDVBSLocator> locator = create<IDVBSLocator>(CLSID_DVBSLocator);
     locator->put_CarrierFrequency(12565000);
-    locator->put_SymbolRate(24000);
-    locator->put_InnerFEC(BDA_FEC_VITERBI);
-    locator->put_InnerFECRate(BDA_BCC_RATE_3_4);
-    locator->put_Modulation(BDA_MOD_QPSK);
     locator->put_SignalPolarisation(BDA_POLARISATION_LINEAR_H);
     ASSERT_EQ(request->put_Locator(locator.get()), S_OK);
     locator->put_CarrierFrequency(1); // the request holds its own copy
@@ -155,11 +151,6 @@ TEST(TuningSpace, TuneRequestsKeepTheirSpaceAndACopyOfTheLocator)
     LONG value = 0;
     dvbs->get_CarrierFrequency(&value);
     EXPECT_EQ(value, 12565000);
-    dvbs->get_SymbolRate(&value);
-    EXPECT_EQ(value, 24000);
-    BinaryConvolutionCodeRate rate = BDA_BCC_RATE_NOT_SET;
-    dvbs->get_InnerFECRate(&rate);
-    EXPECT_EQ(rate, BDA_BCC_RATE_3_4);
     Polarisation polarisation = BDA_POLARISATION_NOT_SET;
     dvbs->get_SignalPolarisation(&polarisation);
     EXPECT_EQ(polarisation, BDA_POLARISATION_LINEAR_H);
