@@ -62,7 +62,7 @@ protected:
         return filter;
     }
 
-    SystemFilters system;
+    TransportInformationDevice transportInformation;
     BoxCapture boxes;
     simcard::SimConfig config;
 };
@@ -76,6 +76,8 @@ TEST_F(GraphTest, BuildsTheCardsGraphAndDeliversWhileLocked)
     ASSERT_EQ(manager.BuildGraph(tuner::kModelCedar), S_OK);
     EXPECT_TRUE(boxes.boxes.empty()) << boxes.texts()[0];
     EXPECT_EQ(debug.texts().front(), "CBDAManager::BuildGraph\n");
+    for (const std::string& line : debug.texts())
+        EXPECT_NE(line.rfind("CBDAManager::ConnectPins()", 0), 0u) << line; // every pair connected
     EXPECT_TRUE(manager.m_fGraphBuilt);
     EXPECT_FALSE(manager.m_fGraphFailure);
     for (const wchar_t* name : {L"Network DVBS Provider", L"Kest Cedar DVBS Tuner", L"Kest Cedar DVBS Capture",
