@@ -3,6 +3,7 @@
 #include "tuner/bdamanager.h"
 
 #include "decoder/decoder.h"
+#include "decoder/ts_input_filter.h"
 #include "drivers/simcard/sim_register.h"
 #include "graph_stand_ins.h"
 #include "platform/win32/sync.h"
@@ -236,7 +237,11 @@ TEST_F(GraphTest, WindowOperationsAroundTheRealSink)
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         EXPECT_GE(g_packets.load(), 1000);
 
+        auto* input = dynamic_cast<TSInputFilter*>(manager->m_pTSInputFilter.get());
+        ASSERT_NE(input, nullptr);
+        EXPECT_TRUE(input->deliveryEnabled());
         EXPECT_TRUE(control.stopGraph());
+        EXPECT_FALSE(input->deliveryEnabled());
         EXPECT_EQ(decoderState().packetCallback.load(), nullptr);
         EXPECT_FALSE(card->frontend.lnbPowered());
         EXPECT_FALSE(card->frontend.locked());
