@@ -3,6 +3,8 @@
 #include "tuner/bdamanager.h"
 
 #include "platform/media/devenum.h"
+#include "platform/media/inf_tee.h"
+#include "platform/media/mpeg2_filters.h"
 #include "tuner/device_catalogue.h"
 #include "tuner/diagnostics.h"
 #include "tuner/find_filter.h"
@@ -12,13 +14,6 @@
 
 using tuner::errorBox;
 
-namespace {
-
-// The system's stream filters, by their published class ids.
-constexpr CLSID kInfTeeClass = {0xF8388A40, 0xD5BB, 0x11D0, {0xBE, 0x5A, 0x00, 0x80, 0xC7, 0x06, 0x56, 0x8E}};
-constexpr CLSID kMpeg2DemultiplexerClass = {0xAFB6C280, 0x2C41, 0x11D3, {0x8A, 0x60, 0x00, 0x00, 0xF8, 0x1E, 0x0E, 0x4A}};
-
-} // namespace
 
 HRESULT CBDAManager::BuildGraph(int32_t modelId)
 {
@@ -65,11 +60,11 @@ HRESULT CBDAManager::BuildGraph(int32_t modelId)
         return fail(std::string("Cannot load ") + model->captureGraphName + "\n");
     m_pGraphBuilder->AddFilter(m_pCaptureDevice.get(), tuner::widen(model->captureGraphName).c_str());
 
-    if (FAILED(CoCreateInstance(kInfTeeClass, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter, m_pInfTee.putVoid())) ||
+    if (FAILED(CoCreateInstance(CLSID_InfTee, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter, m_pInfTee.putVoid())) ||
         !m_pInfTee)
         return fail("Cannot load Infinite pin tee splitter\n");
     m_pGraphBuilder->AddFilter(m_pInfTee.get(), L"Infinite pin tee splitter");
-    if (FAILED(CoCreateInstance(kMpeg2DemultiplexerClass, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
+    if (FAILED(CoCreateInstance(CLSID_MPEG2Demultiplexer, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
                                 m_pDemux.putVoid())) ||
         !m_pDemux)
         return fail("Cannot load MPEG2 Demultiplexer\n");

@@ -21,32 +21,33 @@ bool CardControl::detectDevice()
 
 bool CardControl::modulationAndFecEnabled() const { return modulationAndFecSelectable(modelId_); }
 
-bool CardControl::startGraph()
+bool startGraph(CBDAManager* manager, int32_t modelId)
 {
-    if (!manager_ || FAILED(manager_->BuildGraph(modelId_)))
+    if (!manager || FAILED(manager->BuildGraph(modelId)))
         return false;
     decoderState().packetCallback.store(processPacket);
-    manager_->RunGraph();
+    manager->RunGraph();
     return true;
 }
 
-bool CardControl::stopGraph()
+bool stopGraph(CBDAManager* manager)
 {
-    if (manager_) {
-        setInputFilterDelivery(manager_->m_pTSInputFilter.get(), false);
-        manager_->Power(0);
+    if (manager) {
+        setInputFilterDelivery(manager->m_pTSInputFilter.get(), false);
+        manager->Power(0);
     }
     decoderState().packetCallback.store(nullptr);
     return true;
 }
 
-void CardControl::resetDiSEqC()
+void resetDiSEqC(CBDAManager* manager, int32_t* lastSwitchPort)
 {
     static const BYTE reset[3] = {0xE0, 0x00, 0x00};
-    if (manager_)
-        manager_->SendDiSEqC(reset, 3);
+    if (manager)
+        manager->SendDiSEqC(reset, 3);
     Sleep(50);
-    lastSwitchPort = 0;
+    if (lastSwitchPort)
+        *lastSwitchPort = 0;
 }
 
 } // namespace tuner

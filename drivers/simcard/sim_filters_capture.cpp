@@ -2,12 +2,11 @@
 #include "drivers/simcard/sim_filters.h"
 
 #include "drivers/simcard/traffic.h"
-#include "platform/media/base_pins.h"
+#include "platform/media/source_filter.h"
 
-#include <condition_variable>
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
-#include <mutex>
-#include <thread>
 
 namespace simcard {
 
@@ -15,8 +14,6 @@ namespace {
 
 constexpr LONG kLargestSample = 348 * 188; // about 64 KiB, as capture drivers hand them over
 constexpr LONG kBufferCount = 4;
-
-class SimCaptureFilter;
 
 // The tuner's transport stream comes in here; in user mode nothing passes.
 class SimCaptureInputPin final : public platform::BasePin {
@@ -27,13 +24,13 @@ public:
     HRESULT EndFlush() override { return S_OK; }
 };
 
-class SimCaptureOutputPin final : public platform::BaseOutputPin {
+class SimCaptureOutputPin final : public platform::SourceStream {
 public:
     SimCaptureOutputPin(platform::BaseFilter* filter, std::shared_ptr<SimCard> card)
-        : BaseOutputPin(filter, L"MPEG2 Transport Out"), card_(std::move(card))
+        : SourceStream(filter, L"MPEG2 Transport Out"), card_(std::move(card)),
+          plan_(static_cast<size_t>(kLargestSample)), pacer_(card_->config.rateKbps)
     {
     }
-    ~SimCaptureOutputPin() override { stopStreaming(); }
 
     HRESULT checkMediaType(const platform::MediaType& type) override
     {
@@ -56,125 +53,70 @@ public:
         const HRESULT hr = allocator->SetProperties(request, &actual);
         return FAILED(hr) ? hr : actual.cbBuffer < 188 ? E_FAIL : S_OK;
     }
-    HRESULT active() override
+
+    // The stream goes on across stops: a retune does not restart a file.
+    HRESULT onThreadStart() override
     {
-        const HRESULT hr = BaseOutputPin::active();
-        if (SUCCEEDED(hr))
-            startStreaming();
-        return hr;
-    }
-    HRESULT inactive() override
-    {
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            stop_ = true;
+        if (!traffic_) {
+            traffic_ = std::make_unique<TrafficSource>(card_->config.mac);
+            std::string error;
+            if (!card_->config.streamFile.empty() &&
+                !traffic_->openFile(card_->config.streamFile, card_->config.loop, &error))
+                std::fprintf(stderr, "simcard: %s\n", error.c_str());
         }
-        wake_.notify_all();
-        const HRESULT hr = BaseOutputPin::inactive(); // wakes a thread waiting for a buffer
-        stopStreaming();
-        return hr;
+        flowing_ = false;
+        return S_OK;
     }
-    void stopStreaming()
+
+    // Nothing comes out until the graph runs and the tuner locks; then paced, in varying sizes.
+    HRESULT fillSample(IMediaSample* sample) override
     {
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            stop_ = true;
+        while (filter()->state() != State_Running || !card_->frontend.locked()) {
+            flowing_ = false;
+            if (!waitUnlessStopping(10))
+                return S_FALSE;
         }
-        wake_.notify_all();
-        if (thread_.joinable() && thread_.get_id() != std::this_thread::get_id())
-            thread_.join();
+        if (!flowing_) {
+            flowing_ = true;
+            pacer_.restart();
+        }
+        BYTE* data = nullptr;
+        if (FAILED(sample->GetPointer(&data)) || data == nullptr)
+            return E_POINTER;
+        const size_t wanted = std::min(plan_.next(), static_cast<size_t>(sample->GetSize()));
+        const auto delay = std::chrono::ceil<std::chrono::milliseconds>(pacer_.delayBefore(wanted)).count();
+        if (delay > 0 && !waitUnlessStopping(static_cast<DWORD>(delay)))
+            return S_FALSE;
+        const size_t got = traffic_->read(data, wanted);
+        if (got == 0)
+            return S_FALSE; // a file played once has ended
+        sample->SetActualDataLength(static_cast<LONG>(got));
+        return S_OK;
     }
 
 private:
-    void startStreaming()
-    {
-        stopStreaming();
-        stop_ = false;
-        thread_ = std::thread([this] { stream(); });
-    }
-    // Waits up to `d`; true when asked to stop.
-    bool waitFor(std::chrono::nanoseconds d)
-    {
-        std::unique_lock<std::mutex> lock(mutex_);
-        return wake_.wait_for(lock, d, [this] { return stop_; });
-    }
-    void stream()
-    {
-        TrafficSource traffic(card_->config.mac);
-        if (!card_->config.streamFile.empty()) {
-            std::string error;
-            if (!traffic.openFile(card_->config.streamFile, card_->config.loop, &error))
-                std::fprintf(stderr, "simcard: %s\n", error.c_str());
-        }
-        SamplePlan plan(static_cast<size_t>(kLargestSample));
-        Pacer pacer(card_->config.rateKbps);
-        bool flowing = false;
-        bool ended = false;
-        for (;;) {
-            if (!flowing || ended) {
-                if (waitFor(std::chrono::milliseconds(10)))
-                    return;
-            }
-            const bool canFlow = filter()->state() == State_Running && card_->frontend.locked();
-            if (!canFlow) {
-                flowing = false;
-                continue;
-            }
-            if (!flowing) {
-                flowing = true;
-                pacer.restart();
-            }
-            if (ended)
-                continue;
-            ComPtr<IMediaSample> sample;
-            if (FAILED(getDeliveryBuffer(sample.put(), nullptr, nullptr, 0)) || !sample) {
-                if (waitFor(std::chrono::milliseconds(10)))
-                    return;
-                continue;
-            }
-            BYTE* data = nullptr;
-            if (FAILED(sample->GetPointer(&data)) || !data)
-                continue;
-            const size_t wanted = std::min(plan.next(), static_cast<size_t>(sample->GetSize()));
-            if (waitFor(pacer.delayBefore(wanted)))
-                return;
-            const size_t got = traffic.read(data, wanted);
-            if (got == 0) {
-                ended = true; // a file played once
-                deliverEndOfStream();
-                continue;
-            }
-            sample->SetActualDataLength(static_cast<LONG>(got));
-            deliver(sample.get());
-        }
-    }
-
     std::shared_ptr<SimCard> card_;
-    std::mutex mutex_;
-    std::condition_variable wake_;
-    bool stop_ = false;
-    std::thread thread_;
+    std::unique_ptr<TrafficSource> traffic_;
+    SamplePlan plan_;
+    Pacer pacer_;
+    bool flowing_ = false;
 };
 
-class SimCaptureFilter final : public platform::BaseFilter {
+class SimCaptureFilter final : public platform::SourceFilter {
 public:
-    explicit SimCaptureFilter(std::shared_ptr<SimCard> card)
-        : BaseFilter(CLSID_SimCapture), input_(this), output_(this, std::move(card))
+    explicit SimCaptureFilter(std::shared_ptr<SimCard> card) : SourceFilter(CLSID_SimCapture), input_(this)
     {
+        addPin<SimCaptureOutputPin>(this, std::move(card));
     }
-    int pinCount() override { return 2; }
+    // The tuner's input comes first, then the streaming output.
+    int pinCount() override { return 1 + SourceFilter::pinCount(); }
     platform::BasePin* pin(int index) override
     {
-        return index == 0 ? static_cast<platform::BasePin*>(&input_) : index == 1 ? &output_ : nullptr;
+        return index == 0 ? &input_ : SourceFilter::pin(index - 1);
     }
-
-protected:
-    // The streaming thread goes before any part of the filter does.
-    void finalRelease() override { output_.stopStreaming(); }
 
 private:
     SimCaptureInputPin input_;
-    SimCaptureOutputPin output_;
 };
 
 } // namespace

@@ -3,6 +3,7 @@
 #include "tuner/bdamanager.h"
 
 #include "decoder/decoder.h"
+#include "decoder/ts_input_filter.h"
 #include "drivers/simcard/sim_register.h"
 #include "graph_stand_ins.h"
 #include "platform/win32/sync.h"
@@ -15,6 +16,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <thread>
 
@@ -61,7 +63,7 @@ protected:
         return filter;
     }
 
-    SystemFilters system;
+    TransportInformationDevice transportInformation;
     BoxCapture boxes;
     simcard::SimConfig config;
 };
@@ -75,6 +77,8 @@ TEST_F(GraphTest, BuildsTheCardsGraphAndDeliversWhileLocked)
     ASSERT_EQ(manager.BuildGraph(tuner::kModelCedar), S_OK);
     EXPECT_TRUE(boxes.boxes.empty()) << boxes.texts()[0];
     EXPECT_EQ(debug.texts().front(), "CBDAManager::BuildGraph\n");
+    for (const std::string& line : debug.texts())
+        EXPECT_NE(line.rfind("CBDAManager::ConnectPins()", 0), 0u) << line; // every pair connected
     EXPECT_TRUE(manager.m_fGraphBuilt);
     EXPECT_FALSE(manager.m_fGraphFailure);
     for (const wchar_t* name : {L"Network DVBS Provider", L"Kest Cedar DVBS Tuner", L"Kest Cedar DVBS Capture",
@@ -197,8 +201,8 @@ TEST_F(GraphTest, CyrillicPinNamesBuild)
     EXPECT_TRUE(boxes.boxes.empty());
 }
 
-int g_packets = 0;
-void countPacket(const uint8_t* packet) { g_packets += packet[0] == 0x47; }
+std::atomic<int> g_packets{0};
+void countPacket(const uint8_t* packet) { g_packets += packet[0] == 0x47 ? 1 : 0; }
 
 TEST_F(GraphTest, WindowOperationsAroundTheRealSink)
 {
@@ -229,11 +233,15 @@ TEST_F(GraphTest, WindowOperationsAroundTheRealSink)
         manager->SetNewSatParams(&p);
         manager->RunGraph();
         tuner::setInputFilterDelivery(manager->m_pTSInputFilter.get(), true);
-        for (int i = 0; i < 300 && g_packets < 1000; ++i)
+        for (int i = 0; i < 300 && g_packets.load() < 1000; ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        EXPECT_GE(g_packets, 1000);
+        EXPECT_GE(g_packets.load(), 1000);
 
+        auto* input = dynamic_cast<TSInputFilter*>(manager->m_pTSInputFilter.get());
+        ASSERT_NE(input, nullptr);
+        EXPECT_TRUE(input->deliveryEnabled());
         EXPECT_TRUE(control.stopGraph());
+        EXPECT_FALSE(input->deliveryEnabled());
         EXPECT_EQ(decoderState().packetCallback.load(), nullptr);
         EXPECT_FALSE(card->frontend.lnbPowered());
         EXPECT_FALSE(card->frontend.locked());

@@ -96,15 +96,4 @@ TEST(Detection, ProbesInItsFixedOrder)
     EXPECT_EQ(tuner::probeInstalledModel(), tuner::kModelMaple); // still there
 }
 
-TEST(Catalogue, TitlesAndSelectors)
-{
-    EXPECT_STREQ(tuner::findModel(3)->windowTitle, "Kest Ip Data 1.04 @ Kest Cedar DVB-S2");
-    EXPECT_STREQ(tuner::findModel(2)->windowTitle, "Kest Ip Data 1.04 @ Kest Birch DVB-S");
-    EXPECT_EQ(tuner::findModel(1)->windowTitle, nullptr);
-    EXPECT_EQ(tuner::findModel(7), nullptr);
-    EXPECT_EQ(tuner::findModelByCard("SPRUCE")->id, 6);
-    EXPECT_TRUE(tuner::modulationAndFecSelectable(3));
-    EXPECT_FALSE(tuner::modulationAndFecSelectable(2));
-}
-
 } // namespace

@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <thread>
 
@@ -120,40 +121,87 @@ TEST_F(SimCardTest, CyrillicPinNamesAreAccepted)
     EXPECT_TRUE(manager.m_pTunerOutputPropSet);
 }
 
+// The capture filter of a registered card, connected to a counting sink and running.
+struct CaptureRig {
+    explicit CaptureRig(const wchar_t* captureName)
+        : capture(ComPtr<IBaseFilter>::adopt(FindFilter(KSCATEGORY_BDA_RECEIVER_COMPONENT, captureName))),
+          sink(new mediatest::SinkFilter)
+    {
+        if (!capture || capture->FindPin(L"MPEG2 Transport Out", out.put()) != S_OK ||
+            out->Connect(sink->input(), nullptr) != S_OK)
+            return;
+        sink->input()->setRenderer(true);
+        ready = sink->Run(0) == S_OK && capture->Run(0) == S_OK;
+    }
+    ~CaptureRig()
+    {
+        if (capture)
+            capture->Stop();
+        sink->Stop();
+        if (out)
+            out->Disconnect(); // connected pins hold each other's filter
+        sink->input()->Disconnect();
+    }
+    ComPtr<IBaseFilter> capture;
+    ComPtr<mediatest::SinkFilter> sink;
+    ComPtr<IPin> out;
+    bool ready = false;
+};
+
+void tune(simcard::SimCard& card)
+{
+    card::Tuning tuning;
+    tuning.carrierKhz = 11778000;
+    tuning.symbolRateKsps = 27500;
+    card.frontend.setPending(tuning);
+    card.frontend.commit();
+}
+
 TEST_F(SimCardTest, CaptureStreamsOnlyWhileRunningAndLocked)
 {
     simcard::SimConfig config;
     config.rateKbps = 0;
     auto card = simcard::registerSimCard(tuner::kModelLarch, config);
-    ComPtr<IBaseFilter> capture = ComPtr<IBaseFilter>::adopt(
-        FindFilter(KSCATEGORY_BDA_RECEIVER_COMPONENT, L"Kest Larch AVStream TS Capture"));
-    ASSERT_TRUE(capture);
-    ComPtr<mediatest::SinkFilter> sink(new mediatest::SinkFilter);
-    ComPtr<IPin> out;
-    ASSERT_EQ(capture->FindPin(L"MPEG2 Transport Out", out.put()), S_OK);
-    ASSERT_EQ(out->Connect(sink->input(), nullptr), S_OK);
-
-    ASSERT_EQ(sink->Run(0), S_OK);
-    ASSERT_EQ(capture->Run(0), S_OK);
+    CaptureRig rig(L"Kest Larch AVStream TS Capture");
+    ASSERT_TRUE(rig.ready);
     std::this_thread::sleep_for(std::chrono::milliseconds(60));
-    EXPECT_EQ(sink->input()->samples.load(), 0); // not tuned yet
+    EXPECT_EQ(rig.sink->input()->samples.load(), 0); // not tuned yet
 
-    card::Tuning tuning;
-    tuning.carrierKhz = 11778000;
-    tuning.symbolRateKsps = 27500;
-    card->frontend.setPending(tuning);
-    ASSERT_TRUE(card->frontend.commit());
-    for (int i = 0; i < 200 && sink->input()->samples.load() < 8; ++i)
+    tune(*card);
+    ASSERT_TRUE(card->frontend.locked());
+    for (int i = 0; i < 200 && rig.sink->input()->samples.load() < 8; ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    capture->Stop();
-    sink->Stop();
-    const int samples = sink->input()->samples.load();
-    EXPECT_GE(samples, 8);
-    std::lock_guard<std::mutex> lock(sink->input()->mutex);
-    const std::vector<BYTE>& bytes = sink->input()->bytes;
+    rig.capture->Stop();
+    EXPECT_GE(rig.sink->input()->samples.load(), 8);
+    std::lock_guard<std::mutex> lock(rig.sink->input()->mutex);
+    const std::vector<BYTE>& bytes = rig.sink->input()->bytes;
     ASSERT_GT(bytes.size(), 188u * 8);
     for (size_t k = 0; k + 188 <= bytes.size(); k += 188)
         ASSERT_EQ(bytes[k], 0x47) << "at " << k;
+}
+
+TEST_F(SimCardTest, FilePlayedOnceEndsTheStream)
+{
+    simcard::SimConfig config;
+    config.rateKbps = 0;
+    config.loop = false;
+    config.streamFile = KEST_TEST_DATA "/mpe-udp-pid1001.ts";
+    std::FILE* file = std::fopen(config.streamFile.c_str(), "rb");
+    ASSERT_NE(file, nullptr);
+    std::vector<BYTE> expected;
+    for (int c; (c = std::fgetc(file)) != EOF;)
+        expected.push_back(static_cast<BYTE>(c));
+    std::fclose(file);
+
+    auto card = simcard::registerSimCard(tuner::kModelMaple, config);
+    tune(*card);
+    CaptureRig rig(L"Kest Maple DVBS Capture");
+    ASSERT_TRUE(rig.ready);
+    for (int i = 0; i < 300 && rig.sink->input()->endOfStreams.load() == 0; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_EQ(rig.sink->input()->endOfStreams.load(), 1);
+    std::lock_guard<std::mutex> lock(rig.sink->input()->mutex);
+    EXPECT_EQ(rig.sink->input()->bytes, expected);
 }
 
 TEST_F(SimCardTest, EnvironmentChoosesTheCards)
