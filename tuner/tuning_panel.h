@@ -8,7 +8,8 @@
 // comboBoxDiSEqC10 / spinBoxTXCount / spinBoxGap, groupBoxDiSEqC1_2 with
 // lineEditGoto / spinBoxTXCountMotor, groupBoxRAW with RAW0..RAW5, buttonPower,
 // framePower); a missing one reads as empty, unchecked or 0.
-// Every DiSEqC pause goes through Sleep().
+// Every DiSEqC pause goes through Sleep(). The last DiSEqC 1.0 port is the
+// card control's lastSwitchPort, which its DiSEqC reset clears.
 #pragma once
 
 #include <QObject>
