@@ -1,0 +1,305 @@
+#include "tuner/tuning_panel.h"
+
+#include "decoder/filter_pages.h"
+#include "platform/qt/messagebox.h"
+#include "platform/win32/sync.h"
+#include "tuner/card_control.h"
+#include "tuner/input_filter.h"
+
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QFrame>
+#include <QGroupBox>
+#include <QLineEdit>
+#include <QSpinBox>
+
+#include <algorithm>
+
+namespace tuner {
+
+namespace {
+
+constexpr uint8_t kFramingFirst = 0xE0;  // command from the master, no reply, first transmission
+constexpr uint8_t kFramingRepeat = 0xE1; // the same, repeated
+constexpr DWORD kFirstCommandPause = 1000;
+constexpr DWORD kMotorPause = 100;
+constexpr DWORD kAfterResetPause = 100;
+constexpr DWORD kSingleSwitchPause = 50;
+constexpr DWORD kSwitchReleasePause = 50;
+
+// Not a number (or an empty field) reads as 0.
+int32_t number(const QLineEdit* edit, int base = 10)
+{
+    if (edit == nullptr)
+        return 0;
+    bool ok = false;
+    const int value = edit->text().toInt(&ok, base);
+    return ok ? value : 0;
+}
+
+bool filled(const QLineEdit* edit) { return edit != nullptr && !edit->text().isEmpty(); }
+int indexOf(const QComboBox* combo) { return combo != nullptr ? combo->currentIndex() : 0; }
+int valueOf(const QSpinBox* spin, int fallback) { return spin != nullptr ? spin->value() : fallback; }
+bool checked(const QGroupBox* group) { return group != nullptr && group->isChecked(); }
+
+} // namespace
+
+int32_t innerFecCode(int fecIndex)
+{
+    static const int32_t codes[] = {0, 1, 2, 3, 4, 5, 6, 7, 7, 8};
+    return fecIndex >= 0 && fecIndex < 10 ? codes[fecIndex] : 0;
+}
+
+int32_t modulationCode(int modulationIndex)
+{
+    switch (modulationIndex) {
+    case 1:
+        return 20;
+    case 2:
+        return 21;
+    default:
+        return 0;
+    }
+}
+
+FrequencyWindow frequencyWindow(uint32_t lof1, uint32_t lof2, uint32_t lnbSwitch)
+{
+    if (lof2 != 0 && lnbSwitch != 0)
+        return {std::min(lof1, lof2) + 950u, std::max(lof1, lof2) + 2150u};
+    if (lof1 > 7000)
+        return {lof1 + 950u, lof1 + 2150u};
+    // A C-band LNB's oscillator lies above the carrier.
+    return {lof1 - 2150u, lof1 - 950u};
+}
+
+TuningPanel::TuningPanel(QWidget* form, CardControl* card, FilterPages* filters)
+    : QObject(form),
+      form_(form),
+      card_(card),
+      filters_(filters),
+      freq_(form->findChild<QLineEdit*>("lineEditFreq")),
+      symbolRate_(form->findChild<QLineEdit*>("lineEditSmbRate")),
+      polarisation_(form->findChild<QComboBox*>("comboBoxPolarisation")),
+      modulation_(form->findChild<QComboBox*>("comboBoxModulation")),
+      fec_(form->findChild<QComboBox*>("comboBoxFEC")),
+      lof1_(form->findChild<QLineEdit*>("lineEditLOF1")),
+      lof2_(form->findChild<QLineEdit*>("lineEditLOF2")),
+      switch_(form->findChild<QLineEdit*>("lineEditSwitch")),
+      diseqc10_(form->findChild<QGroupBox*>("groupBoxDiSEqC1_0")),
+      switchPort_(form->findChild<QComboBox*>("comboBoxDiSEqC10")),
+      switchRepeat_(form->findChild<QSpinBox*>("spinBoxTXCount")),
+      switchGap_(form->findChild<QSpinBox*>("spinBoxGap")),
+      motor_(form->findChild<QGroupBox*>("groupBoxDiSEqC1_2")),
+      gotoPosition_(form->findChild<QLineEdit*>("lineEditGoto")),
+      motorRepeat_(form->findChild<QSpinBox*>("spinBoxTXCountMotor")),
+      raw_(form->findChild<QGroupBox*>("groupBoxRAW")),
+      powerLamp_(form->findChild<QFrame*>("framePower"))
+{
+    for (int i = 0; i < 6; ++i)
+        rawBytes_[i] = form->findChild<QLineEdit*>(QString("RAW%1").arg(i));
+}
+
+void TuningPanel::send(const uint8_t* message, int length)
+{
+    if (card_ != nullptr && card_->bdaManager() != nullptr)
+        card_->bdaManager()->SendDiSEqC(message, length);
+}
+
+void TuningPanel::setDelivery(bool on)
+{
+    if (card_ != nullptr && card_->bdaManager() != nullptr)
+        setInputFilterDelivery(card_->bdaManager()->m_pTSInputFilter.get(), on);
+}
+
+void TuningPanel::applyTuning(bool fromInputs)
+{
+    const uint32_t lof1 = static_cast<uint32_t>(number(lof1_));
+    const uint32_t lof2 = static_cast<uint32_t>(number(lof2_));
+    const uint32_t lnbSwitch = static_cast<uint32_t>(number(switch_));
+    tuningBusy = true;
+    // Busy stays set: no automatic re-tuning while the supply is off.
+    if (!lnbPowerOn)
+        return;
+
+    int32_t frequency = currentFrequency;
+    int32_t symbolRate = currentSymbolRate;
+    int polarisation = currentPolarisation ? 1 : 0;
+    int modulation = currentModulation;
+    int fec = currentFec;
+    if (fromInputs) {
+        frequency = number(freq_);
+        symbolRate = number(symbolRate_);
+        polarisation = indexOf(polarisation_);
+        modulation = indexOf(modulation_);
+        fec = indexOf(fec_);
+    }
+
+    const uint32_t f = static_cast<uint32_t>(frequency);
+    const FrequencyWindow window = frequencyWindow(lof1, lof2, lnbSwitch);
+    if (f < window.low || f > window.high) {
+        tuningRejected = true;
+        platform::qt::messageBox(
+            form_, QMessageBox::Warning, QCoreApplication::translate("KestIpDataForm", "Error"),
+            QCoreApplication::translate("KestIpDataForm", "Frequency should be from\n(%1 MHz - %2 MHz)")
+                .arg(window.low)
+                .arg(window.high));
+        return;
+    }
+    const bool highBand = f >= lnbSwitch && lnbSwitch != 0 && lof2 != 0;
+
+    CBDAManager* manager = card_ != nullptr ? card_->bdaManager() : nullptr;
+    // Nothing may be decoded while the graph, the filter and the counters change.
+    setDelivery(false);
+    if (manager != nullptr)
+        manager->StopGraph();
+
+    moveMotor();
+    sendRawCommand();
+    switchDiSEqC10(polarisation, highBand);
+
+    SatelliteParams params;
+    params.carrierFrequency = f * 1000u;
+    params.polarisation = polarisation == 0 ? 1 : 2;
+    params.lnbLowOscillator = lof1 * 1000u;
+    params.lnbHighOscillator = lof2 * 1000u;
+    params.lnbSwitchFrequency = lnbSwitch * 1000u;
+    params.spectralInversion = 4;
+    params.symbolRate = static_cast<uint32_t>(symbolRate);
+    params.innerFecRate = innerFecCode(fec);
+    params.modulation = modulationCode(modulation);
+    if (manager != nullptr)
+        manager->SetNewSatParams(&params);
+
+    // The address filter step also empties the seen list and restarts the counters.
+    if (filters_ != nullptr)
+        filters_->applyAddressFilter(defaultMac);
+
+    unlockedMs = 0;
+    currentFrequency = frequency;
+    currentSymbolRate = symbolRate;
+    currentPolarisation = polarisation != 0;
+    currentModulation = static_cast<uint8_t>(modulation);
+    currentFec = fec;
+    tuningRejected = false;
+    tuningBusy = false;
+
+    if (manager != nullptr)
+        manager->RunGraph();
+    setDelivery(true);
+}
+
+void TuningPanel::moveMotor()
+{
+    if (!checked(motor_) || !filled(gotoPosition_))
+        return;
+    const int32_t position = number(gotoPosition_);
+    if (position != lastGotoPosition) {
+        uint8_t message[4] = {kFramingFirst, 0x31, 0x6B, static_cast<uint8_t>(position)};
+        if (firstDiseqcPending) {
+            Sleep(kFirstCommandPause);
+            firstDiseqcPending = false;
+        }
+        const int sends = valueOf(motorRepeat_, 0) + 1;
+        for (int i = 0; i < sends; ++i) {
+            send(message, 4);
+            message[0] = kFramingRepeat;
+            Sleep(kMotorPause);
+        }
+    }
+    lastGotoPosition = position;
+}
+
+void TuningPanel::sendRawCommand()
+{
+    if (!checked(raw_) || !filled(rawBytes_[0]) || !filled(rawBytes_[1]) || !filled(rawBytes_[2]))
+        return;
+    // Only the bytes typed one after the other are sent: a byte after an
+    // empty field would leave the one before it without a value.
+    uint8_t message[6] = {};
+    int length = 0;
+    while (length < 6 && filled(rawBytes_[length])) {
+        message[length] = static_cast<uint8_t>(number(rawBytes_[length], 16));
+        ++length;
+    }
+    if (firstDiseqcPending) {
+        Sleep(kFirstCommandPause);
+        firstDiseqcPending = false;
+    }
+    send(message, length);
+}
+
+void TuningPanel::switchDiSEqC10(int polarisation, bool highBand)
+{
+    static const uint8_t reset[3] = {kFramingFirst, 0x00, 0x00};
+    int32_t dummyPort = 0;
+    int32_t& lastSwitchPort = card_ != nullptr ? card_->lastSwitchPort : dummyPort;
+    if (!checked(diseqc10_)) {
+        if (lastSwitchPort != 0) {
+            send(reset, 3);
+            Sleep(kSwitchReleasePause);
+            lastSwitchPort = 0;
+        }
+        return;
+    }
+    const int port = indexOf(switchPort_);
+    const int repeat = valueOf(switchRepeat_, 0);
+    const DWORD gap = repeat == 0 ? kSingleSwitchPause : static_cast<DWORD>(valueOf(switchGap_, 50));
+    send(reset, 3);
+    Sleep(kAfterResetPause);
+    const uint8_t data = static_cast<uint8_t>(0xF0 | (port >= 2 ? 8 : 0) | ((port & 1) != 0 ? 4 : 0) |
+                                              (polarisation == 0 ? 2 : 0) | (highBand ? 1 : 0));
+    uint8_t message[4] = {kFramingFirst, 0x10, 0x38, data};
+    for (int i = 0; i <= repeat; ++i) {
+        send(message, 4);
+        message[0] = kFramingRepeat;
+        Sleep(gap);
+    }
+    lastSwitchPort = port;
+}
+
+void TuningPanel::lnbTypeComboBox_activated(int index)
+{
+    struct Preset {
+        const char* lof1;
+        const char* lnbSwitch;
+        const char* lof2;
+        bool editable;
+    };
+    static const Preset presets[] = {
+        {"9750", "11700", "10600", false}, // UNIVERSAL
+        {"5150", "0", "0", false},         // C-BAND
+        {"10750", "0", "0", false},        // KU-CIRCULAR
+        {"9750", "11700", "10600", true},  // CUSTOM
+    };
+    if (index < 0 || index > 3)
+        return;
+    const Preset& preset = presets[index];
+    QLineEdit* const fields[] = {lof1_, switch_, lof2_};
+    const char* const texts[] = {preset.lof1, preset.lnbSwitch, preset.lof2};
+    for (QLineEdit* field : fields)
+        if (field != nullptr)
+            field->setEnabled(preset.editable);
+    for (int i = 0; i < 3; ++i)
+        if (fields[i] != nullptr)
+            fields[i]->setText(texts[i]);
+}
+
+void TuningPanel::buttonPower_toggled(bool on)
+{
+    lnbPowerOn = on;
+    framePowerSetOn(on);
+    if (card_ != nullptr && card_->bdaManager() != nullptr)
+        card_->bdaManager()->Power(on ? 1 : 0);
+}
+
+void TuningPanel::framePowerSetOn(bool on)
+{
+    if (powerLamp_ == nullptr)
+        return;
+    QPalette palette = powerLamp_->palette();
+    palette.setColor(QPalette::Window, on ? QColor(Qt::green) : QColor(Qt::lightGray));
+    powerLamp_->setPalette(palette);
+    powerLamp_->setAutoFillBackground(true);
+}
+
+} // namespace tuner

@@ -1,0 +1,103 @@
+// The main window's Tuner, LNB and DiSEqC pages: turning the inputs into
+// DiSEqC commands and a tuning of the card, the LNB type presets and the LNB
+// supply button with its lamp.
+//
+// Works on the form's widgets found by their object names (lineEditFreq,
+// lineEditSmbRate, comboBoxPolarisation, comboBoxModulation, comboBoxFEC,
+// lineEditLOF1/LOF2/Switch, lnbTypeComboBox, groupBoxDiSEqC1_0 with
+// comboBoxDiSEqC10 / spinBoxTXCount / spinBoxGap, groupBoxDiSEqC1_2 with
+// lineEditGoto / spinBoxTXCountMotor, groupBoxRAW with RAW0..RAW5, buttonPower,
+// framePower); a missing one reads as empty, unchecked or 0.
+// Every DiSEqC pause goes through Sleep(). The last DiSEqC 1.0 port is the
+// card control's lastSwitchPort, which its DiSEqC reset clears.
+#pragma once
+
+#include <QObject>
+
+#include <array>
+#include <cstdint>
+
+class FilterPages;
+class QComboBox;
+class QFrame;
+class QGroupBox;
+class QLineEdit;
+class QSpinBox;
+class QWidget;
+
+namespace tuner {
+
+class CardControl;
+
+// Code sent as innerFecRate for a comboBoxFEC index ("5/11" and "8/9" share 7).
+int32_t innerFecCode(int fecIndex);
+// Code sent as modulation for a comboBoxModulation index.
+int32_t modulationCode(int modulationIndex);
+
+// The band a transponder frequency must lie in for an LNB, in MHz; the
+// arithmetic wraps as unsigned 32-bit numbers, as the card's driver does.
+struct FrequencyWindow {
+    uint32_t low;
+    uint32_t high;
+};
+FrequencyWindow frequencyWindow(uint32_t lof1, uint32_t lof2, uint32_t lnbSwitch);
+
+class TuningPanel : public QObject {
+    Q_OBJECT
+public:
+    // `card` and `filters` may be null (nothing is sent, no address step).
+    TuningPanel(QWidget* form, CardControl* card, FilterPages* filters);
+
+    // Tunes from the widgets (true) or from the applied values (false); the
+    // LNB and DiSEqC inputs always come from the widgets.
+    void applyTuning(bool fromInputs);
+    void lnbTypeComboBox_activated(int index);
+    void buttonPower_toggled(bool on);
+    void framePowerSetOn(bool on);
+
+    // Shared with the status poller, the settings and the presets.
+    bool lnbPowerOn = true;
+    bool firstDiseqcPending = true;
+    bool tuningBusy = true;
+    bool tuningRejected = false;
+    double unlockedMs = 0;
+    int32_t lastGotoPosition = 0;
+    int32_t currentFrequency = 0;  // MHz
+    int32_t currentSymbolRate = 0; // kS/s
+    bool currentPolarisation = false;
+    uint8_t currentModulation = 0;
+    int32_t currentFec = 0;
+    // The card's own MAC address, for the address filter's default mode.
+    std::array<uint8_t, 6> defaultMac{};
+
+private:
+    void moveMotor();
+    void sendRawCommand();
+    void switchDiSEqC10(int polarisation, bool highBand);
+    void send(const uint8_t* message, int length);
+    void setDelivery(bool on);
+
+    QWidget* form_;
+    CardControl* card_;
+    FilterPages* filters_;
+    QLineEdit* freq_;
+    QLineEdit* symbolRate_;
+    QComboBox* polarisation_;
+    QComboBox* modulation_;
+    QComboBox* fec_;
+    QLineEdit* lof1_;
+    QLineEdit* lof2_;
+    QLineEdit* switch_;
+    QGroupBox* diseqc10_;
+    QComboBox* switchPort_;
+    QSpinBox* switchRepeat_;
+    QSpinBox* switchGap_;
+    QGroupBox* motor_;
+    QLineEdit* gotoPosition_;
+    QSpinBox* motorRepeat_;
+    QGroupBox* raw_;
+    std::array<QLineEdit*, 6> rawBytes_{};
+    QFrame* powerLamp_;
+};
+
+} // namespace tuner
