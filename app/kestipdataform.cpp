@@ -1,5 +1,7 @@
 #include "app/kestipdataform.h"
 
+#include "monitor/testform.h"
+
 #include "app/embeddedimagefactory.h"
 #include "app/trayicon.h"
 #include "monitor/ledmeter.h"
@@ -130,12 +132,7 @@ void KestIpDataForm::setIndStatus(int status)
 
 void KestIpDataForm::keyPressEvent(QKeyEvent* event)
 {
-    if (event->key() == Qt::Key_T && event->modifiers() == Qt::ControlModifier)
+    if (TestForm::isOpenShortcut(*event))
         openStatistics();
     QDialog::keyPressEvent(event);
-}
-
-void KestIpDataForm::openStatistics()
-{
-    // The statistics window is not part of this build yet.
 }

@@ -4,16 +4,31 @@
 // applied tuning, LNB power, model, rate statistics) and owns the tray icon.
 #include "ui_kestipdataform.h"   // generated from kestipdataform.ui
 
+#include "monitor/mainratesource.h"
+#include "monitor/rateplot.h"
+
 #include <QDialog>
 #include <QtGlobal>
 
 class CBDAManager;
+class FilterPages;
 class LedMeter;
+class ProviderTable;
+namespace tuner {
+class TuningPanel;
+}
 class QKeyEvent;
 class QMenu;
 class QTimerEvent;
 class QwtPlotMarker;
 class TrayIcon;
+struct MSG;
+namespace platform::qt {
+class MessageWindow;
+}
+namespace tuner {
+class CardControl;
+}
 
 // Input patterns of the line edits.
 namespace KestPatterns {
@@ -27,7 +42,7 @@ void addLedMeterBands(LedMeter& level, LedMeter& quality, int modelId);
 // The card's MAC address as the filter page shows it.
 QString defaultMacText(const quint8 mac[6]);
 
-class KestIpDataForm : public QDialog, public Ui::KestIpDataForm {
+class KestIpDataForm : public QDialog, public Ui::KestIpDataForm, public MainRateSource {
     Q_OBJECT
 
 public:
@@ -37,6 +52,12 @@ public:
                             bool modal = false, Qt::WindowFlags flags = {});
     ~KestIpDataForm() override;
 
+    // The program turns the receiver on before it makes the window; without
+    // it (widget tests) the window brings up nothing but its own parts.
+    static void enableReceiver(bool on);
+    static bool receiverEnabled();
+
+    const RateHistory& adapterRateHistory() const override { return rateHistory; }
     TrayIcon* tray() const { return trayIcon; }
     QMenu* trayPopup() const { return trayMenu; }
     int indicator() const { return indicatorStatus; }
@@ -71,30 +92,28 @@ protected:
 private:
     void applyTuning(bool fromWidgets);
     void initForm();
+    void bringUpCard();
+    void loadProviders();
+    // The external tuning messages (WM_USER); true when consumed.
+    bool winEvent(MSG* message, long* result);
     void showDefaultMac();
     void shutdownForm();
 
-    CBDAManager* bdaManager = nullptr;
+    CBDAManager* bdaManager = nullptr;   // owned by `card`
+    tuner::CardControl* card = nullptr;  // owned
+    FilterPages* filterPages = nullptr;  // child
+    tuner::TuningPanel* tuningPanel = nullptr; // child; holds the applied tuning and the LNB state
+    ProviderTable* providers = nullptr;  // owned
+    platform::qt::MessageWindow* messageWindow = nullptr; // child
     qint32 modelId = 0;
     TrayIcon* trayIcon = nullptr;   // owned
     QMenu* trayMenu = nullptr;      // owned, no parent
     qint32 statusTimerId = 0;
     quint8 defaultMac[6] = {};
-    qint32 currentFrequency = 0;    // MHz
-    qint32 currentSymbolRate = 0;   // kS/s
-    bool currentPolarisation = false;
-    quint8 currentModulation = 0;
-    qint32 currentFec = 0;
-    bool lnbPowerOn = false;
-    bool tuningBusy = false;
-    bool tuningRejected = false;
     qint32 indicatorStatus = 0;     // matches the images the constructor sets
-    qint64 lastByteCount = 0;
-    double unlockedMs = 0;
-    double rateHistory[RateHistorySize] = {};
-    quint32 ratePeak = 0;
-    quint32 rateMinimum = 0;
-    quint32 rateAverage = 0;
+    quint32 lastByteCount = 0;
+    RateHistory rateHistory;
     QwtPlotMarker* averageMarker = nullptr;
+    class QwtPlotCurve* speedCurve = nullptr;
     bool shutDown = false;
 };

@@ -4,9 +4,22 @@
 
 #include "app/embeddedimagefactory.h"
 #include "app/trayicon.h"
+#include "decoder/adapter.h"
+#include "decoder/decoder.h"
+#include "decoder/filter_pages.h"
+#include "decoder/receive_lock.h"
 #include "monitor/ledmeter.h"
+#include "presets/provider_table.h"
+#include "tuner/bdamanager.h"
+#include "tuner/card_control.h"
+#include "tuner/tuning_panel.h"
+
+#include <qwt_plot_curve.h>
+#include <qwt_plot_marker.h>
 
 #include <QIntValidator>
+#include <QCoreApplication>
+#include <QEvent>
 #include <QMenu>
 #include <QRegularExpression>
 #include <QRegularExpressionValidator>
@@ -52,8 +65,13 @@ QString defaultMacText(const quint8 mac[6])
 
 void KestIpDataForm::initForm()
 {
-    lnbPowerOn = true;
-    tuningBusy = true;
+    const bool receiver = receiverEnabled();
+    providers = new ProviderTable;
+    if (receiver) {
+        allocatePidTables();
+        DecoderChange change;
+        clearSlots();
+    }
 
     setPattern(lineEditFreq, KestPatterns::Decimal5);
     setPattern(lineEditSmbRate, KestPatterns::Decimal5);
@@ -64,6 +82,12 @@ void KestIpDataForm::initForm()
     for (QLineEdit* edit : {lineEditIP0, lineEditIP1, lineEditIP2, lineEditIP3})
         setRange(edit, 0, 255);
     setRange(lineEditGoto, 0, 99);
+    filterPages = new FilterPages(this);
+
+    if (receiver)
+        bringUpCard();
+    tuningPanel = new tuner::TuningPanel(this, card, filterPages);
+    installEventFilter(this);
 
     // The two entries are the same in every language.
     trayMenu = new QMenu;
@@ -75,9 +99,30 @@ void KestIpDataForm::initForm()
     connect(trayIcon, &TrayIcon::clicked, this, &QWidget::showNormal);
     trayIcon->show();
 
+    lastByteCount = readAdapterByteCount(decoderState().adapterHandle);
     addLedMeterBands(*ledMeterAGC, *ledMeterSNR, modelId);
     setIndStatus(0);
+    if (bdaManager != nullptr)
+        bdaManager->ReadMACAddress(defaultMac);
+    std::copy(defaultMac, defaultMac + 6, tuningPanel->defaultMac.begin());
     showDefaultMac();
+
+    const StatusPlotItems plot = setupStatusPlot(statusPlot, rateHistory);
+    speedCurve = plot.speedCurve;
+    averageMarker = plot.averageMarker;
+    loadProviders();
+    if (!receiver)
+        return;
+
+    if (modelId != 3) {
+        comboBoxModulation->setCurrentIndex(0);
+        comboBoxFEC->setCurrentIndex(0);
+    }
+    card->resetDiSEqC();
+    applyTuning(false);
+    statusTimerId = startTimer(1000);
+    if (checkBoxStartAndHide->isChecked())
+        showMinimized();
 }
 
 void KestIpDataForm::showDefaultMac()
@@ -90,10 +135,38 @@ void KestIpDataForm::shutdownForm()
     if (shutDown)
         return;
     shutDown = true;
+    if (card != nullptr)
+        card->stopGraph();
     if (statusTimerId != 0) {
         killTimer(statusTimerId);
         statusTimerId = 0;
     }
+    DecoderState& state = decoderState();
+    if (state.adapterHandle != nullptr) {
+        closeAdapter(state.adapterHandle);
+        state.adapterHandle = nullptr;
+    }
+    if (averageMarker != nullptr) {
+        averageMarker->detach();
+        delete averageMarker;
+        averageMarker = nullptr;
+    }
+    if (speedCurve != nullptr) {
+        speedCurve->detach();
+        delete speedCurve;
+        speedCurve = nullptr;
+    }
+    {
+        // No sample is being decoded once the lock is held; the handler is gone.
+        DecoderChange change;
+        freePidTables();
+    }
+    delete providers;
+    providers = nullptr;
+    tuningPanel = nullptr; // a child of the form, it must not drive the card any more
+    delete card;
+    card = nullptr;
+    bdaManager = nullptr;
     if (trayIcon) {
         trayIcon->hide();
         delete trayIcon;
@@ -105,5 +178,23 @@ void KestIpDataForm::shutdownForm()
 
 bool KestIpDataForm::eventFilter(QObject* watched, QEvent* event)
 {
+    if (watched == this) {
+        switch (event->type()) {
+        case QEvent::WindowStateChange:
+            // Minimised: leave the taskbar; the tray icon brings the window back.
+            if (isMinimized())
+                QMetaObject::invokeMethod(this, &QWidget::hide, Qt::QueuedConnection);
+            break;
+        case QEvent::Close:
+            // The close button ends the program: the receiver goes down (and the
+            // settings are saved) first. Leaving through the event loop lets main
+            // clean up the rest instead of exiting from inside an event handler.
+            shutdownForm();
+            QCoreApplication::exit(0);
+            break;
+        default:
+            break;
+        }
+    }
     return QDialog::eventFilter(watched, event);
 }

@@ -1,9 +1,14 @@
 // KestIpData: one instance per user; the main window, its tray icon and the
 // receiver behind them.
 #include "app/kestipdataform.h"
+#include "drivers/satnic/satnic.h"
+#include "drivers/simcard/sim_register.h"
 #include "app/kestipdataform_geometry.h"
 #include "app/qtsingleapplication.h"
 #include "platform/qt/messagebox.h"
+
+#include <cstdio>
+#include <string>
 
 #include <QApplication>
 #include <QCursor>
@@ -93,6 +98,17 @@ void saveScreenshotsLater(KestIpDataForm* form)
 
 } // namespace
 
+// The stand-ins for the card and the adapter driver, as the environment says.
+static void installDrivers()
+{
+    std::string error;
+    if (!satnic::installFromEnvironment(&error))
+        std::fprintf(stderr, "KestIpData: %s\n", error.c_str());
+    error.clear();
+    if (!simcard::installFromEnvironment(&error))
+        std::fprintf(stderr, "KestIpData: %s\n", error.c_str());
+}
+
 int main(int argc, char** argv)
 {
     QtSingleApplication app(QString::fromLatin1(ApplicationId), argc, argv);
@@ -132,6 +148,8 @@ int main(int argc, char** argv)
     const SavedGeometry saved = readSavedGeometry(settings, screen->geometry());
     const WindowPlacement placement = placeMainWindow(screen->virtualGeometry(), saved);
 
+    installDrivers();
+    KestIpDataForm::enableReceiver(true);
     auto* form = new KestIpDataForm(nullptr, "KestIpData", false, MainWindowFlags);
     // A second start brings this window to the front.
     app.setMainWidget(form);

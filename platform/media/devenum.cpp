@@ -1,4 +1,5 @@
 #include "platform/media/devenum.h"
+#include "platform/media/mpeg2_filters.h"
 
 #include "platform/media/enumerators.h"
 #include "platform/media/network_provider.h"
@@ -29,7 +30,17 @@ struct DeviceTable {
 
 DeviceTable& table()
 {
-    static DeviceTable* t = new DeviceTable; // never destroyed: drivers may unregister at exit
+    // Never destroyed: drivers may unregister at exit. The transport
+    // information filter is part of the system, listed from the start.
+    static DeviceTable* t = [] {
+        auto* table = new DeviceTable;
+        table->devices.push_back(Device{table->nextId++, KSCATEGORY_BDA_TRANSPORT_INFORMATION,
+                                        platform::kTransportInformationFilterName, [](REFIID riid, void** object) {
+                                            return CoCreateInstance(CLSID_BDA_MPEG2_Transport_Information_Filter,
+                                                                    nullptr, CLSCTX_INPROC_SERVER, riid, object);
+                                        }});
+        return table;
+    }();
     return *t;
 }
 

@@ -23,7 +23,7 @@ protected:
         env_.insert("XDG_RUNTIME_DIR", home_.filePath("run"));
         env_.insert("XDG_CONFIG_HOME", home_.filePath("config"));
         env_.insert("QT_QPA_PLATFORM", "offscreen");
-        env_.insert("KEST_CARD", "none");
+        env_.insert("KEST_CARD", "sim:cedar");
         env_.insert("KEST_SATNIC", "none");
         env_.insert("KEST_MESSAGEBOX", "stderr");
         env_.remove("KEST_SCREENSHOT_DIR");

@@ -62,14 +62,16 @@ TEST(FindFilter, MatchesTheRequestedNameAsAPrefix)
 
 TEST(FindFilter, WithoutANameTakesTheFirstThatCanBeCreated)
 {
+    // A category of its own: the system lists its transport information filter in the real one.
+    const GUID kOwnCategory = {0x0C0FFEE0, 0x1, 0x2, {3, 4, 5, 6, 7, 8, 9, 11}};
     Devices devices;
-    devices.add(KSCATEGORY_BDA_TRANSPORT_INFORMATION, L"Broken", false);
-    IBaseFilter* second = devices.add(KSCATEGORY_BDA_TRANSPORT_INFORMATION, L"BDA MPEG2 Transport Information Filter");
+    devices.add(kOwnCategory, L"Broken", false);
+    IBaseFilter* second = devices.add(kOwnCategory, L"BDA MPEG2 Transport Information Filter");
     // A name asked for, on a device that cannot be created, is skipped the same way.
-    devices.add(KSCATEGORY_BDA_TRANSPORT_INFORMATION, L"Wanted", false);
-    ComPtr<IBaseFilter> first = find(KSCATEGORY_BDA_TRANSPORT_INFORMATION, nullptr);
+    devices.add(kOwnCategory, L"Wanted", false);
+    ComPtr<IBaseFilter> first = find(kOwnCategory, nullptr);
     EXPECT_EQ(first.get(), second);
-    EXPECT_FALSE(find(KSCATEGORY_BDA_TRANSPORT_INFORMATION, L"Wanted"));
+    EXPECT_FALSE(find(kOwnCategory, L"Wanted"));
 }
 
 TEST(FindFilter, EmptyCategoryGivesNothingSilently)

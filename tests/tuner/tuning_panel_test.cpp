@@ -178,7 +178,7 @@ protected:
     const SatelliteParams& sent() const { return *manager->satelliteParams(); }
 
     Form form;
-    tunertest::SystemFilters system;
+    tunertest::TransportInformationDevice transportInformation;
     std::shared_ptr<simcard::SimCard> card;
     tuner::CardControl control;
     CBDAManager* manager = nullptr;
