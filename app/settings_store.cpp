@@ -208,6 +208,12 @@ bool replaceSettingsFile(const QString& path, const std::function<bool(QSettings
         const QFileInfo info(path);
         if (!QDir().mkpath(info.absolutePath()))
             return false;
+        // Copies left by a save that died; only this program writes these files.
+        QDir dir = info.absoluteDir();
+        for (const QString& stale : dir.entryList({info.fileName() + QStringLiteral(".??????"),
+                                                   info.fileName() + QStringLiteral(".??????.lock")},
+                                                  QDir::Files | QDir::Hidden))
+            dir.remove(stale);
         // The copy lives beside the file, so the final rename stays on one file system.
         QTemporaryFile copy(info.absoluteFilePath() + QStringLiteral(".XXXXXX"));
         if (!copy.open())

@@ -191,7 +191,9 @@ TEST_F(SettingsStoreTest, DamagedValuesGiveDefaults)
     writeFile(SettingsStore::settingsPath(),
               "[Settings]\nFreqency=12x45\nFEC=99\nLNBPower=perhaps\n"
               "GapTime=fifty\nLNBType=-3\nMPEFilter=7\nLOF1=9750, 10600\nRepeatCount=500\n"
-              "DiSEqC-1.0=TRUE\n\x01\xff\xfe=\n[Geometry\n==\n");
+              "DiSEqC-1.0=TRUE\nLOF2=@Variant(\\0\\0\\0\\x7f\\0\\0\\0\\x3Foo)\n"
+              "LOF_SW=@Variant(\\0\\0\\0\\x46\\xff\\xff)\nRAW0=@Variant(\\0\\0\\0\\x48\\0\\0\\0\\xff)\n"
+              "\x01\xff\xfe=\n[Geometry\n==\n");
     Form f;
     f.button("radioButtonMACAddr")->setChecked(true);
     f.store->loadSettings();
@@ -205,6 +207,7 @@ TEST_F(SettingsStoreTest, DamagedValuesGiveDefaults)
     EXPECT_TRUE(f.checked("groupBoxDiSEqC1_0"));
     EXPECT_TRUE(f.button("radioButtonMACAddr")->isChecked()) << "an unknown mode selects nothing";
     EXPECT_EQ(f.line("lineEditLOF1")->text(), "9750, 10600");
+    EXPECT_EQ(f.line("lineEditLOF2")->text(), "10600") << "a value that is no text";
     EXPECT_EQ(f.log, (std::vector<std::string>{"power on", "type 0", "pids "}));
 
     QByteArray garbage;
@@ -244,6 +247,10 @@ TEST_F(SettingsStoreTest, RefusedOrDyingSaveLeavesTheOldFile)
     ASSERT_EQ(waitpid(child, &status, 0), child);
     ASSERT_EQ(WEXITSTATUS(status), 3);
     EXPECT_EQ(fileBytes(path), old);
+    ASSERT_EQ(QDir(QFileInfo(path).absolutePath()).entryList(QDir::Files).size(), 2) << "the dead save's copy";
     Form f;
-    EXPECT_TRUE(f.store->saveSettings()) << "a copy left behind does not stop the next save";
+    EXPECT_TRUE(f.store->saveSettings());
+    EXPECT_EQ(QDir(QFileInfo(path).absolutePath()).entryList(QDir::Files),
+              (QStringList{"Kest-IPData.conf", "SatNic.conf"}))
+        << "the next save clears the copy left behind";
 }
