@@ -212,3 +212,12 @@ TEST(StatusPollerTest, RetuneTiming)
     EXPECT_EQ(f.pollsUntilRetune(), 0);
     EXPECT_EQ(f.retunes, 6);
 }
+
+TEST(StatusPollerTest, ReceiverSourcesWithoutCardOrAdapterFail)
+{
+    const StatusSources s = StatusSources::receiver([]() -> CBDAManager* { return nullptr; });
+    int32_t value = 7;
+    EXPECT_EQ(s.signalStrength(&value) + s.signalQuality(&value) + s.demodLocked(&value), 0);
+    EXPECT_EQ(value, 7) << "a failed query leaves the value";
+    EXPECT_EQ(s.byteCount(), 0u);
+}
