@@ -14,6 +14,8 @@ class CBDAManager;
 class FilterPages;
 class LedMeter;
 class ProviderTable;
+class SettingsStore;
+class StatusPoller;
 namespace tuner {
 class TuningPanel;
 }
@@ -57,7 +59,7 @@ public:
     static void enableReceiver(bool on);
     static bool receiverEnabled();
 
-    const RateHistory& adapterRateHistory() const override { return rateHistory; }
+    const RateHistory& adapterRateHistory() const override;
     TrayIcon* tray() const { return trayIcon; }
     QMenu* trayPopup() const { return trayMenu; }
     int indicator() const { return indicatorStatus; }
@@ -104,6 +106,8 @@ private:
     FilterPages* filterPages = nullptr;  // child
     tuner::TuningPanel* tuningPanel = nullptr; // child; holds the applied tuning and the LNB state
     ProviderTable* providers = nullptr;  // owned
+    SettingsStore* settingsStore = nullptr; // owned
+    StatusPoller* statusPoller = nullptr;   // child; holds the rate history
     platform::qt::MessageWindow* messageWindow = nullptr; // child
     qint32 modelId = 0;
     TrayIcon* trayIcon = nullptr;   // owned
@@ -111,9 +115,6 @@ private:
     qint32 statusTimerId = 0;
     quint8 defaultMac[6] = {};
     qint32 indicatorStatus = 0;     // matches the images the constructor sets
-    quint32 lastByteCount = 0;
-    RateHistory rateHistory;
-    QwtPlotMarker* averageMarker = nullptr;
-    class QwtPlotCurve* speedCurve = nullptr;
+    RateHistory emptyHistory; // what the statistics window sees before the poller exists
     bool shutDown = false;
 };

@@ -9,6 +9,8 @@
 #include "decoder/filter_pages.h"
 #include "decoder/receive_lock.h"
 #include "monitor/ledmeter.h"
+#include "app/settings_store.h"
+#include "app/status_poller.h"
 #include "presets/provider_table.h"
 #include "tuner/bdamanager.h"
 #include "tuner/card_control.h"
@@ -87,6 +89,14 @@ void KestIpDataForm::initForm()
     if (receiver)
         bringUpCard();
     tuningPanel = new tuner::TuningPanel(this, card, filterPages);
+    StatusHooks hooks;
+    hooks.setIndStatus = [this](int status) { setIndStatus(status); };
+    hooks.refreshActivePids = [this] { filterPages->refreshActivePids(); };
+    hooks.reapplyTuning = [this] { applyTuning(false); };
+    hooks.tuningBusy = [this] { return tuningPanel != nullptr && tuningPanel->tuningBusy; };
+    hooks.tuningRejected = [this] { return tuningPanel != nullptr && tuningPanel->tuningRejected; };
+    hooks.lnbPowerOn = [this] { return tuningPanel != nullptr && tuningPanel->lnbPowerOn; };
+    statusPoller = new StatusPoller(this, StatusSources::receiver([this] { return bdaManager; }), hooks);
     installEventFilter(this);
 
     // The two entries are the same in every language.
@@ -99,7 +109,7 @@ void KestIpDataForm::initForm()
     connect(trayIcon, &TrayIcon::clicked, this, &QWidget::showNormal);
     trayIcon->show();
 
-    lastByteCount = readAdapterByteCount(decoderState().adapterHandle);
+    statusPoller->readInitialByteCount();
     addLedMeterBands(*ledMeterAGC, *ledMeterSNR, modelId);
     setIndStatus(0);
     if (bdaManager != nullptr)
@@ -107,12 +117,25 @@ void KestIpDataForm::initForm()
     std::copy(defaultMac, defaultMac + 6, tuningPanel->defaultMac.begin());
     showDefaultMac();
 
-    const StatusPlotItems plot = setupStatusPlot(statusPlot, rateHistory);
-    speedCurve = plot.speedCurve;
-    averageMarker = plot.averageMarker;
+    statusPoller->setupPlot();
     loadProviders();
     if (!receiver)
         return;
+
+    SettingsHooks settingsHooks;
+    settingsHooks.lnbPowerOff = [this] {
+        if (bdaManager != nullptr)
+            bdaManager->Power(0);
+    };
+    settingsHooks.lnbTypeActivated = [this](int index) { lnbTypeComboBox_activated(index); };
+    settingsHooks.filterModeSelected = [this](int id) { filterPages->modeSelected(id); };
+    settingsHooks.loadPidList = [this](const QString& text) { filterPages->loadPidList(text); };
+    tuner::TuningPanel& t = *tuningPanel;
+    settingsStore = new SettingsStore(this,
+                                      SettingsFields{t.currentFrequency, t.currentSymbolRate, t.currentPolarisation,
+                                                     t.currentModulation, t.currentFec, t.lnbPowerOn},
+                                      settingsHooks);
+    settingsStore->loadSettings();
 
     if (modelId != 3) {
         comboBoxModulation->setCurrentIndex(0);
@@ -146,16 +169,13 @@ void KestIpDataForm::shutdownForm()
         closeAdapter(state.adapterHandle);
         state.adapterHandle = nullptr;
     }
-    if (averageMarker != nullptr) {
-        averageMarker->detach();
-        delete averageMarker;
-        averageMarker = nullptr;
+    if (settingsStore != nullptr) {
+        settingsStore->saveSettings();
+        delete settingsStore;
+        settingsStore = nullptr;
     }
-    if (speedCurve != nullptr) {
-        speedCurve->detach();
-        delete speedCurve;
-        speedCurve = nullptr;
-    }
+    if (statusPoller != nullptr)
+        statusPoller->releasePlotItems();
     {
         // No sample is being decoded once the lock is held; the handler is gone.
         DecoderChange change;

@@ -3,6 +3,7 @@
 // window and the external tuning messages; the teardown in its order.
 #include "app/kestipdataform.h"
 
+#include "app/status_poller.h"
 #include "decoder/adapter.h"
 #include "decoder/decoder.h"
 #include "decoder/filter_pages.h"
@@ -17,6 +18,7 @@
 
 #include <QFileInfo>
 #include <QMessageBox>
+#include <QTimerEvent>
 #include <qwt_plot.h>
 #include <qwt_plot_curve.h>
 #include <qwt_plot_marker.h>
@@ -163,8 +165,22 @@ void KestIpDataForm::radioButtonIPAddr_clicked()
 
 void KestIpDataForm::applyTuning(bool fromWidgets)
 {
-    if (tuningPanel)
-        tuningPanel->applyTuning(fromWidgets);
+    if (!tuningPanel)
+        return;
+    tuningPanel->applyTuning(fromWidgets);
+    if (statusPoller && !tuningPanel->tuningRejected && !tuningPanel->tuningBusy)
+        statusPoller->tuningCompleted();
+}
+
+const RateHistory& KestIpDataForm::adapterRateHistory() const
+{
+    return statusPoller ? statusPoller->adapterRateHistory() : emptyHistory;
+}
+
+void KestIpDataForm::timerEvent(QTimerEvent* event)
+{
+    if (event->timerId() == statusTimerId && statusPoller)
+        statusPoller->poll();
 }
 
 void KestIpDataForm::lnbTypeComboBox_activated(int index)

@@ -13,5 +13,3 @@ void KestIpDataForm::buttonNew_clicked() {}
 void KestIpDataForm::buttonEdit_clicked() {}
 void KestIpDataForm::buttonRemove_clicked() {}
 void KestIpDataForm::comboBoxProviders_activated(int) {}
-
-void KestIpDataForm::timerEvent(QTimerEvent*) {}

@@ -1,0 +1,67 @@
+// The main window's settings: read once while the window comes up, written
+// once when it goes down.
+//
+// Store: QSettings("KestGroup", "Kest-IPData") in INI format, groups Settings
+// and Geometry; the station address for the adapter driver goes to
+// QSettings("KestGroup", "SatNic"), group DriverData. Works on the form's
+// widgets found by their object names; missing ones are skipped. Every file is
+// replaced as a whole through a copy, so a save that dies half-way leaves the
+// previous settings.
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+#include <functional>
+
+class QSettings;
+class QWidget;
+
+// The form's state fields the settings restore and save (the applied tuning
+// and the LNB power flag).
+struct SettingsFields {
+    qint32& currentFrequency;  // MHz
+    qint32& currentSymbolRate; // kS/s
+    bool& currentPolarisation;
+    quint8& currentModulation;
+    qint32& currentFec;
+    bool& lnbPowerOn;
+};
+
+// Form operations that loading runs; unset ones are skipped.
+struct SettingsHooks {
+    std::function<void()> lnbPowerOff;             // Power(0) on the card
+    std::function<void(int)> lnbTypeActivated;     // lnbTypeComboBox_activated
+    std::function<void(int)> filterModeSelected;   // the radio button slot of id 0, 1 or 2
+    std::function<void(const QString&)> loadPidList;
+};
+
+// Rewrites the INI file `path`: `write` gets a QSettings over a copy of the
+// file as it stands, and the copy replaces the file only when `write` answers
+// true and the copy was written completely. False leaves the file untouched.
+bool replaceSettingsFile(const QString& path, const std::function<bool(QSettings&)>& write);
+
+class SettingsStore : public QObject {
+    Q_OBJECT
+public:
+    SettingsStore(QWidget* form, const SettingsFields& fields, SettingsHooks hooks);
+
+    // Where the two stores live ($XDG_CONFIG_HOME/KestGroup/...).
+    static QString settingsPath();
+    static QString driverSettingsPath();
+
+    // The Settings group into the widgets and fields, in the order in which
+    // the slots they call expect each other.
+    void loadSettings();
+    // Geometry, the Settings group, then the two driver values from the
+    // decoder's macFilter. False when a file could not be replaced.
+    bool saveSettings();
+
+private:
+    void readInto(const QSettings& settings);
+    bool writeMain(QSettings& settings) const;
+
+    QWidget* form_;
+    SettingsFields fields_;
+    SettingsHooks hooks_;
+};

@@ -1,0 +1,157 @@
+#include "app/status_poller.h"
+
+#include "app/trayicon.h"
+#include "decoder/adapter.h"
+#include "decoder/decoder.h"
+#include "monitor/ledmeter.h"
+#include "tuner/bdamanager.h"
+
+#include <QLabel>
+#include <QWidget>
+
+#include <qwt_plot.h>
+#include <qwt_plot_curve.h>
+#include <qwt_plot_marker.h>
+
+namespace {
+
+constexpr double kBytesPerMegabyte = 1048576.0;
+constexpr qint64 kBytesPerKilobit = 128; // 1024 bits
+constexpr double kPollMs = 1000;
+
+int query(const std::function<int(int32_t*)>& source, int32_t* value)
+{
+    return source ? source(value) : 0;
+}
+
+QString centred(int value) { return QString::asprintf("<p align=\"center\">%d</p>", value); }
+
+} // namespace
+
+StatusSources StatusSources::receiver(std::function<CBDAManager*()> manager)
+{
+    StatusSources s;
+    s.signalStrength = [manager](int32_t* v) {
+        CBDAManager* m = manager ? manager() : nullptr;
+        return m != nullptr ? m->GetSignalStrength(v) : 0;
+    };
+    s.signalQuality = [manager](int32_t* v) {
+        CBDAManager* m = manager ? manager() : nullptr;
+        return m != nullptr ? m->GetSignalQuality(v) : 0;
+    };
+    s.demodLocked = [manager](int32_t* v) {
+        CBDAManager* m = manager ? manager() : nullptr;
+        return m != nullptr ? m->GetDemodLocked(v) : 0;
+    };
+    s.byteCount = [] { return readAdapterByteCount(decoderState().adapterHandle); };
+    return s;
+}
+
+StatusPoller::StatusPoller(QWidget* form, StatusSources sources, StatusHooks hooks)
+    : QObject(form),
+      form_(form),
+      sources_(std::move(sources)),
+      hooks_(std::move(hooks)),
+      levelMeter_(form->findChild<LedMeter*>("ledMeterAGC")),
+      qualityMeter_(form->findChild<LedMeter*>("ledMeterSNR")),
+      levelText_(form->findChild<QLabel*>("textLabelAGC")),
+      qualityText_(form->findChild<QLabel*>("textLabelSNR")),
+      received_(form->findChild<QLabel*>("labelReceived")),
+      plot_(form->findChild<QwtPlot*>("statusPlot"))
+{
+}
+
+void StatusPoller::setupPlot()
+{
+    if (plot_ != nullptr && plotItems_.speedCurve == nullptr)
+        plotItems_ = setupStatusPlot(plot_, history_);
+}
+
+void StatusPoller::releasePlotItems()
+{
+    delete plotItems_.averageMarker;
+    delete plotItems_.speedCurve;
+    plotItems_ = StatusPlotItems();
+}
+
+void StatusPoller::readInitialByteCount()
+{
+    lastByteCount_ = sources_.byteCount ? sources_.byteCount() : 0;
+}
+
+bool StatusPoller::retuneAllowed() const
+{
+    if (!hooks_.tuningBusy || !hooks_.tuningRejected || !hooks_.lnbPowerOn)
+        return false;
+    return !hooks_.tuningBusy() && !hooks_.tuningRejected() && hooks_.lnbPowerOn();
+}
+
+void StatusPoller::poll()
+{
+    int32_t strength = 0, quality = 0, locked = 0;
+    quint32 rate = 0;
+    query(sources_.signalStrength, &strength);
+    query(sources_.demodLocked, &locked);
+    // The counter is unsigned: widened without sign, a value past 2^31 is
+    // still ahead of the one before it.
+    const qint64 counter = sources_.byteCount ? qint64(sources_.byteCount()) : 0;
+
+    if (locked != 0) {
+        query(sources_.signalQuality, &quality);
+        if (hooks_.setIndStatus)
+            hooks_.setIndStatus(1);
+        if (hooks_.refreshActivePids)
+            hooks_.refreshActivePids();
+        if (counter != lastByteCount_) {
+            // Backwards means the driver restarted or the counter wrapped:
+            // no rate for this poll, and counting goes on from the new value.
+            const qint64 difference = counter - lastByteCount_;
+            rate = difference > 0 ? quint32(difference / kBytesPerKilobit) : 0;
+            if (hooks_.setIndStatus)
+                hooks_.setIndStatus(2);
+            lastByteCount_ = counter;
+        }
+    } else if (hooks_.setIndStatus) {
+        hooks_.setIndStatus(0);
+    }
+    lastRate_ = rate;
+
+    if (locked == 0 && retuneAllowed()) {
+        if (unlockedMs_ > kRetuneAfterMs) {
+            // Reset before the call: a tuning that completes resets it too.
+            unlockedMs_ = 0;
+            if (hooks_.reapplyTuning)
+                hooks_.reapplyTuning();
+        } else {
+            unlockedMs_ += kPollMs;
+        }
+    } else {
+        unlockedMs_ = 0;
+    }
+
+    const double megabytes = double(lastByteCount_) / kBytesPerMegabyte;
+    if (received_ != nullptr)
+        received_->setText(QString::asprintf("%.3f", megabytes));
+    if (levelText_ != nullptr)
+        levelText_->setText(centred(strength));
+    if (levelMeter_ != nullptr)
+        levelMeter_->setValue(strength);
+    if (qualityText_ != nullptr)
+        qualityText_->setText(centred(quality));
+    if (qualityMeter_ != nullptr)
+        qualityMeter_->setValue(quality);
+
+    pushRateSample(history_, plotItems_.averageMarker, rate);
+    if (plot_ != nullptr)
+        rateAxisScale(plot_, QwtPlot::yLeft, history_.peak);
+
+    if (tray_ == nullptr)
+        tray_ = form_->findChild<TrayIcon*>();
+    if (tray_ != nullptr)
+        tray_->setToolTip(QString::asprintf("Kest Ip Data\nStatus: %s\nIN: %.3f MB\nAR: %d kbit/s",
+                                            locked != 0 ? "Locked" : "Unlocked", megabytes,
+                                            int(history_.average)));
+
+    if (plot_ != nullptr && !form_->window()->isMinimized())
+        plot_->replot();
+}

@@ -1,0 +1,256 @@
+// The settings store on a form with the main window's object names: defaults
+// of a first start, the round trip, damaged files, and saves that fail or die
+// half-way.
+#include "app/settings_store.h"
+#include "decoder/decoder.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QGroupBox>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSettings>
+#include <QSpinBox>
+#include <QTemporaryDir>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+QTemporaryDir& configHome()
+{
+    static QTemporaryDir dir;
+    return dir;
+}
+
+QApplication& app()
+{
+    static int argc = 1;
+    static char name[] = "settings_store_tests";
+    static char* argv[] = {name, nullptr};
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    // Before the first QSettings: Qt keeps the configuration path it finds first.
+    qputenv("XDG_CONFIG_HOME", configHome().path().toUtf8());
+    static QApplication application(argc, argv);
+    return application;
+}
+
+struct Form {
+    Form()
+    {
+        auto add = [&](auto* w, const QString& name) {
+            w->setParent(&widget);
+            w->setObjectName(name);
+            return w;
+        };
+        for (QString name : {"Freq", "SmbRate", "LOF1", "LOF2", "Switch", "Goto", "MAC0", "IP3"})
+            add(new QLineEdit, "lineEdit" + name);
+        add(new QLineEdit, "RAW5");
+        for (auto [name, items] : {std::pair{"comboBoxPolarisation", 2}, {"comboBoxModulation", 3},
+                                   {"comboBoxFEC", 10}, {"lnbTypeComboBox", 4}, {"comboBoxDiSEqC10", 4},
+                                   {"comboBoxProviders", 3}})
+            add(new QComboBox, name)->addItems(QString("0123456789").left(items).split("", Qt::SkipEmptyParts));
+        for (const char* name : {"groupBoxDiSEqC1_0", "groupBoxDiSEqC1_2", "groupBoxRAW"}) {
+            auto* group = add(new QGroupBox, name);
+            group->setCheckable(true);
+            group->setChecked(false);
+        }
+        add(new QSpinBox, "spinBoxTXCount")->setRange(0, 20);
+        add(new QSpinBox, "spinBoxGap")->setRange(50, 300);
+        add(new QCheckBox, "checkBoxStartAndHide");
+        power = add(new QPushButton, "buttonPower");
+        power->setCheckable(true);
+        auto* modes = new QButtonGroup(&widget);
+        for (const char* name : {"radioButtonDefaultAddr", "radioButtonMACAddr", "radioButtonIPAddr"})
+            modes->addButton(add(new QRadioButton, name));
+        add(new QListWidget, "listSelectedPids");
+
+        QObject::connect(power, &QPushButton::toggled, [this](bool on) { log.push_back(on ? "power on" : "power off"); });
+        SettingsHooks hooks;
+        hooks.lnbPowerOff = [this] { log.push_back("Power(0)"); };
+        hooks.lnbTypeActivated = [this](int type) {
+            log.push_back("type " + std::to_string(type));
+            line("lineEditLOF1")->setText("preset"); // replaced by the stored frequency
+        };
+        hooks.filterModeSelected = [this](int id) { log.push_back("mode " + std::to_string(id)); };
+        hooks.loadPidList = [this](const QString& text) { log.push_back("pids " + text.toStdString()); };
+        store = new SettingsStore(&widget, SettingsFields{frequency, symbolRate, polarisationOn, modulationItem,
+                                                          fecItem, lnbPowerOn},
+                                  hooks);
+    }
+    template <class W = QLineEdit>
+    W* line(const QString& name) { return widget.findChild<W*>(name); }
+    int item(const char* name) { return line<QComboBox>(name)->currentIndex(); }
+    bool checked(const char* name) { return line<QGroupBox>(name)->isChecked(); }
+    QAbstractButton* button(const char* name) { return line<QAbstractButton>(name); }
+
+    QApplication& application = app();
+    QWidget widget;
+    qint32 frequency = -1, symbolRate = -1, fecItem = -1;
+    bool polarisationOn = true, lnbPowerOn = false;
+    quint8 modulationItem = 9;
+    QPushButton* power;
+    std::vector<std::string> log;
+    SettingsStore* store;
+};
+
+QByteArray fileBytes(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+void writeFile(const QString& path, const QByteArray& bytes)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write(bytes);
+}
+
+class SettingsStoreTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        app();
+        QDir(configHome().path() + "/KestGroup").removeRecursively();
+        std::memset(g_decoder.macFilter, 0, sizeof g_decoder.macFilter);
+    }
+};
+
+} // namespace
+
+TEST_F(SettingsStoreTest, FirstStartTakesTheDefaultsInOrder)
+{
+    EXPECT_EQ(SettingsStore::settingsPath(), configHome().path() + "/KestGroup/Kest-IPData.conf");
+    Form f;
+    f.store->loadSettings();
+    EXPECT_EQ(f.frequency, 12562);
+    EXPECT_EQ(f.line("lineEditFreq")->text(), "12562");
+    EXPECT_TRUE(f.lnbPowerOn && f.power->isChecked());
+    EXPECT_EQ(f.line("lineEditLOF1")->text(), "9750");
+    EXPECT_EQ(f.line<QSpinBox>("spinBoxGap")->value(), 50);
+    EXPECT_TRUE(f.button("radioButtonDefaultAddr")->isChecked());
+    // Power before the LNB type (its preset), the address mode before the PIDs.
+    EXPECT_EQ(f.log, (std::vector<std::string>{"power on", "type 0", "mode 0", "pids "}));
+}
+
+TEST_F(SettingsStoreTest, RoundTrip)
+{
+    writeFile(SettingsStore::settingsPath(), "[Other]\nKept=yes\n");
+    {
+        Form f;
+        f.frequency = 11954;
+        f.fecItem = 7;
+        f.line("lineEditFreq")->setText("10000"); // typed, never applied
+        f.line<QComboBox>("lnbTypeComboBox")->setCurrentIndex(3);
+        f.line("lineEditLOF1")->setText("5150");
+        f.line<QGroupBox>("groupBoxDiSEqC1_2")->setChecked(true);
+        f.button("checkBoxStartAndHide")->setChecked(true);
+        f.button("radioButtonIPAddr")->setChecked(true);
+        f.line<QListWidget>("listSelectedPids")->addItems({"1234", "4321"});
+        const uint8_t mac[6] = {0x02, 0x0A, 0x0B, 0x0C, 0x0D, 0x0E};
+        std::memcpy(g_decoder.macFilter, mac, 6);
+        EXPECT_TRUE(f.store->saveSettings());
+    }
+    Form f;
+    f.store->loadSettings();
+    EXPECT_EQ(f.frequency, 11954);
+    EXPECT_EQ(f.line("lineEditFreq")->text(), "11954");
+    EXPECT_EQ(f.item("comboBoxPolarisation"), 1);
+    EXPECT_EQ(f.item("comboBoxFEC"), 7);
+    EXPECT_EQ(f.line("lineEditLOF1")->text(), "5150");
+    EXPECT_TRUE(f.checked("groupBoxDiSEqC1_2"));
+    EXPECT_TRUE(f.button("checkBoxStartAndHide")->isChecked());
+    EXPECT_TRUE(f.button("radioButtonIPAddr")->isChecked());
+    EXPECT_FALSE(f.power->isChecked());
+    EXPECT_EQ(f.log, (std::vector<std::string>{"Power(0)", "type 3", "mode 2", "pids 1234\n4321\n"}));
+
+    EXPECT_EQ(QSettings(SettingsStore::settingsPath(), QSettings::IniFormat).value("Other/Kept"), "yes")
+        << "entries of others survive a save";
+    QSettings driver(SettingsStore::driverSettingsPath(), QSettings::IniFormat);
+    EXPECT_EQ(driver.value("DriverData/dwMAC_HIGH").toUInt(), 0x0B0A0200u);
+    EXPECT_EQ(driver.value("DriverData/dwMAC_LOW").toUInt(), 0x0E0D0C00u);
+}
+
+TEST_F(SettingsStoreTest, DamagedValuesGiveDefaults)
+{
+    writeFile(SettingsStore::settingsPath(),
+              "[Settings]\nFreqency=12x45\nFEC=99\nLNBPower=perhaps\n"
+              "GapTime=fifty\nLNBType=-3\nMPEFilter=7\nLOF1=9750, 10600\nRepeatCount=500\n"
+              "DiSEqC-1.0=TRUE\nLOF2=@Variant(\\0\\0\\0\\x7f\\0\\0\\0\\x3Foo)\n"
+              "LOF_SW=@Variant(\\0\\0\\0\\x46\\xff\\xff)\nRAW0=@Variant(\\0\\0\\0\\x48\\0\\0\\0\\xff)\n"
+              "\x01\xff\xfe=\n[Geometry\n==\n");
+    Form f;
+    f.button("radioButtonMACAddr")->setChecked(true);
+    f.store->loadSettings();
+    EXPECT_EQ(f.frequency, 0) << "a frequency that is no number is 0";
+    EXPECT_EQ(f.fecItem, 99) << "values are not range-checked";
+    EXPECT_EQ(f.item("comboBoxFEC"), 0) << "the box ignores an index it does not have";
+    EXPECT_EQ(f.line<QSpinBox>("spinBoxGap")->value(), 50);
+    EXPECT_TRUE(f.lnbPowerOn);
+    EXPECT_EQ(f.line<QSpinBox>("spinBoxGap")->value(), 50);
+    EXPECT_EQ(f.line<QSpinBox>("spinBoxTXCount")->value(), 20) << "the spin box clamps";
+    EXPECT_TRUE(f.checked("groupBoxDiSEqC1_0"));
+    EXPECT_TRUE(f.button("radioButtonMACAddr")->isChecked()) << "an unknown mode selects nothing";
+    EXPECT_EQ(f.line("lineEditLOF1")->text(), "9750, 10600");
+    EXPECT_EQ(f.line("lineEditLOF2")->text(), "10600") << "a value that is no text";
+    EXPECT_EQ(f.log, (std::vector<std::string>{"power on", "type 0", "pids "}));
+
+    QByteArray garbage;
+    for (int i = 0; i < 4096; ++i)
+        garbage.append(char((i * 7919 + 13) & 0xFF));
+    writeFile(SettingsStore::settingsPath(), garbage);
+    Form g;
+    g.store->loadSettings();
+    EXPECT_EQ(g.symbolRate, 24000);
+}
+
+TEST_F(SettingsStoreTest, RefusedOrDyingSaveLeavesTheOldFile)
+{
+    const QString path = SettingsStore::settingsPath();
+    const QByteArray old = "[Settings]\nFreqency=11111\n";
+    writeFile(path, old);
+    EXPECT_FALSE(replaceSettingsFile(path, [](QSettings& s) {
+        s.setValue("Settings/Freqency", "22222");
+        return false;
+    }));
+    EXPECT_EQ(fileBytes(path), old);
+    EXPECT_EQ(QDir(QFileInfo(path).absolutePath()).entryList(QDir::Files), QStringList{"Kest-IPData.conf"})
+        << "no copy is left behind";
+
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        replaceSettingsFile(path, [](QSettings& s) {
+            s.setValue("Settings/Freqency", "22222");
+            s.sync(); // the new values are on disk, in the copy
+            _exit(3);
+            return true;
+        });
+        _exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_EQ(WEXITSTATUS(status), 3);
+    EXPECT_EQ(fileBytes(path), old);
+    ASSERT_EQ(QDir(QFileInfo(path).absolutePath()).entryList(QDir::Files).size(), 2) << "the dead save's copy";
+    Form f;
+    EXPECT_TRUE(f.store->saveSettings());
+    EXPECT_EQ(QDir(QFileInfo(path).absolutePath()).entryList(QDir::Files),
+              (QStringList{"Kest-IPData.conf", "SatNic.conf"}))
+        << "the next save clears the copy left behind";
+}
