@@ -8,8 +8,15 @@ cmake --build build -j "$(nproc)"
 
 if [ -x build/bin/KestIpData ]; then
   export KEST_CARD=${KEST_CARD:-sim:cedar}
-  echo "Starting KestIpData on card ${KEST_CARD} (adapter ${KEST_SATNIC:-tap:satnic1})"
-  exec build/bin/KestIpData
+  # Without the TAP adapter (scripts/install-satnic) the frames go to a capture file.
+  if [ -z "${KEST_SATNIC:-}" ] && ! ip link show satnic1 >/dev/null 2>&1; then
+    export KEST_SATNIC=pcap:$PWD/build/receiver.pcap
+  fi
+  echo "Starting KestIpData on card ${KEST_CARD} (adapter ${KEST_SATNIC:-tap:satnic1})."
+  echo "The simulated card carries MPE on PIDs 256, 257 and 258: add them on the PID filter page."
+  # The program looks for its translations and keeps its presets in the working directory.
+  cd build/bin
+  exec ./KestIpData
 fi
 
 # Until the receiver exists: decode the demonstration stream with the console tool.
