@@ -5,12 +5,16 @@
 #include "platform/media/source_filter.h"
 
 #include <algorithm>
+#include <cstring>
 #include <chrono>
 #include <cstdio>
 
 namespace simcard {
 
 namespace {
+
+constexpr DWORD kAcquisitionMs = 100; // from lock to the first packets
+
 
 constexpr LONG kLargestSample = 348 * 188; // about 64 KiB, as capture drivers hand them over
 constexpr LONG kBufferCount = 4;
@@ -76,13 +80,28 @@ public:
             if (!waitUnlessStopping(10))
                 return S_FALSE;
         }
-        if (!flowing_) {
-            flowing_ = true;
-            pacer_.restart();
-        }
         BYTE* data = nullptr;
         if (FAILED(sample->GetPointer(&data)) || data == nullptr)
             return E_POINTER;
+        if (!flowing_) {
+            // As a demodulator does: it takes a moment to acquire, and what comes
+            // out first is stuffing, not the multiplex (a receiver that drops the
+            // first sample after a retune loses nothing of a file played once).
+            flowing_ = true;
+            if (!waitUnlessStopping(kAcquisitionMs))
+                return S_FALSE;
+            pacer_.restart();
+            const LONG bytes = std::min<LONG>(sample->GetSize() / 188, 8) * 188;
+            std::memset(data, 0xFF, static_cast<size_t>(bytes));
+            for (LONG at = 0; at < bytes; at += 188) {
+                data[at] = 0x47;
+                data[at + 1] = 0x1F;
+                data[at + 2] = 0xFF;
+                data[at + 3] = 0x10;
+            }
+            sample->SetActualDataLength(bytes);
+            return S_OK;
+        }
         const size_t wanted = std::min(plan_.next(), static_cast<size_t>(sample->GetSize()));
         const auto delay = std::chrono::ceil<std::chrono::milliseconds>(pacer_.delayBefore(wanted)).count();
         if (delay > 0 && !waitUnlessStopping(static_cast<DWORD>(delay)))
