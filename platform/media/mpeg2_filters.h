@@ -1,4 +1,4 @@
-// The two system filters the card's graph ends in besides our own sink (Part 2.2). They accept
+// The two system filters the card's graph ends in besides our own sink. They accept
 // the stream and need do nothing more:
 // - the MPEG-2 demultiplexer: input pin "MPEG-2 Stream" accepting any type, output pin "1"
 //   offering MEDIATYPE_MPEG2_SECTIONS / MEDIASUBTYPE_MPEG2DATA; samples are discarded, end of

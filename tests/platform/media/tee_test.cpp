@@ -1,5 +1,5 @@
 // The infinite pin tee, the MPEG-2 demultiplexer and the transport information filter, alone and
-// in the shape of the card's graph (Part 2.2).
+// in the shape of the card's graph.
 #include "platform/media/filter_graph.h"
 #include "platform/media/inf_tee.h"
 #include "platform/media/mpeg2_filters.h"
@@ -178,7 +178,7 @@ TEST(MediaTee, EverySampleGoesToEveryConnectedOutput)
     EXPECT_EQ(g_filtersAlive, 0);
 }
 
-// The card's graph of Part 2.2 with a streaming source in place of the capture filter.
+// The card's graph with a streaming source in place of the capture filter.
 struct CardGraph {
     ComPtr<IGraphBuilder> graph = newGraph();
     ComPtr<IMediaControl> control = graph.As<IMediaControl>();
