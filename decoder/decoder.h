@@ -94,7 +94,7 @@ struct DecoderState {
     uint8_t pidSlot[kPidCount];   // slot number of the PID, 0 when not selected
     Counter* pidSelectedPackets;  // 8192, by PID
     HANDLE adapterHandle;         // null when opening failed
-    SectionSlot slots[kSlotCount];
+    SectionSlot sectionSlots[kSlotCount];
     uint8_t macFilter[6]; // station address, transmission order (MAC_address_1 first)
     Counter rxErrors;     // sum of the seven below since the last reset
     Counter rxContinuityErrors;

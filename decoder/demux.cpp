@@ -4,7 +4,7 @@
 void startSection(int slotNumber, int continuity, const uint8_t* data, int count)
 {
     DecoderState& s = g_decoder;
-    SectionSlot& slot = s.slots[slotNumber];
+    SectionSlot& slot = s.sectionSlots[slotNumber];
     if (continuity == slot.lastContinuity)
         return; // duplicate
     slot.state = SlotAssembling;
@@ -19,7 +19,7 @@ void startSection(int slotNumber, int continuity, const uint8_t* data, int count
 void continueSection(int slotNumber, int continuity, const uint8_t* data, int count)
 {
     DecoderState& s = g_decoder;
-    SectionSlot& slot = s.slots[slotNumber];
+    SectionSlot& slot = s.sectionSlots[slotNumber];
     if (continuity == slot.lastContinuity)
         return; // duplicate
     if (slot.state == SlotAssembling && continuity != (slot.lastContinuity + 1) % 16) {
@@ -74,7 +74,7 @@ void processPacket(const uint8_t* packet)
     // 7.
     if (!payloadPresent)
         return;
-    SectionSlot& slot = s.slots[slotNumber];
+    SectionSlot& slot = s.sectionSlots[slotNumber];
     // 8.
     if (scrambling != 0 || transportError) {
         slot.state = SlotScrambled;

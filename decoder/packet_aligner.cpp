@@ -126,6 +126,7 @@ void PacketAligner::alignPackets(const uint8_t* data, long length, PacketCallbac
         recovering_ = false;
         historyLength_ = 0;
         badChunks_ = 0;
+        carryLength = 0; // the resync is taken: a search over short samples may now span them
     }
     firstBad_ = -1;
 

@@ -21,7 +21,7 @@ void clearSlots()
     for (uint8_t& entry : s.pidSlot)
         entry = 0;
     for (int number = 1; number < kSlotCount; ++number) {
-        SectionSlot& slot = s.slots[number];
+        SectionSlot& slot = s.sectionSlots[number];
         // Only a slot in use owns its buffer (at program load every slot reads
         // pid 0, handle 0, while the pool is still empty: freeing is then a no-op).
         if (slot.pid >= 0)
@@ -36,7 +36,7 @@ void assignSlot(int pid)
         return;
     DecoderState& s = g_decoder;
     for (int number = 1; number < kSlotCount; ++number) {
-        SectionSlot& slot = s.slots[number];
+        SectionSlot& slot = s.sectionSlots[number];
         if (slot.pid >= 0)
             continue;
         s.pidSlot[pid] = static_cast<uint8_t>(number);
@@ -57,7 +57,7 @@ void releaseSlot(int pid)
     if (number == 0)
         return;
     s.pidSlot[pid] = 0;
-    SectionSlot& slot = s.slots[number];
+    SectionSlot& slot = s.sectionSlots[number];
     s.sectionBuffers.freeBuffer(slot.bufferHandle);
     freeSlot(slot);
 }

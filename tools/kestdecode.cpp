@@ -1,16 +1,22 @@
 // kestdecode: the receiver's data path as a console tool for recorded streams.
 //   kestdecode [--pid N]... [--mac XX:XX:XX:XX:XX:XX] [--sample-size BYTES]
 //              [--pcap FILE | --tap IFNAME | --null] [FILE | -]
-// The input is fed in samples of the given size through the packet aligner,
-// demultiplexer, MPE decoder and virtual adapter, then the figures are printed.
+// The input is fed in samples of the given size through the receiver's filter
+// graph (a file source, the tee and the transport-stream input with its packet
+// aligner) into the demultiplexer, MPE decoder and virtual adapter, then the
+// figures are printed.
 #include "decoder/adapter.h"
 #include "decoder/decoder.h"
-#include "decoder/packet_aligner.h"
+#include "decoder/receive_lock.h"
+#include "decoder/ts_input_filter.h"
 #include "drivers/satnic/satnic.h"
+#include "platform/media/media.h"
 
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -128,6 +134,71 @@ void printFigures(uint64_t packets, const satnic::Statistics& adapter)
     std::fflush(stdout);
 }
 
+// The receiver's graph without the card: file source -> tee -> TSInputFilter.
+class DecodeGraph {
+public:
+    HRESULT build(const Options& options)
+    {
+        platform::FileSourceOptions source;
+        source.sampleSize = static_cast<LONG>(options.sampleSize);
+        // As after a tuning: delivery goes on with the graph running, and the
+        // input drops the first sample it then sees; that one is padding.
+        source.leadingPadding = true;
+        source.startGate = &gate_;
+        HRESULT hr = platform::createFileSource(options.input.c_str(), source, source_.put());
+        if (FAILED(hr))
+            return hr;
+        hr = CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
+                              reinterpret_cast<void**>(graph_.put()));
+        if (FAILED(hr))
+            return hr;
+        hr = CoCreateInstance(CLSID_InfTee, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
+                              reinterpret_cast<void**>(tee_.put()));
+        if (FAILED(hr))
+            return hr;
+        input_ = ComPtr<TSInputFilter>(new TSInputFilter(nullptr, &hr));
+        if (FAILED(hr))
+            return hr;
+        for (auto [filter, name] : {std::pair<IBaseFilter*, const wchar_t*>{source_.get(), L"File source"},
+                                    {tee_.get(), L"Infinite pin tee splitter"},
+                                    {input_.get(), L"TSInputFilter"}})
+            if (FAILED(hr = graph_->AddFilter(filter, name)))
+                return hr;
+        if (FAILED(hr = connect(source_.get(), L"Output", tee_.get(), L"Input")))
+            return hr;
+        return connect(tee_.get(), L"Output1", input_.get(), L"Input");
+    }
+    // Runs until the end of the input; false when the stream was aborted.
+    bool run()
+    {
+        ComPtr<IMediaControl> control = graph_.As<IMediaControl>();
+        ComPtr<IMediaEvent> events = graph_.As<IMediaEvent>();
+        if (!control || !events || FAILED(control->Run()))
+            return false;
+        input_->setDelivery(true);
+        gate_.store(true, std::memory_order_release);
+        LONG code = 0;
+        const HRESULT hr = events->WaitForCompletion(-1, &code);
+        control->Stop();
+        return SUCCEEDED(hr) && code == EC_COMPLETE;
+    }
+
+private:
+    HRESULT connect(IBaseFilter* from, const wchar_t* out, IBaseFilter* to, const wchar_t* in)
+    {
+        ComPtr<IPin> outPin, inPin;
+        HRESULT hr = from->FindPin(out, outPin.put());
+        if (SUCCEEDED(hr))
+            hr = to->FindPin(in, inPin.put());
+        return SUCCEEDED(hr) ? graph_->Connect(outPin.get(), inPin.get()) : hr;
+    }
+
+    std::atomic<bool> gate_{false};
+    ComPtr<IBaseFilter> source_, tee_;
+    ComPtr<TSInputFilter> input_;
+    ComPtr<IGraphBuilder> graph_;
+};
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -136,10 +207,13 @@ int main(int argc, char** argv)
     if (const int status = parseArguments(argc, argv, options))
         return status;
 
-    const int input = options.input == "-" ? STDIN_FILENO : open(options.input.c_str(), O_RDONLY | O_CLOEXEC);
-    if (input < 0) {
-        std::fprintf(stderr, "kestdecode: cannot open %s: %s\n", options.input.c_str(), std::strerror(errno));
-        return 1;
+    if (options.input != "-") {
+        const int probe = open(options.input.c_str(), O_RDONLY | O_CLOEXEC);
+        if (probe < 0) {
+            std::fprintf(stderr, "kestdecode: cannot open %s: %s\n", options.input.c_str(), std::strerror(errno));
+            return 1;
+        }
+        close(probe);
     }
     std::string error;
     if (!satnic::install(options.adapter, &error)) {
@@ -148,41 +222,31 @@ int main(int argc, char** argv)
     }
 
     allocatePidTables();
-    clearSlots();
-    for (unsigned pid : options.pids)
-        assignSlot(static_cast<int>(pid));
     DecoderState& state = decoderState();
-    state.adapterHandle = openAdapter();
-    std::memcpy(state.macFilter, options.mac, 6);
-    setAdapterAddress(state.adapterHandle, state.macFilter);
+    {
+        DecoderChange change;
+        clearSlots();
+        for (unsigned pid : options.pids)
+            assignSlot(static_cast<int>(pid));
+        state.adapterHandle = openAdapter();
+        std::memcpy(state.macFilter, options.mac, 6);
+        setAdapterAddress(state.adapterHandle, state.macFilter);
+    }
     state.packetCallback = processPacket;
 
-    PacketAligner aligner;
-    std::vector<uint8_t> sample(options.sampleSize);
     int status = 0;
-    for (;;) {
-        // Fill whole samples, as a capture driver would hand them over.
-        size_t filled = 0;
-        while (filled < sample.size()) {
-            const ssize_t n = read(input, sample.data() + filled, sample.size() - filled);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n < 0) {
-                std::fprintf(stderr, "kestdecode: cannot read %s: %s\n", options.input.c_str(), std::strerror(errno));
-                status = 1;
-            }
-            if (n <= 0)
-                break;
-            filled += static_cast<size_t>(n);
+    {
+        DecodeGraph graph;
+        const HRESULT hr = graph.build(options);
+        if (FAILED(hr)) {
+            std::fprintf(stderr, "kestdecode: cannot build the graph for %s (0x%08X)\n", options.input.c_str(),
+                         static_cast<unsigned>(hr));
+            status = 1;
+        } else if (!graph.run()) {
+            std::fprintf(stderr, "kestdecode: cannot read %s\n", options.input.c_str());
+            status = 1;
         }
-        if (filled == 0)
-            break;
-        aligner.alignPackets(sample.data(), static_cast<long>(filled), state.packetCallback);
-        if (filled < sample.size())
-            break;
     }
-    if (input != STDIN_FILENO)
-        close(input);
 
     uint64_t packets = 0;
     for (int pid = 0; pid < 8192; ++pid)

@@ -25,6 +25,12 @@ BaseFilter::BaseFilter(REFCLSID clsid, CRITICAL_SECTION* lock) : clsid_(clsid), 
 
 BaseFilter::~BaseFilter() { DeleteCriticalSection(&ownLock_); }
 
+void BaseFilter::finalRelease()
+{
+    if (!isStopped())
+        Stop();
+}
+
 HRESULT BaseFilter::GetClassID(CLSID* clsid)
 {
     if (clsid == nullptr)
@@ -183,6 +189,9 @@ HRESULT BaseFilter::notifyEvent(LONG code, LONG_PTR param1, LONG_PTR param2)
 }
 
 // --- BasePin
+
+ULONG BasePin::AddRef() { return filter_->AddRef(); }
+ULONG BasePin::Release() { return filter_->Release(); }
 
 BasePin::BasePin(BaseFilter* filter, const wchar_t* name, PIN_DIRECTION direction)
     : filter_(filter), name_(name != nullptr ? name : L""), direction_(direction) {}

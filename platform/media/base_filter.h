@@ -48,6 +48,9 @@ public:
 
 protected:
     void setState(FILTER_STATE state) { state_.store(state, std::memory_order_release); }
+    // The last Release of a filter that is not stopped stops it (through the virtual Stop, while
+    // the derived filter still exists), so that no streaming thread outlives its filter.
+    void finalRelease() override;
 
 private:
     CLSID clsid_;
@@ -67,8 +70,9 @@ public:
     ~BasePin() override;
 
     HRESULT QueryInterface(REFIID riid, void** object) override;
-    ULONG AddRef() override { return filter_->AddRef(); }
-    ULONG Release() override { return filter_->Release(); }
+    // Out of line: inlined, GCC mistakes the filter's deletion through a pin for a bad free.
+    ULONG AddRef() override;
+    ULONG Release() override;
 
     HRESULT Connect(IPin* receivePin, const AM_MEDIA_TYPE* type) override;
     HRESULT ReceiveConnection(IPin* connector, const AM_MEDIA_TYPE* type) override;

@@ -1,6 +1,8 @@
 #include "platform/media/file_source.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <poll.h>
 #include <string>
@@ -16,8 +18,9 @@ class FileSourceFilter;
 
 class FileStream final : public SourceStream {
 public:
-    FileStream(BaseFilter* filter, int fd, LONG sampleSize)
-        : SourceStream(filter, L"Output"), fd_(fd), sampleSize_(sampleSize) {}
+    FileStream(BaseFilter* filter, int fd, const FileSourceOptions& options)
+        : SourceStream(filter, L"Output"), fd_(fd), sampleSize_(options.sampleSize), options_(options),
+          paddingDue_(options.leadingPadding) {}
 
     HRESULT checkMediaType(const MediaType& type) override
     {
@@ -44,6 +47,21 @@ public:
         HRESULT hr = sample->GetPointer(&data);
         if (FAILED(hr))
             return hr;
+        if (options_.startGate != nullptr)
+            while (!options_.startGate->load(std::memory_order_acquire))
+                if (!waitUnlessStopping(1))
+                    return E_ABORT;
+        if (paddingDue_) {
+            // Null packets: a receiver that drops its first sample loses nothing of the file.
+            paddingDue_ = false;
+            const LONG bytes = sampleSize_ >= 188 ? sampleSize_ / 188 * 188 : sampleSize_;
+            std::memset(data, 0xFF, static_cast<size_t>(bytes));
+            static const BYTE kNullHeader[4] = {0x47, 0x1F, 0xFF, 0x10};
+            for (LONG at = 0; at < bytes; at += 188)
+                std::memcpy(data + at, kNullHeader, static_cast<size_t>(std::min<LONG>(4, bytes - at)));
+            sample->SetActualDataLength(bytes);
+            return S_OK;
+        }
         LONG got = 0;
         while (got < sampleSize_ && !atEnd_) {
             if (stopRequested())
@@ -73,14 +91,17 @@ public:
 private:
     int fd_;
     LONG sampleSize_;
+    FileSourceOptions options_;
+    bool paddingDue_;
     bool atEnd_ = false; // streaming thread only
 };
 
 class FileSourceFilter final : public SourceFilter {
 public:
-    FileSourceFilter(int fd, bool owned, LONG sampleSize) : SourceFilter(CLSID_KestFileSource), fd_(fd), owned_(owned)
+    FileSourceFilter(int fd, bool owned, const FileSourceOptions& options)
+        : SourceFilter(CLSID_KestFileSource), fd_(fd), owned_(owned)
     {
-        addPin<FileStream>(this, fd, sampleSize);
+        addPin<FileStream>(this, fd, options);
     }
     ~FileSourceFilter() override
     {
@@ -97,17 +118,24 @@ private:
 
 HRESULT createFileSource(const char* path, LONG sampleSize, IBaseFilter** filter)
 {
+    FileSourceOptions options;
+    options.sampleSize = sampleSize;
+    return createFileSource(path, options, filter);
+}
+
+HRESULT createFileSource(const char* path, const FileSourceOptions& options, IBaseFilter** filter)
+{
     if (filter == nullptr || path == nullptr)
         return E_POINTER;
     *filter = nullptr;
-    if (sampleSize < 1)
+    if (options.sampleSize < 1)
         return E_INVALIDARG;
     const bool standardInput = std::string(path) == "-";
     const int fd = standardInput ? STDIN_FILENO : open(path, O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         return errno == ENOENT ? kFileNotFound : errno == EACCES ? E_ACCESSDENIED : E_FAIL;
     return createObject<FileSourceFilter>(IID_IBaseFilter, reinterpret_cast<void**>(filter), fd, !standardInput,
-                                          sampleSize);
+                                          options);
 }
 
 } // namespace platform

@@ -6,6 +6,8 @@
 
 #include "platform/media/source_filter.h"
 
+#include <atomic>
+
 namespace platform {
 
 // This project's own class id (no Windows counterpart: the console tool creates the filter).
@@ -15,5 +17,14 @@ constexpr LONG kDefaultFileSampleSize = 65424; // 348 packets of 188 bytes
 // `path` "-" reads standard input. E_INVALIDARG for a sample size below 1; when the file cannot
 // be opened, the failure as a Win32 result (0x80070002 not found, E_ACCESSDENIED, else E_FAIL).
 HRESULT createFileSource(const char* path, LONG sampleSize, IBaseFilter** filter);
+
+struct FileSourceOptions {
+    LONG sampleSize = kDefaultFileSampleSize;
+    // First one sample of null packets, then the file.
+    bool leadingPadding = false;
+    // When given, nothing is delivered before it turns true (it must outlive the filter's run).
+    const std::atomic<bool>* startGate = nullptr;
+};
+HRESULT createFileSource(const char* path, const FileSourceOptions& options, IBaseFilter** filter);
 
 } // namespace platform

@@ -137,8 +137,14 @@ FilterGraph::~FilterGraph()
     // Torn down while running: stop (streaming threads are joined), then take the graph apart.
     std::lock_guard<std::recursive_mutex> lock(lock_);
     stopAll();
-    while (!filters_.empty())
-        removeEntry(filters_.size() - 1);
+    while (!filters_.empty()) {
+        try {
+            removeEntry(filters_.size() - 1);
+        } catch (...) { // out of memory listing pins: the filter is at least released
+            filters_.back().filter->JoinFilterGraph(nullptr, nullptr);
+            filters_.pop_back();
+        }
+    }
 }
 
 bool FilterGraph::contains(IBaseFilter* filter) const
@@ -202,7 +208,11 @@ HRESULT FilterGraph::RemoveFilter(IBaseFilter* filter)
         if (filters_[i].filter.get() == filter) {
             if (state_ != State_Stopped)
                 Stop();
-            removeEntry(i);
+            try {
+                removeEntry(i);
+            } catch (...) {
+                return E_OUTOFMEMORY;
+            }
             return S_OK;
         }
     return VFW_E_NOT_FOUND;
@@ -303,13 +313,17 @@ HRESULT FilterGraph::Render(IPin* out)
     if (out == nullptr)
         return E_POINTER;
     std::lock_guard<std::recursive_mutex> lock(lock_);
-    for (const Entry& e : filters_)
-        for (const ComPtr<IPin>& in : pinsOf(e.filter.get())) {
-            ComPtr<IPin> peer;
-            if (directionOf(in.get()) == PINDIR_INPUT && FAILED(in->ConnectedTo(peer.put()))
-                && SUCCEEDED(ConnectDirect(out, in.get(), nullptr)))
-                return S_OK;
-        }
+    try {
+        for (const Entry& e : std::vector<Entry>(filters_))
+            for (const ComPtr<IPin>& in : pinsOf(e.filter.get())) {
+                ComPtr<IPin> peer;
+                if (directionOf(in.get()) == PINDIR_INPUT && FAILED(in->ConnectedTo(peer.put()))
+                    && SUCCEEDED(ConnectDirect(out, in.get(), nullptr)))
+                    return S_OK;
+            }
+    } catch (...) {
+        return E_OUTOFMEMORY;
+    }
     return VFW_E_CANNOT_RENDER;
 }
 

@@ -109,10 +109,4 @@ BasePin* SourceFilter::pin(int index)
     return index >= 0 && index < pinCount() ? pins_[static_cast<size_t>(index)].get() : nullptr;
 }
 
-void SourceFilter::finalRelease()
-{
-    Stop();
-    BaseFilter::finalRelease();
-}
-
 } // namespace platform

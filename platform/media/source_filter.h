@@ -42,8 +42,10 @@ private:
     std::atomic<bool> stop_{false};
 };
 
-// Owns its SourceStream pins. A delivery the downstream refuses (it stopped first, as the graph
-// stops downstream filters first) ends the delivery quietly until the next Pause from Stopped.
+// A filter owning its pins, typically SourceStream outputs (a capture filter may add input pins
+// too). A delivery the downstream refuses (it stopped first, as the graph stops downstream
+// filters first) ends the delivery quietly until the next Pause from Stopped. A SourceStream can
+// also sit in any other BaseFilter: BaseFilter stops itself on its last Release.
 class SourceFilter : public BaseFilter {
 public:
     explicit SourceFilter(REFCLSID clsid, CRITICAL_SECTION* lock = nullptr);
@@ -61,10 +63,8 @@ protected:
         pins_.push_back(std::move(pin));
         return raw;
     }
-    void finalRelease() override; // stops the streaming threads while the derived filter still exists
-
 private:
-    std::vector<std::unique_ptr<SourceStream>> pins_;
+    std::vector<std::unique_ptr<BasePin>> pins_;
 };
 
 } // namespace platform

@@ -139,6 +139,7 @@ TEST_F(AlignerTest, StreamInSamplesTooShortToSearchIsSynchronisedAcrossThem)
         aligner = PacketAligner();
         g_expectedBuffer = aligner.packetBuffer;
         g_seen.clear();
+        aligner.resync(); // as after a tuning
         sample(stream, 0, size);
         EXPECT_TRUE(g_seen.empty()) << "one short sample alone yields nothing";
         EXPECT_EQ(aligner.searchingSync, 1);

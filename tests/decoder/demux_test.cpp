@@ -16,7 +16,7 @@ protected:
         assignSlot(kPid);
         ASSERT_EQ(g_decoder.pidSlot[kPid], 1);
     }
-    SectionSlot& slot() { return g_decoder.slots[1]; }
+    SectionSlot& slot() { return g_decoder.sectionSlots[1]; }
     uint32_t bufferLength() { return g_decoder.sectionBuffers.bufferLength(slot().bufferHandle); }
     void send(const Bytes& p) { processPacket(p.data()); }
 };
@@ -326,8 +326,8 @@ TEST_F(DemuxTest, StateTransitionsFromEveryState)
         // assignSlot / releaseSlot -> 1.
         prepare();
         releaseSlot(kPid);
-        EXPECT_EQ(g_decoder.slots[1].state, SlotIdle);
-        g_decoder.slots[1].state = from;
+        EXPECT_EQ(g_decoder.sectionSlots[1].state, SlotIdle);
+        g_decoder.sectionSlots[1].state = from;
         assignSlot(kPid);
         ASSERT_EQ(g_decoder.pidSlot[kPid], 1);
         EXPECT_EQ(slot().state, SlotIdle);

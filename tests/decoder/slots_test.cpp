@@ -13,7 +13,7 @@ TEST_F(SlotsTest, ClearSlotsPutsSlotsOneToFifteenInTheFreeState)
     for (int pid = 0; pid < kPidCount; ++pid)
         ASSERT_EQ(g_decoder.pidSlot[pid], 0);
     for (int n = 1; n < kSlotCount; ++n) {
-        const SectionSlot& slot = g_decoder.slots[n];
+        const SectionSlot& slot = g_decoder.sectionSlots[n];
         EXPECT_EQ(slot.bufferHandle, -1);
         EXPECT_EQ(slot.pid, -1);
         EXPECT_EQ(slot.lastContinuity, -1);
@@ -27,13 +27,13 @@ TEST_F(SlotsTest, AssignTakesTheLowestFreeSlotWithABuffer)
     assignSlot(1002);
     EXPECT_EQ(g_decoder.pidSlot[1001], 1);
     EXPECT_EQ(g_decoder.pidSlot[1002], 2);
-    const SectionSlot& slot = g_decoder.slots[1];
+    const SectionSlot& slot = g_decoder.sectionSlots[1];
     EXPECT_EQ(slot.pid, 1001);
     EXPECT_EQ(slot.state, SlotIdle);
     EXPECT_EQ(slot.lastContinuity, -1);
     ASSERT_GE(slot.bufferHandle, 0);
     EXPECT_EQ(g_decoder.sectionBuffers.entries[slot.bufferHandle].capacity, 131072u);
-    EXPECT_NE(g_decoder.slots[2].bufferHandle, slot.bufferHandle);
+    EXPECT_NE(g_decoder.sectionSlots[2].bufferHandle, slot.bufferHandle);
 
     releaseSlot(1001);
     EXPECT_EQ(g_decoder.pidSlot[1001], 0);
@@ -52,7 +52,7 @@ TEST_F(SlotsTest, SixteenthPidGetsNoSlot)
     // Removing it then changes no slot.
     releaseSlot(500);
     for (int i = 0; i < 15; ++i)
-        EXPECT_EQ(g_decoder.slots[i + 1].pid, 100 + i);
+        EXPECT_EQ(g_decoder.sectionSlots[i + 1].pid, 100 + i);
     // 15 slot buffers in use, entry 15 of the pool still free.
     EXPECT_EQ(g_decoder.sectionBuffers.entries[15].data, nullptr);
 }
@@ -61,12 +61,12 @@ TEST_F(SlotsTest, ReleaseFreesSlotAndBuffer)
 {
     assignSlot(300);
     const int handle = slotOf(300).bufferHandle;
-    g_decoder.slots[1].state = SlotAssembling;
-    g_decoder.slots[1].lastContinuity = 5;
+    g_decoder.sectionSlots[1].state = SlotAssembling;
+    g_decoder.sectionSlots[1].lastContinuity = 5;
     releaseSlot(300);
     EXPECT_EQ(g_decoder.pidSlot[300], 0);
     EXPECT_EQ(g_decoder.sectionBuffers.entries[handle].data, nullptr);
-    const SectionSlot& slot = g_decoder.slots[1];
+    const SectionSlot& slot = g_decoder.sectionSlots[1];
     EXPECT_EQ(slot.bufferHandle, -1);
     EXPECT_EQ(slot.pid, -1);
     EXPECT_EQ(slot.lastContinuity, -1);
@@ -82,7 +82,7 @@ TEST_F(SlotsTest, PidsOutsideTheTableAreIgnored)
     releaseSlot(-5);
     releaseSlot(9000);
     for (int n = 1; n < kSlotCount; ++n)
-        EXPECT_EQ(g_decoder.slots[n].pid, -1);
+        EXPECT_EQ(g_decoder.sectionSlots[n].pid, -1);
     assignSlot(0);
     assignSlot(8191);
     EXPECT_EQ(g_decoder.pidSlot[0], 1);

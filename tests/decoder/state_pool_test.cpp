@@ -15,7 +15,7 @@ TEST_F(PoolTest, FieldsAreInTheirFixedOrder)
     const DecoderState& s = g_decoder;
     const std::array<const void*, 19> order{
         &s.packetCallback, &s.sectionBuffers, &s.pidMpeSections, &s.frameBatch, &s.pidPackets, &s.pidSlot,
-        &s.pidSelectedPackets, &s.adapterHandle, &s.slots, &s.macFilter, &s.rxErrors, &s.rxContinuityErrors,
+        &s.pidSelectedPackets, &s.adapterHandle, &s.sectionSlots, &s.macFilter, &s.rxErrors, &s.rxContinuityErrors,
         &s.rxMemErrors, &s.rxScrambledErrors, &s.rxPointerErrors, &s.rxLengthErrors, &s.rxCrcErrors,
         &s.rxDropped, &s.rxDropped + 1};
     for (int i = 0; i + 1 < 19; ++i)
@@ -23,7 +23,7 @@ TEST_F(PoolTest, FieldsAreInTheirFixedOrder)
     EXPECT_EQ(sizeof(SectionSlot), 16u);
     EXPECT_EQ(sizeof(s.pidSlot), 8192u);
     EXPECT_EQ(sizeof(s.macFilter), 6u);
-    EXPECT_EQ(sizeof(s.slots) / sizeof(s.slots[0]), 16u);
+    EXPECT_EQ(sizeof(s.sectionSlots) / sizeof(s.sectionSlots[0]), 16u);
     EXPECT_EQ(SectionBufferPool::kEntryCount, 16);
     EXPECT_EQ(sizeof(Counter), 8u);
 }

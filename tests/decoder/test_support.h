@@ -401,7 +401,7 @@ protected:
 
     const std::vector<Bytes>& frames() const { return driver->state->frames; }
     CaptureState& capture() { return *driver->state; }
-    SectionSlot& slotOf(int pid) { return g_decoder.slots[g_decoder.pidSlot[pid]]; }
+    SectionSlot& slotOf(int pid) { return g_decoder.sectionSlots[g_decoder.pidSlot[pid]]; }
 
     std::shared_ptr<CaptureDriver> driver;
 };

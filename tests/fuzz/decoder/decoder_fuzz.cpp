@@ -87,7 +87,7 @@ void checkState()
     for (const SectionBufferEntry& e : s.sectionBuffers.entries)
         check(e.data == nullptr ? (e.length == 0 && e.capacity == 0) : e.length < e.capacity, "pool entry");
     for (int n = 1; n < kSlotCount; ++n) {
-        const SectionSlot& slot = s.slots[n];
+        const SectionSlot& slot = s.sectionSlots[n];
         check(slot.state >= SlotAssembling && slot.state <= SlotOverflow, "slot state");
         check(slot.lastContinuity >= -1 && slot.lastContinuity <= 15, "lastContinuity");
         if (slot.pid >= 0)

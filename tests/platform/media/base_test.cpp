@@ -50,6 +50,71 @@ TEST(MediaBase, FilterAnswersItsInterfacesOnly)
     EXPECT_EQ(g_filtersAlive, 0);
 }
 
+// The way a card's filter adds an interface of its own (IKsPropertySet, IBDA_DeviceControl):
+// another IUnknown base, one final overrider of IUnknown, queryExtra.
+inline constexpr IID IID_IExtra = {0x7E57E47A, 0, 0, {0, 0, 0, 0, 0, 0, 0, 1}};
+struct IExtra : IUnknown {
+    static constexpr const IID& kIid = IID_IExtra;
+    using Parent = IUnknown;
+    virtual int extra() = 0;
+};
+
+class ExtraPin final : public platform::BaseOutputPin, public IExtra {
+public:
+    explicit ExtraPin(platform::BaseFilter* filter) : BaseOutputPin(filter, L"MPEG2 Transport") {}
+    KEST_FORWARD_IUNKNOWN(BaseOutputPin)
+    HRESULT checkMediaType(const platform::MediaType&) override { return S_OK; }
+    int extra() override { return 2; }
+
+protected:
+    void* queryExtra(REFIID riid) override { return riid == IID_IExtra ? static_cast<IExtra*>(this) : nullptr; }
+};
+
+class ExtraFilter final : public platform::SourceFilter, public IExtra {
+public:
+    ExtraFilter() : SourceFilter(CLSID_TestSource)
+    {
+        pin_ = addPin<ExtraPin>(this);
+        addPin<SinkPin>(this, GUID_NULL); // pins of any kind: an input too
+        ++g_filtersAlive;
+    }
+    ~ExtraFilter() override { --g_filtersAlive; }
+    KEST_FORWARD_IUNKNOWN(SourceFilter)
+    int extra() override { return 1; }
+    ExtraPin* pin_;
+
+protected:
+    void* queryExtra(REFIID riid) override { return riid == IID_IExtra ? static_cast<IExtra*>(this) : nullptr; }
+};
+
+TEST(MediaBase, FiltersAndPinsAddInterfacesOfTheirOwn)
+{
+    {
+        ComPtr<IBaseFilter> filter;
+        ASSERT_EQ(platform::createObject<ExtraFilter>(IID_IBaseFilter, filter.putVoid()), S_OK);
+        ComPtr<IExtra> extra = filter.As<IExtra>();
+        ASSERT_TRUE(extra);
+        EXPECT_EQ(extra->extra(), 1);
+        EXPECT_EQ(extra.As<IBaseFilter>().get(), filter.get());
+        EXPECT_EQ(extra.As<IUnknown>().get(), filter.As<IUnknown>().get());
+        ComPtr<IPin> pin;
+        ASSERT_EQ(filter->FindPin(L"MPEG2 Transport", pin.put()), S_OK);
+        ComPtr<IExtra> pinExtra = pin.As<IExtra>();
+        ASSERT_TRUE(pinExtra);
+        EXPECT_EQ(pinExtra->extra(), 2);
+        EXPECT_EQ(pinExtra.As<IPin>().get(), pin.get());
+        EXPECT_FALSE(pin.As<IMemInputPin>());
+        ComPtr<IPin> input;
+        ASSERT_EQ(filter->FindPin(L"Input", input.put()), S_OK);
+        EXPECT_TRUE(input.As<IMemInputPin>());
+        input.reset();
+        filter.reset();
+        extra.reset();
+        EXPECT_EQ(g_filtersAlive, 1); // the pins' references keep the filter
+    }
+    EXPECT_EQ(g_filtersAlive, 0);
+}
+
 TEST(MediaBase, EnumPinsFindPinAndFilterInfo)
 {
     ComPtr<SinkFilter> sink(new SinkFilter);

@@ -46,7 +46,7 @@ class SinkFilter;
 
 class SinkPin final : public platform::BaseInputPin {
 public:
-    SinkPin(SinkFilter* filter, const GUID& accepted);
+    SinkPin(platform::BaseFilter* filter, const GUID& accepted);
     HRESULT checkMediaType(const platform::MediaType& type) override
     {
         return accepted_ == GUID_NULL || type.majortype == accepted_ ? S_OK : S_FALSE;
@@ -99,7 +99,7 @@ private:
     std::unique_ptr<SinkPin> pin_;
 };
 
-inline SinkPin::SinkPin(SinkFilter* filter, const GUID& accepted)
+inline SinkPin::SinkPin(platform::BaseFilter* filter, const GUID& accepted)
     : BaseInputPin(filter, L"Input"), accepted_(accepted) {}
 
 class PushPin final : public platform::BaseOutputPin {

@@ -1,0 +1,141 @@
+#include "app/kestipdataform.h"
+
+#include "app/embeddedimagefactory.h"
+#include "app/trayicon.h"
+#include "monitor/ledmeter.h"
+
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QMenu>
+#include <QStyle>
+
+namespace {
+
+QPixmap embedded(const char* name)
+{
+    return EmbeddedImageFactory::defaultFactory().pixmap(QString::fromLatin1(name));
+}
+
+// Short code fields are as wide as their longest entry, not as the column.
+void fitToDigits(QLineEdit* edit, int digits)
+{
+    const int frame = edit->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, nullptr, edit);
+    const int text = edit->fontMetrics().horizontalAdvance(QString(digits, QLatin1Char('D')));
+    edit->setFixedWidth(text + 2 * frame + 10);
+}
+
+void setUpMeter(LedMeter* meter)
+{
+    meter->setBackground(Qt::black, embedded("bg_green.gif"));
+    meter->setLineWidth(2);
+    meter->setRange(100);
+    meter->setValue(0);
+}
+
+} // namespace
+
+KestIpDataForm::KestIpDataForm(QWidget* parent, const char* name, bool modal,
+                               Qt::WindowFlags flags)
+    : QDialog(parent, flags)
+{
+    setObjectName(QString::fromLatin1(name ? name : "KestIpDataForm"));
+    setModal(modal);
+    setupUi(this);
+    setSizeGripEnabled(false);
+    setWindowIcon(embedded("KestIcoSmall.png"));
+
+    pixmapLogo->setPixmap(embedded("iplogo2.png"));
+    pixmapLabelStatus->setPixmap(embedded("nolock2.png"));
+    setUpMeter(ledMeterSNR);
+    setUpMeter(ledMeterAGC);
+
+    buttonGroupFilter->setId(radioButtonDefaultAddr, 0);
+    buttonGroupFilter->setId(radioButtonMACAddr, 1);
+    buttonGroupFilter->setId(radioButtonIPAddr, 2);
+
+    for (QLineEdit* edit : {lineEditMAC0, lineEditMAC1, lineEditMAC2, lineEditMAC3, lineEditMAC4,
+                            lineEditMAC5, RAW0, RAW1, RAW2, RAW3, RAW4, RAW5})
+        fitToDigits(edit, 2);
+    for (QLineEdit* edit : {lineEditIP0, lineEditIP1, lineEditIP2, lineEditIP3})
+        fitToDigits(edit, 3);
+    fitToDigits(lineEditPidValue, 5);
+
+    // The PID column holds at most four digits; the status column takes the rest.
+    listActivePids->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    listActivePids->header()->setStretchLastSection(true);
+    listActivePids->setColumnWidth(0, fontMetrics().horizontalAdvance(QStringLiteral("00000")) + 16);
+
+    languageChange();
+    resize(QSize(377, 488).expandedTo(minimumSizeHint()));
+
+    connect(buttonSet, &QPushButton::clicked, this, &KestIpDataForm::buttonSet_clicked);
+    connect(lnbTypeComboBox, QOverload<int>::of(&QComboBox::activated), this,
+            &KestIpDataForm::lnbTypeComboBox_activated);
+    connect(buttonPower, &QPushButton::toggled, this, &KestIpDataForm::buttonPower_toggled);
+    connect(buttonAddPid, &QPushButton::clicked, this, &KestIpDataForm::buttonAddPid_clicked);
+    connect(checkBoxHex, &QCheckBox::stateChanged, this,
+            &KestIpDataForm::checkBoxHex_stateChanged);
+    connect(buttonRemovePid, &QPushButton::clicked, this,
+            &KestIpDataForm::buttonRemovePid_clicked);
+    connect(radioButtonDefaultAddr, &QRadioButton::clicked, this,
+            &KestIpDataForm::radioButtonDefaultAddr_clicked);
+    connect(radioButtonMACAddr, &QRadioButton::clicked, this,
+            &KestIpDataForm::radioButtonMACAddr_clicked);
+    connect(radioButtonIPAddr, &QRadioButton::clicked, this,
+            &KestIpDataForm::radioButtonIPAddr_clicked);
+    connect(buttonNew, &QPushButton::clicked, this, &KestIpDataForm::buttonNew_clicked);
+    connect(buttonEdit, &QPushButton::clicked, this, &KestIpDataForm::buttonEdit_clicked);
+    connect(buttonRemove, &QPushButton::clicked, this, &KestIpDataForm::buttonRemove_clicked);
+    connect(comboBoxProviders, QOverload<int>::of(&QComboBox::activated), this,
+            &KestIpDataForm::comboBoxProviders_activated);
+    // The tab order is part of the .ui and set by setupUi.
+
+    initForm();
+}
+
+KestIpDataForm::~KestIpDataForm()
+{
+    shutdownForm();
+}
+
+// The texts of the .ui (context "KestIpDataForm") plus the ones that are
+// reset rather than translated.
+void KestIpDataForm::languageChange()
+{
+    retranslateUi(this);
+    comboBoxProviders->clear();
+    comboBoxProviders->addItem(QString());
+    lineEditFreq->clear();
+    lineEditSmbRate->clear();
+}
+
+void KestIpDataForm::setIndStatus(int status)
+{
+    if (status == indicatorStatus)
+        return;
+    indicatorStatus = status;
+    const char* window = nullptr;
+    const char* tray = nullptr;
+    switch (status) {
+    case 0: window = "nolock2.png"; tray = "nolocksmall.png"; break;
+    case 1: window = "lock2.png"; tray = "locksmall.png"; break;
+    case 2: window = "activ2.png"; tray = "activsmall.png"; break;
+    default: return;
+    }
+    pixmapLabelStatus->setPixmap(embedded(window));
+    if (trayIcon)
+        trayIcon->setIcon(embedded(tray));
+}
+
+void KestIpDataForm::keyPressEvent(QKeyEvent* event)
+{
+    if (event->key() == Qt::Key_T && event->modifiers() == Qt::ControlModifier)
+        openStatistics();
+    QDialog::keyPressEvent(event);
+}
+
+void KestIpDataForm::openStatistics()
+{
+    // The statistics window is not part of this build yet.
+}

@@ -1,0 +1,151 @@
+// KestIpData: one instance per user; the main window, its tray icon and the
+// receiver behind them.
+#include "app/kestipdataform.h"
+#include "app/kestipdataform_geometry.h"
+#include "app/qtsingleapplication.h"
+#include "platform/qt/messagebox.h"
+
+#include <QApplication>
+#include <QCursor>
+#include <QDir>
+#include <QFile>
+#include <QLocale>
+#include <QPixmap>
+#include <QScreen>
+#include <QSettings>
+#include <QSocketNotifier>
+#include <QSplashScreen>
+#include <QTextCodec>
+#include <QTimer>
+#include <QTranslator>
+
+#include <csignal>
+#include <fcntl.h>
+#include <unistd.h>
+
+
+namespace {
+
+const char ApplicationId[] = "KestIPData";
+
+// Title bar with close and minimise buttons, kept above other windows.
+constexpr Qt::WindowFlags MainWindowFlags = Qt::Dialog | Qt::WindowTitleHint
+    | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint
+    | Qt::WindowStaysOnTopHint;
+
+// SIGTERM and SIGINT arrive through a pipe so that the window is closed from
+// the event loop, as the tray menu's Quit does.
+int signalPipe[2] = {-1, -1};
+
+void onTerminate(int)
+{
+    const char byte = 1;
+    const ssize_t ignored = ::write(signalPipe[1], &byte, 1);
+    (void)ignored;
+}
+
+// Installed before the window exists: a signal that comes early waits in the
+// pipe until the event loop runs.
+void catchTerminationSignals()
+{
+    if (::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
+        return;
+    struct sigaction action = {};
+    action.sa_handler = onTerminate;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGINT, &action, nullptr);
+}
+
+void quitOnSignals(KestIpDataForm* form)
+{
+    if (signalPipe[0] < 0)
+        return;
+    auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, form);
+    QObject::connect(notifier, &QSocketNotifier::activated, form, [form] {
+        char buffer[16];
+        while (::read(signalPipe[0], buffer, sizeof buffer) > 0) {
+        }
+        form->accept();
+    });
+}
+
+// KEST_SCREENSHOT_DIR: save each tab page of the shown window as
+// DIR/<locale>-<n>-<page>.png, then quit (used by scripts/screenshot).
+void saveScreenshotsLater(KestIpDataForm* form)
+{
+    const QString dir = QString::fromLocal8Bit(qgetenv("KEST_SCREENSHOT_DIR"));
+    if (dir.isEmpty())
+        return;
+    QTimer::singleShot(300, form, [form, dir] {
+        QDir().mkpath(dir);
+        const QString locale = QLocale::system().name();
+        for (int i = 0; i < form->tabWidgetMain->count(); ++i) {
+            form->tabWidgetMain->setCurrentIndex(i);
+            const QString name = QStringLiteral("%1/%2-%3-%4.png").arg(dir, locale)
+                .arg(i + 1).arg(form->tabWidgetMain->widget(i)->objectName());
+            form->grab().save(name);
+        }
+        form->accept();
+    });
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QtSingleApplication app(QString::fromLatin1(ApplicationId), argc, argv);
+    // The listener is taken atomically: a copy started at the same moment
+    // loses it and ends like any later one. Whoever finds the listener may
+    // also signal this copy.
+    const bool running = app.sendMessage(QStringLiteral("Are you there?"), 5000);
+    if (!running)
+        catchTerminationSignals();
+    if (running || !app.startListening(true)) {
+        qWarning("Kest-IPData is already running");
+        return 0;
+    }
+    platform::qt::installMessageBoxHandler();
+    QApplication::setOverrideCursor(QCursor(Qt::WaitCursor));
+
+    // Qt 5 reads C strings and tr() sources as UTF-8; of the three codecs
+    // only the locale codec can still be chosen.
+    if (QTextCodec* cp1251 = QTextCodec::codecForName("CP1251"))
+        QTextCodec::setCodecForLocale(cp1251);
+
+    QTranslator translator;
+    if (translator.load(QStringLiteral("Translations/KestIPData_") + QLocale::system().name(),
+                        QStringLiteral(".")))
+        app.installTranslator(&translator);
+
+    QSplashScreen* splash = nullptr;
+    if (QFile::exists(QStringLiteral("splash.png"))) {
+        splash = new QSplashScreen(QPixmap(QStringLiteral("splash.png")));
+        splash->setAttribute(Qt::WA_DeleteOnClose);
+        splash->show();
+    }
+
+    QSettings settings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("KestGroup"),
+                       QStringLiteral("Kest-IPData"));
+    QScreen* screen = QGuiApplication::primaryScreen();
+    const SavedGeometry saved = readSavedGeometry(settings, screen->geometry());
+    const WindowPlacement placement = placeMainWindow(screen->virtualGeometry(), saved);
+
+    auto* form = new KestIpDataForm(nullptr, "KestIpData", false, MainWindowFlags);
+    // A second start brings this window to the front.
+    app.setMainWidget(form);
+    showPlaced(*form, placement);
+
+    if (splash)
+        splash->finish(form);
+    QApplication::restoreOverrideCursor();
+
+    QObject::connect(&app, &QGuiApplication::lastWindowClosed, &app, &QCoreApplication::quit);
+    quitOnSignals(form);
+    saveScreenshotsLater(form);
+    const int result = app.exec();
+
+    delete form;
+    return result;
+}

@@ -1,0 +1,74 @@
+// The main window's PID and address filter pages: adding and removing the
+// PIDs the decoder reassembles, the list of PIDs seen carrying MPE, and the
+// station address the sections must carry.
+//
+// Works on the form's widgets found by their object names (lineEditPidValue,
+// checkBoxHex, buttonAddPid, listSelectedPids, buttonRemovePid, listActivePids,
+// buttonGroupFilter with radioButtonDefaultAddr / radioButtonMACAddr /
+// radioButtonIPAddr, lineEditMAC0..5, lineEditIP0..3); missing ones are skipped.
+// Every change of decoder slots or counters holds the receive lock.
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+#include <array>
+#include <cstdint>
+#include <vector>
+
+class QButtonGroup;
+class QCheckBox;
+class QLineEdit;
+class QListWidget;
+class QPushButton;
+class QTreeWidget;
+class QWidget;
+
+class FilterPages : public QObject {
+    Q_OBJECT
+public:
+    static constexpr int kMaxDecodedPids = 15;
+
+    explicit FilterPages(QWidget* form);
+
+    // buttonAddPid_clicked: validates the typed PID (21..8190), selects it
+    // once; a PID beyond the 15 slots is refused with a warning.
+    void addPid();
+    // buttonRemovePid_clicked: removes the current item while the list has
+    // the focus (the remove button takes no focus, so a click keeps it).
+    void removePid();
+    // checkBoxHex_stateChanged: converts the typed PID and swaps the validator.
+    void hexChanged(int state);
+    void installDecimalValidator();
+
+    // The stored "Settings/ActivePIDs" text, one decimal PID per line.
+    void loadPidList(const QString& stored);
+    QString storedPidList() const;
+
+    // Adds rows for PIDs 20..8191 whose MPE section count became non-zero.
+    void refreshActivePids();
+    // Empties the seen list and zeroes the per-PID counters.
+    void clearPidCounters();
+
+    // The address step of a tuning: macFilter by the selected mode, the
+    // adapter told, PID and error counters restarted.
+    void applyAddressFilter(const std::array<uint8_t, 6>& cardMac);
+    // radioButton*Addr_clicked: enables the line edits of mode `id`.
+    void modeSelected(int id);
+
+private:
+    void markActive(int pid, bool active);
+    bool hasSlot(int pid) const;
+
+    QLineEdit* pidValue_;
+    QCheckBox* hex_;
+    QPushButton* addButton_;
+    QPushButton* removeButton_;
+    QListWidget* selected_;
+    QTreeWidget* active_;
+    QButtonGroup* modes_;
+    std::array<QLineEdit*, 6> mac_{};
+    std::array<QLineEdit*, 4> ip_{};
+    std::vector<uint64_t> seenSections_;
+    QWidget* form_;
+};

@@ -1,0 +1,244 @@
+// The PID and address filter pages on a form with the main window's object
+// names: validation, slots, the seen list, the stored list, the address modes.
+#include "decoder/filter_pages.h"
+#include "test_support.h"
+
+#include <QApplication>
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTest>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+using namespace dt;
+
+namespace {
+
+QApplication& app()
+{
+    static int argc = 1;
+    static char name[] = "filter_pages_tests";
+    static char* argv[] = {name, nullptr};
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    qputenv("KEST_MESSAGEBOX", "stderr");
+    static QApplication application(argc, argv);
+    return application;
+}
+
+// The widgets of the two pages, named as on the main window.
+struct Form {
+    Form()
+    {
+        auto* layout = new QVBoxLayout(&widget);
+        auto add = [&](QWidget* w, const char* name) {
+            w->setObjectName(name);
+            layout->addWidget(w);
+            return w;
+        };
+        pidValue = static_cast<QLineEdit*>(add(new QLineEdit, "lineEditPidValue"));
+        hex = static_cast<QCheckBox*>(add(new QCheckBox, "checkBoxHex"));
+        addButton = static_cast<QPushButton*>(add(new QPushButton, "buttonAddPid"));
+        selected = static_cast<QListWidget*>(add(new QListWidget, "listSelectedPids"));
+        removeButton = static_cast<QPushButton*>(add(new QPushButton, "buttonRemovePid"));
+        active = static_cast<QTreeWidget*>(add(new QTreeWidget, "listActivePids"));
+        active->setColumnCount(2);
+        group = new QButtonGroup(&widget);
+        group->setObjectName("buttonGroupFilter");
+        const char* modes[] = {"radioButtonDefaultAddr", "radioButtonMACAddr", "radioButtonIPAddr"};
+        for (const char* m : modes) {
+            auto* r = static_cast<QRadioButton*>(add(new QRadioButton, m));
+            group->addButton(r);
+            radio.push_back(r);
+        }
+        for (int i = 0; i < 6; ++i)
+            mac.push_back(static_cast<QLineEdit*>(add(new QLineEdit, qPrintable(QString("lineEditMAC%1").arg(i)))));
+        for (int i = 0; i < 4; ++i)
+            ip.push_back(static_cast<QLineEdit*>(add(new QLineEdit, qPrintable(QString("lineEditIP%1").arg(i)))));
+        pages = new FilterPages(&widget);
+        pages->installDecimalValidator();
+        QObject::connect(addButton, &QPushButton::clicked, pages, &FilterPages::addPid);
+        QObject::connect(removeButton, &QPushButton::clicked, pages, &FilterPages::removePid);
+        widget.show();
+    }
+    QStringList selectedTexts() const
+    {
+        QStringList t;
+        for (int i = 0; i < selected->count(); ++i)
+            t << selected->item(i)->text();
+        return t;
+    }
+    // Adds a PID as typed, returning what the warning box said (empty: none).
+    std::string typeAndAdd(const QString& text)
+    {
+        pidValue->setText(text);
+        testing::internal::CaptureStderr();
+        pages->addPid();
+        return testing::internal::GetCapturedStderr();
+    }
+
+    QApplication& application = app(); // before any widget
+    QWidget widget;
+    QLineEdit* pidValue;
+    QCheckBox* hex;
+    QPushButton *addButton, *removeButton;
+    QListWidget* selected;
+    QTreeWidget* active;
+    QButtonGroup* group;
+    std::vector<QRadioButton*> radio;
+    std::vector<QLineEdit*> mac, ip;
+    FilterPages* pages;
+};
+
+class FilterPagesTest : public DecoderTest {};
+
+const char kInvalid[] = "Error: Invalid PID input! Valid data is 21~8190 (Hex:0x15~0x1FFE)\n";
+
+} // namespace
+
+TEST_F(FilterPagesTest, PidRangeInDecimalAndHexadecimal)
+{
+    Form f;
+    EXPECT_EQ(f.typeAndAdd("20"), kInvalid);
+    EXPECT_EQ(f.typeAndAdd("8191"), kInvalid);
+    EXPECT_EQ(f.typeAndAdd("21"), "");
+    EXPECT_EQ(f.typeAndAdd("8190"), "");
+    EXPECT_EQ(f.typeAndAdd("8190"), "") << "already selected: ignored";
+    EXPECT_EQ(f.selectedTexts(), (QStringList{"21", "8190"}));
+    EXPECT_NE(g_decoder.pidSlot[21], 0);
+
+    f.hex->setChecked(true);
+    f.pages->hexChanged(Qt::Checked);
+    EXPECT_EQ(f.typeAndAdd("1FFF"), kInvalid);
+    EXPECT_EQ(f.typeAndAdd("15"), "") << "0x15 is 21, already selected";
+    EXPECT_EQ(f.typeAndAdd("1ffe"), "") << "0x1FFE is 8190, already selected";
+    EXPECT_EQ(f.typeAndAdd("100"), "");
+    EXPECT_EQ(f.selectedTexts(), (QStringList{"21", "8190", "256"}));
+    f.pidValue->clear();
+    f.pages->addPid();
+    EXPECT_EQ(f.selected->count(), 3) << "empty text does nothing";
+}
+
+TEST_F(FilterPagesTest, HexSwitchConvertsTheTextAndTheValidator)
+{
+    Form f;
+    f.pidValue->setText("4096");
+    f.pages->hexChanged(Qt::Checked);
+    EXPECT_EQ(f.pidValue->text(), "1000");
+    int pos = 0;
+    QString text = "ABCD";
+    EXPECT_EQ(f.pidValue->validator()->validate(text, pos), QValidator::Acceptable);
+    f.pages->hexChanged(Qt::Unchecked);
+    EXPECT_EQ(f.pidValue->text(), "4096");
+    text = "ABCD";
+    EXPECT_NE(f.pidValue->validator()->validate(text, pos), QValidator::Acceptable);
+    f.pidValue->setText("");
+    f.pages->hexChanged(Qt::Checked);
+    EXPECT_EQ(f.pidValue->text(), "0");
+}
+
+TEST_F(FilterPagesTest, SixteenthPidIsRefusedAndListsNothing)
+{
+    Form f;
+    for (int i = 0; i < 15; ++i)
+        ASSERT_EQ(f.typeAndAdd(QString::number(100 + i)), "");
+    EXPECT_EQ(f.typeAndAdd("200"), "Error: At most 15 PIDs can be decoded at once.\n");
+    EXPECT_EQ(f.selected->count(), 15);
+    EXPECT_EQ(g_decoder.pidSlot[200], 0);
+}
+
+TEST_F(FilterPagesTest, RemoveByMouseClickKeepsTheListsFocus)
+{
+    Form f;
+    f.typeAndAdd("300");
+    f.typeAndAdd("301");
+    auto* row = new QTreeWidgetItem(f.active);
+    row->setText(0, "301");
+    row->setText(1, "Active");
+    QApplication::setActiveWindow(&f.widget);
+    f.selected->setFocus();
+    f.selected->setCurrentRow(1);
+    ASSERT_TRUE(f.selected->hasFocus());
+    QTest::mouseClick(f.removeButton, Qt::LeftButton);
+    EXPECT_EQ(f.selectedTexts(), QStringList{"300"});
+    EXPECT_EQ(g_decoder.pidSlot[301], 0);
+    EXPECT_EQ(row->text(1), "");
+
+    // Without the focus on the list, nothing happens.
+    f.pidValue->setFocus();
+    f.selected->setCurrentRow(0);
+    f.pages->removePid();
+    EXPECT_EQ(f.selected->count(), 1);
+}
+
+TEST_F(FilterPagesTest, StoredListSelectsEachPidOnceAndSkipsOutOfRange)
+{
+    Form f;
+    f.pages->loadPidList("1234\n4321\n9000\n1234\n");
+    EXPECT_EQ(f.selectedTexts(), (QStringList{"1234", "4321"}));
+    int used = 0;
+    for (int i = 1; i < kSlotCount; ++i)
+        used += g_decoder.sectionSlots[i].pid >= 0;
+    EXPECT_EQ(used, 2) << "no slot leaked to the duplicate line";
+    EXPECT_EQ(f.pages->storedPidList(), "1234\n4321\n");
+}
+
+TEST_F(FilterPagesTest, SeenListFromPid20UpOncePerClear)
+{
+    Form f;
+    f.typeAndAdd("1001");
+    g_decoder.pidMpeSections[19].store(5);
+    g_decoder.pidMpeSections[20].store(1);
+    g_decoder.pidMpeSections[1001].store(3);
+    f.pages->refreshActivePids();
+    ASSERT_EQ(f.active->topLevelItemCount(), 2);
+    EXPECT_EQ(f.active->topLevelItem(0)->text(0), "20");
+    EXPECT_EQ(f.active->topLevelItem(1)->text(0), "1001");
+    EXPECT_EQ(f.active->topLevelItem(1)->text(1), "Active");
+    g_decoder.pidMpeSections[1001].store(9);
+    f.pages->refreshActivePids();
+    EXPECT_EQ(f.active->topLevelItemCount(), 2) << "a PID gets its row once";
+
+    f.pages->clearPidCounters();
+    EXPECT_EQ(f.active->topLevelItemCount(), 0);
+    EXPECT_EQ(value(g_decoder.pidMpeSections[1001]), 0u);
+    g_decoder.pidMpeSections[1001].store(1);
+    f.pages->refreshActivePids();
+    EXPECT_EQ(f.active->topLevelItemCount(), 1) << "rows come back after a clear";
+}
+
+TEST_F(FilterPagesTest, AddressModesSetTheFilterAndRestartTheCounters)
+{
+    Form f;
+    const std::array<uint8_t, 6> own{0x02, 0x11, 0x22, 0x33, 0x44, 0x55};
+    f.radio[2]->setChecked(true);
+    for (int i = 0; i < 4; ++i)
+        f.ip[i]->setText(QString::number(std::vector<int>{192, 168, 1, 300}[i]));
+    g_decoder.rxCrcErrors.store(4);
+    g_decoder.pidPackets[1001].store(7);
+    f.pages->applyAddressFilter(own);
+    EXPECT_EQ(Bytes(g_decoder.macFilter, g_decoder.macFilter + 6), (Bytes{0, 0, 0xC0, 0xA8, 0x01, 0x2C}));
+    EXPECT_EQ(capture().stationAddress, (Mac{0, 0, 0xC0, 0xA8, 0x01, 0x2C})) << "the adapter is told";
+    EXPECT_EQ(value(g_decoder.rxCrcErrors), 0u);
+    EXPECT_EQ(value(g_decoder.pidPackets[1001]), 0u);
+
+    f.radio[1]->setChecked(true);
+    f.mac[0]->setText("0a");
+    f.mac[5]->setText("1ff");
+    f.pages->applyAddressFilter(own);
+    EXPECT_EQ(g_decoder.macFilter[0], 0x0A);
+    EXPECT_EQ(g_decoder.macFilter[5], 0xFF);
+
+    f.radio[0]->setChecked(true);
+    f.pages->applyAddressFilter(own);
+    EXPECT_EQ(Bytes(g_decoder.macFilter, g_decoder.macFilter + 6), Bytes(own.begin(), own.end()));
+
+    f.pages->modeSelected(1);
+    EXPECT_TRUE(f.mac[3]->isEnabled());
+    EXPECT_FALSE(f.ip[0]->isEnabled());
+    f.pages->modeSelected(0);
+    EXPECT_FALSE(f.mac[3]->isEnabled());
+}
