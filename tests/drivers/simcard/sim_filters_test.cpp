@@ -87,11 +87,6 @@ TEST_F(SimCardTest, TunedThroughTheManagerItLocks)
     manager.SetNewSatParams(&off);
     manager.GetDemodLocked(&locked);
     EXPECT_EQ(locked, 0);
-
-    const BYTE message[] = {0xE0, 0x10, 0x38, 0xF3};
-    EXPECT_EQ(manager.SendDiSEqC(message, 4), 1);
-    ASSERT_FALSE(card->frontend.diseqcMessages().empty());
-    EXPECT_EQ(card->frontend.diseqcMessages().back(), std::vector<uint8_t>(message, message + 4));
 }
 
 TEST_F(SimCardTest, MacAddressThroughTheVideoCaptureFilter)
@@ -114,13 +109,6 @@ TEST_F(SimCardTest, MapleServesMacAndInfraredOnTheTunerOutput)
     EXPECT_EQ(manager.ReadMACAddress(mac), 1);
     EXPECT_EQ(mac[0], 0x02);
     EXPECT_EQ(mac[5], 0x55);
-}
-
-TEST_F(SimCardTest, CyrillicPinNamesAreAccepted)
-{
-    attach(tuner::kModelSpruce, L"Antenna In Pin", L"MPEG2 \u0442\u0440\u0430\u043D\u0441\u043F\u043E\u0440\u0442");
-    EXPECT_TRUE(manager.GetTunerDemodPins());
-    EXPECT_TRUE(manager.m_pTunerOutputPropSet);
 }
 
 // The capture filter of a registered card, connected to a counting sink and running.
