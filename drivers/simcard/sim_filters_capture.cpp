@@ -92,13 +92,7 @@ public:
                 return S_FALSE;
             pacer_.restart();
             const LONG bytes = std::min<LONG>(sample->GetSize() / 188, 8) * 188;
-            std::memset(data, 0xFF, static_cast<size_t>(bytes));
-            for (LONG at = 0; at < bytes; at += 188) {
-                data[at] = 0x47;
-                data[at + 1] = 0x1F;
-                data[at + 2] = 0xFF;
-                data[at + 3] = 0x10;
-            }
+            platform::fillNullPackets(data, bytes);
             sample->SetActualDataLength(bytes);
             return S_OK;
         }

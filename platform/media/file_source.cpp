@@ -55,10 +55,7 @@ public:
             // Null packets: a receiver that drops its first sample loses nothing of the file.
             paddingDue_ = false;
             const LONG bytes = sampleSize_ >= 188 ? sampleSize_ / 188 * 188 : sampleSize_;
-            std::memset(data, 0xFF, static_cast<size_t>(bytes));
-            static const BYTE kNullHeader[4] = {0x47, 0x1F, 0xFF, 0x10};
-            for (LONG at = 0; at < bytes; at += 188)
-                std::memcpy(data + at, kNullHeader, static_cast<size_t>(std::min<LONG>(4, bytes - at)));
+            fillNullPackets(data, bytes);
             sample->SetActualDataLength(bytes);
             return S_OK;
         }

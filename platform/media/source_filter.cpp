@@ -1,8 +1,19 @@
 #include "platform/media/source_filter.h"
 
+#include <algorithm>
+#include <cstring>
+
 #include <chrono>
 
 namespace platform {
+
+void fillNullPackets(BYTE* data, LONG length)
+{
+    static const BYTE kNullHeader[4] = {0x47, 0x1F, 0xFF, 0x10};
+    std::memset(data, 0xFF, static_cast<size_t>(length));
+    for (LONG at = 0; at < length; at += 188)
+        std::memcpy(data + at, kNullHeader, static_cast<size_t>(std::min<LONG>(4, length - at)));
+}
 
 SourceStream::SourceStream(BaseFilter* filter, const wchar_t* name) : BaseOutputPin(filter, name) {}
 

@@ -13,6 +13,10 @@
 
 namespace platform {
 
+// Fills `length` bytes with transport-stream null packets (PID 0x1FFF), the
+// stuffing a source sends where it has no data; a last partial packet is cut.
+void fillNullPackets(BYTE* data, LONG length);
+
 class SourceStream : public BaseOutputPin {
 public:
     SourceStream(BaseFilter* filter, const wchar_t* name);
