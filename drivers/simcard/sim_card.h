@@ -30,6 +30,11 @@ struct SimCard {
     std::wstring inputPinName = L"Input0";
     std::wstring outputPinName = L"MPEG2 Transport";
     std::atomic<bool> macAccess{false};
+    // False once the card is pulled out: every property request fails, the stream ends.
+    std::atomic<bool> present{true};
+
+    // What a request to the card gives before its handler runs.
+    HRESULT availability() const { return present.load() ? S_OK : E_DEVICE_NOT_CONNECTED; }
 
     // The card driver's properties, by where they are reached.
     void addTunerInputProperties(platform::ks::PropertyTable& table);

@@ -11,8 +11,9 @@ namespace {
 // A pin whose connection carries nothing in user mode; it answers the card's properties.
 class SimPropertyPin final : public platform::BasePin, public platform::ks::KsPropertySetBase {
 public:
-    SimPropertyPin(platform::BaseFilter* filter, const std::wstring& name, PIN_DIRECTION direction)
-        : BasePin(filter, name.c_str(), direction)
+    SimPropertyPin(platform::BaseFilter* filter, const SimCard& card, const std::wstring& name,
+                   PIN_DIRECTION direction)
+        : BasePin(filter, name.c_str(), direction), card_(card)
     {
     }
     HRESULT QueryInterface(REFIID riid, void** object) override { return BasePin::QueryInterface(riid, object); }
@@ -36,13 +37,18 @@ protected:
     {
         return riid == IID_IKsPropertySet ? static_cast<IKsPropertySet*>(this) : nullptr;
     }
+    HRESULT availability() const override { return card_.availability(); }
+
+private:
+    const SimCard& card_; // outlived: the filter holding this pin owns a reference to the card
 };
 
 class SimTunerFilter final : public platform::BaseFilter, public platform::ks::DeviceControlBase {
 public:
     explicit SimTunerFilter(std::shared_ptr<SimCard> card)
         : BaseFilter(CLSID_SimTuner), card_(std::move(card)),
-          input_(this, card_->inputPinName, PINDIR_INPUT), output_(this, card_->outputPinName, PINDIR_OUTPUT)
+          input_(this, *card_, card_->inputPinName, PINDIR_INPUT),
+          output_(this, *card_, card_->outputPinName, PINDIR_OUTPUT)
     {
         card_->addTunerInputProperties(input_.properties());
         card_->addTunerOutputProperties(output_.properties());
@@ -67,6 +73,8 @@ protected:
     }
     HRESULT applyChanges() override
     {
+        if (const HRESULT gone = card_->availability(); FAILED(gone))
+            return gone;
         card_->frontend.commit();
         return S_OK;
     }
@@ -93,6 +101,7 @@ protected:
     {
         return riid == IID_IKsPropertySet ? static_cast<IKsPropertySet*>(this) : nullptr;
     }
+    HRESULT availability() const override { return card_->availability(); }
 
 private:
     std::shared_ptr<SimCard> card_;

@@ -76,6 +76,8 @@ public:
     HRESULT fillSample(IMediaSample* sample) override
     {
         while (filter()->state() != State_Running || !card_->frontend.locked()) {
+            if (!card_->present.load())
+                return S_FALSE; // pulled out: the stream ends
             flowing_ = false;
             if (!waitUnlessStopping(10))
                 return S_FALSE;
@@ -99,6 +101,8 @@ public:
         const size_t wanted = std::min(plan_.next(), static_cast<size_t>(sample->GetSize()));
         const auto delay = std::chrono::ceil<std::chrono::milliseconds>(pacer_.delayBefore(wanted)).count();
         if (delay > 0 && !waitUnlessStopping(static_cast<DWORD>(delay)))
+            return S_FALSE;
+        if (!card_->present.load())
             return S_FALSE;
         const size_t got = traffic_->read(data, wanted);
         if (got == 0)

@@ -12,6 +12,8 @@ constexpr HRESULT E_PROP_SET_UNSUPPORTED = static_cast<HRESULT>(0x80070492u);
 constexpr HRESULT E_PROP_ID_UNSUPPORTED = static_cast<HRESULT>(0x80070490u);
 // A property buffer smaller than the property's value (HRESULT of ERROR_INSUFFICIENT_BUFFER).
 constexpr HRESULT E_KS_BUFFER_TOO_SMALL = static_cast<HRESULT>(0x8007007Au);
+// The device has gone (unplugged, driver unloaded): HRESULT of ERROR_DEVICE_NOT_CONNECTED.
+constexpr HRESULT E_DEVICE_NOT_CONNECTED = static_cast<HRESULT>(0x8007048Fu);
 
 inline constexpr IID IID_IKsPropertySet = {0x31EFAC30, 0x515C, 0x11D0, {0xA9, 0xAA, 0x00, 0xAA, 0x00, 0x61, 0xBE, 0x93}};
 

@@ -82,17 +82,23 @@ HRESULT PropertyTable::put(REFGUID set, DWORD id, const void* instance, DWORD in
 HRESULT KsPropertySetBase::Set(REFGUID propSet, DWORD id, LPVOID instanceData, DWORD instanceLength,
                                LPVOID propertyData, DWORD dataLength)
 {
+    if (const HRESULT gone = availability(); FAILED(gone))
+        return gone;
     return properties_.put(propSet, id, instanceData, instanceLength, propertyData, dataLength);
 }
 
 HRESULT KsPropertySetBase::Get(REFGUID propSet, DWORD id, LPVOID instanceData, DWORD instanceLength,
                                LPVOID propertyData, DWORD dataLength, DWORD* bytesReturned)
 {
+    if (const HRESULT gone = availability(); FAILED(gone))
+        return gone;
     return properties_.get(propSet, id, instanceData, instanceLength, propertyData, dataLength, bytesReturned);
 }
 
 HRESULT KsPropertySetBase::QuerySupported(REFGUID propSet, DWORD id, DWORD* typeSupport)
 {
+    if (const HRESULT gone = availability(); FAILED(gone))
+        return gone;
     return properties_.querySupported(propSet, id, typeSupport);
 }
 

@@ -64,6 +64,8 @@ public:
 
 protected:
     PropertyTable& properties() { return properties_; }
+    // Checked before every request: a device that has gone fails them all with its result.
+    virtual HRESULT availability() const { return S_OK; }
 
 private:
     PropertyTable properties_;
