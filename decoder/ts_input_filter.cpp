@@ -1,5 +1,7 @@
 #include "decoder/ts_input_filter.h"
 
+#include <algorithm>
+
 #include "decoder/decoder.h"
 #include "decoder/receive_lock.h"
 
@@ -50,7 +52,8 @@ HRESULT TSInputPin::Receive(IMediaSample* sample)
             return hr;
         if (data == nullptr)
             return E_FAIL;
-        const LONG length = sample->GetActualDataLength();
+        // A driver may claim more data than its buffer holds: read no further than the buffer.
+        const LONG length = std::min(sample->GetActualDataLength(), sample->GetSize());
         if (length <= 0)
             return S_OK;
         // One read: the window thread may clear the handler meanwhile.

@@ -173,6 +173,59 @@ TEST_F(TSInputTest, StandardChecksAndUnusableSamples)
     EXPECT_EQ(pin->Receive(held.get()), VFW_E_WRONG_STATE);
 }
 
+// A sample as a card driver might hand it over, with whatever data length it claims.
+class DriverSample final : public platform::ComObject<IMediaSample> {
+public:
+    DriverSample(Bytes buffer, LONG claimed) : buffer_(std::move(buffer)), claimed_(claimed) {}
+    HRESULT GetPointer(BYTE** buffer) override { *buffer = buffer_.data(); return S_OK; }
+    LONG GetSize() override { return static_cast<LONG>(buffer_.size()); }
+    HRESULT GetTime(REFERENCE_TIME*, REFERENCE_TIME*) override { return VFW_E_SAMPLE_TIME_NOT_SET; }
+    HRESULT SetTime(REFERENCE_TIME*, REFERENCE_TIME*) override { return S_OK; }
+    HRESULT IsSyncPoint() override { return S_FALSE; }
+    HRESULT SetSyncPoint(BOOL) override { return S_OK; }
+    HRESULT IsPreroll() override { return S_FALSE; }
+    HRESULT SetPreroll(BOOL) override { return S_OK; }
+    LONG GetActualDataLength() override { return claimed_; }
+    HRESULT SetActualDataLength(LONG) override { return E_NOTIMPL; }
+    HRESULT GetMediaType(AM_MEDIA_TYPE**) override { return S_FALSE; }
+    HRESULT SetMediaType(AM_MEDIA_TYPE*) override { return S_OK; }
+    HRESULT IsDiscontinuity() override { return S_FALSE; }
+    HRESULT SetDiscontinuity(BOOL) override { return S_OK; }
+    HRESULT GetMediaTime(LONGLONG*, LONGLONG*) override { return VFW_E_MEDIA_TIME_NOT_SET; }
+    HRESULT SetMediaTime(LONGLONG*, LONGLONG*) override { return S_OK; }
+
+private:
+    Bytes buffer_;
+    LONG claimed_;
+};
+
+int g_packetCount = 0;
+void countPacket(const uint8_t*) { ++g_packetCount; }
+
+TEST_F(TSInputTest, WhatADriverClaimsOfItsSamplesIsNotTrusted)
+{
+    deliver();
+    TSInputPin* pin = filter->inputPin();
+    auto receive = [pin](Bytes buffer, LONG claimed) {
+        ComPtr<IMediaSample> sample(new DriverSample(std::move(buffer), claimed));
+        return pin->Receive(sample.get());
+    };
+    // A huge sample is decoded whole, packet by packet.
+    decoderState().packetCallback = countPacket;
+    g_packetCount = 0;
+    const int packets = 16 * 1024 * 1024 / 188;
+    EXPECT_EQ(receive(wholePackets(packets), packets * 188), S_OK);
+    EXPECT_EQ(g_packetCount, packets);
+
+    // More data claimed than the buffer holds: only the buffer is read (the sanitizers watch).
+    decoderState().packetCallback = recordPacket;
+    EXPECT_EQ(receive(wholePackets(4, 1), 100 * 188), S_OK);
+    EXPECT_EQ(g_packets.size(), 4u);
+    EXPECT_EQ(receive(wholePackets(4, 1), -188), S_OK);
+    EXPECT_EQ(receive(Bytes(1, 0x47), 188), S_OK);
+    EXPECT_EQ(g_packets.size(), 4u);
+}
+
 TEST_F(TSInputTest, EndOfStreamAndNewSegmentWaitForTheReceiveLock)
 {
     for (int which = 0; which < 2; ++which) {

@@ -313,4 +313,29 @@ TEST_F(ManagerTest, SignalQueries)
     EXPECT_TRUE(boxes.boxes.empty());
 }
 
+// Drivers answer with odd sizes: only the manager's own buffers are ever read.
+TEST_F(ManagerTest, OddReplySizesAreHarmless)
+{
+    auto& quality = output->on(KSPROPSETID_BdaSignalStats, KSPROPERTY_BDA_SIGNAL_QUALITY);
+    quality.reply = {0x2A}; // one byte written of four
+    quality.claimed = 1;
+    auto& locked = output->on(KSPROPSETID_BdaSignalStats, KSPROPERTY_BDA_SIGNAL_LOCKED);
+    locked.value = 1;
+    locked.claimed = 0x7FFFFFFF; // more than was asked for
+    LONG value = -1;
+    EXPECT_EQ(manager.GetSignalQuality(&value), 1);
+    EXPECT_EQ(value, 0x2A);
+    EXPECT_EQ(manager.GetDemodLocked(&value), 1);
+    EXPECT_EQ(value, 1);
+
+    manager.m_modelId = tuner::kModelMaple;
+    auto& mac = output->on(KSPROPSETID_CardMac, KSPROPERTY_CARD_MAC_READ);
+    mac.reply = {1, 2, 3}; // the address bytes of the block are left as they were sent
+    mac.claimed = 100000;
+    BYTE address[6] = {9, 9, 9, 9, 9, 9};
+    EXPECT_EQ(manager.ReadMACAddress(address), 1);
+    EXPECT_EQ(std::vector<BYTE>(address, address + 6), std::vector<BYTE>(6, 0));
+    EXPECT_TRUE(boxes.boxes.empty());
+}
+
 } // namespace

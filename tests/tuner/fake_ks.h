@@ -45,6 +45,7 @@ public:
         HRESULT set = S_OK;
         std::vector<BYTE> reply; // copied into the data of a Get (at its start)
         LONG value = 0;          // 4-byte Get reply when `reply` is empty
+        DWORD claimed = ~0u;     // the length a Get reports written; ~0: the buffer's length
     };
     Behaviour& on(REFGUID set, DWORD id) { return behaviour_[{set, id}]; }
 
@@ -68,7 +69,7 @@ public:
             *static_cast<LONG*>(data) = b.value;
         }
         if (returned)
-            *returned = dataLength;
+            *returned = b.claimed == ~0u ? dataLength : b.claimed;
         return S_OK;
     }
     HRESULT QuerySupported(REFGUID set, DWORD id, DWORD* support) override
