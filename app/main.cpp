@@ -5,6 +5,7 @@
 #include "drivers/simcard/sim_register.h"
 #include "app/kestipdataform_geometry.h"
 #include "app/qtsingleapplication.h"
+#include "app/trayicon.h"
 #include "platform/qt/messagebox.h"
 
 #include <cstdio>
@@ -77,13 +78,18 @@ void quitOnSignals(KestIpDataForm* form)
 }
 
 // KEST_SCREENSHOT_DIR: save each tab page of the shown window as
-// DIR/<locale>-<n>-<page>.png, then quit (used by scripts/screenshot).
+// DIR/<locale>-<n>-<page>.png and the tray icon's tooltip as DIR/<locale>-tooltip.txt,
+// then quit (used by scripts/screenshot and the process tests). KEST_SCREENSHOT_AFTER:
+// seconds to run first (default 0.3), so that the pictures can show data flowing.
 void saveScreenshotsLater(KestIpDataForm* form)
 {
     const QString dir = QString::fromLocal8Bit(qgetenv("KEST_SCREENSHOT_DIR"));
     if (dir.isEmpty())
         return;
-    QTimer::singleShot(300, form, [form, dir] {
+    bool valid = false;
+    const double after = qEnvironmentVariable("KEST_SCREENSHOT_AFTER").toDouble(&valid);
+    const int delayMs = valid && after >= 0 && after <= 3600 ? static_cast<int>(after * 1000) : 300;
+    QTimer::singleShot(delayMs, form, [form, dir] {
         QDir().mkpath(dir);
         const QString locale = QLocale::system().name();
         for (int i = 0; i < form->tabWidgetMain->count(); ++i) {
@@ -92,6 +98,9 @@ void saveScreenshotsLater(KestIpDataForm* form)
                 .arg(i + 1).arg(form->tabWidgetMain->widget(i)->objectName());
             form->grab().save(name);
         }
+        QFile tooltip(QStringLiteral("%1/%2-tooltip.txt").arg(dir, locale));
+        if (tooltip.open(QIODevice::WriteOnly | QIODevice::Truncate))
+            tooltip.write(form->tray()->toolTip().toUtf8());
         form->accept();
     });
 }

@@ -1,4 +1,6 @@
 // KestIpData as a process: one instance per user, and the signals that end it.
+#include "tests/support/known_stream.h"
+
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
@@ -107,12 +109,10 @@ TEST_F(KestIpDataProcess, NoCardIsFatalAndWritesNoSettings)
 // PIDs and the address mode from the settings, frames into a capture file.
 TEST_F(KestIpDataProcess, DeliversTheStreamsDatagramsToTheAdapter)
 {
+    const tsgen::MacAddress station{0x02, 0x11, 0x22, 0x33, 0x44, 0x55};
+    const teststream::KnownStream known = teststream::makeKnownStream(station, 800);
     const QString stream = home_.filePath("known.ts");
-    const int datagrams = 300; // to the card, multicast and broadcast in turn
-    ASSERT_EQ(QProcess::execute(QString(KEST_BIN_DIR) + "/kestmkts",
-                                {"--count", QString::number(datagrams), "--mac", "02:11:22:33:44:55", "--multicast",
-                                 "--broadcast", "--payload", "64:1400", stream}),
-              0);
+    ASSERT_TRUE(teststream::writeFile(stream.toStdString(), known.transportStream));
     QDir(home_.path()).mkpath("config/KestGroup");
     QFile settings(home_.filePath("config/KestGroup/Kest-IPData.conf"));
     ASSERT_TRUE(settings.open(QIODevice::WriteOnly));
@@ -128,26 +128,46 @@ TEST_F(KestIpDataProcess, DeliversTheStreamsDatagramsToTheAdapter)
     QProcess process;
     start(process);
     // Each frame is a 16-byte record header and the frame; wait for all of them.
-    int frames = 0;
-    for (int i = 0; i < 300 && frames < datagrams; ++i) {
+    const size_t expected = known.expectedFrames.size();
+    std::vector<teststream::Frame> frames;
+    std::string why;
+    for (int i = 0; i < 600 && frames.size() < expected; ++i) {
         process.waitForFinished(50);
-        QFile f(pcap);
-        if (!f.open(QIODevice::ReadOnly))
-            continue;
-        const QByteArray bytes = f.readAll();
-        frames = 0;
-        for (int at = 24; at + 16 <= bytes.size(); ++frames) {
-            const quint32 length = quint8(bytes[at + 8]) | quint8(bytes[at + 9]) << 8 | quint8(bytes[at + 10]) << 16
-                | quint32(quint8(bytes[at + 11])) << 24;
-            at += 16 + static_cast<int>(length);
-        }
+        teststream::readPcapFrames(pcap.toStdString(), &frames, &why);
     }
+    process.waitForFinished(300); // nothing more may follow
     process.terminate();
     expectCleanEnd(process);
-    EXPECT_EQ(frames, datagrams) << "every datagram of the stream, none twice";
+    ASSERT_TRUE(teststream::readPcapFrames(pcap.toStdString(), &frames, &why)) << why;
+    EXPECT_EQ(teststream::differences(known.expectedFrames, frames), "")
+        << "every datagram for this station, multicast and broadcast, each once";
     QFile saved(home_.filePath("config/KestGroup/Kest-IPData.conf"));
     ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
     EXPECT_TRUE(saved.readAll().contains("Freqency")) << "the settings were saved at the end";
+}
+
+// Without the adapter driver the receiver warns once and runs on, counting nothing.
+TEST_F(KestIpDataProcess, WithoutTheAdapterDriverItWarnsOnceAndShowsNoVolume)
+{
+    QDir(home_.path()).mkpath("config/KestGroup");
+    QFile settings(home_.filePath("config/KestGroup/Kest-IPData.conf"));
+    ASSERT_TRUE(settings.open(QIODevice::WriteOnly));
+    settings.write("[Settings]\nActivePIDs=256\\n257\\n258\\n\n");
+    settings.close();
+    env_.insert("KEST_SIM_RATE", "0");
+    env_.insert("KEST_SCREENSHOT_DIR", home_.filePath("shots"));
+    env_.insert("KEST_SCREENSHOT_AFTER", "2.5"); // a few status polls
+    env_.insert("LC_ALL", "C");
+    QProcess process;
+    start(process);
+    expectCleanEnd(process);
+    const QString errors = QString::fromLocal8Bit(process.readAllStandardError());
+    EXPECT_EQ(errors.count("Error: Make sure you have installed the Virtual MPE Decoder Adapter Driver."), 1)
+        << errors.toStdString();
+    QFile tooltip(home_.filePath("shots/C-tooltip.txt"));
+    ASSERT_TRUE(tooltip.open(QIODevice::ReadOnly));
+    const QString text = QString::fromUtf8(tooltip.readAll());
+    EXPECT_TRUE(text.contains("Status: Locked\nIN: 0.000 MB\n")) << text.toStdString();
 }
 
 } // namespace
