@@ -9,12 +9,10 @@
 #include "tuner/device_catalogue.h"
 #include "tuner/tuning_panel.h"
 
-#include <memory>
-
 namespace {
 
-// Qt 3 ignored an index outside the list; Qt 5 would leave the combo box
-// without a current item, which a later New or Set would take for a value.
+// A file edited by hand may hold an index the list lacks: keep the current
+// item rather than leave none, which a later New or Set would store or send.
 void setItem(QComboBox* combo, int index)
 {
     if (index >= 0 && index < combo->count())
@@ -109,12 +107,12 @@ void KestIpDataForm::buttonNew_clicked()
 {
     if (providers == nullptr)
         return;
-    auto dialog = std::make_unique<FormProviders>(this, "New", true);
-    dialog->setWindowTitle(tr("New"));
-    if (dialog->exec() != QDialog::Accepted)
+    FormProviders dialog(this, "New", true); // lives for this one question
+    dialog.setWindowTitle(tr("New"));
+    if (dialog.exec() != QDialog::Accepted)
         return;
     ProviderRecord record = providerFromPanels();
-    record.name = dialog->lineEditProvName->text();
+    record.name = dialog.lineEditProvName->text();
     providers->append(record);
     comboBoxProviders->addItem(record.name);
     saveProviders();

@@ -37,30 +37,14 @@ private:
 const auto* const configHome = ::testing::AddGlobalTestEnvironment(new ConfigHome);
 const auto* const qtEnvironment = ::testing::AddGlobalTestEnvironment(new OffscreenApplication("app_provider_tests"));
 
+// Columns in file order: name, frequency, polarisation, symbol rate,
+// modulation, FEC, LNB type (1 is C-BAND, presets 5150 / 0 / 0), LOF1, LOF2,
+// LOF_SW, DiSEqC 1.0, switch input, repeat count, gap, DiSEqC 1.2, position,
+// motor repeat count, raw, RAW0..RAW5.
 ProviderRecord beta()
 {
-    ProviderRecord r;
-    r.name = "Beta";
-    r.frequency = 11778;
-    r.polarisation = 1;
-    r.symbolRate = 22000;
-    r.modulation = 2;
-    r.fec = 3;
-    r.lnbType = 1;   // C-BAND: its presets are 5150 / 0 / 0
-    r.lof1 = 5100;
-    r.lof2 = 5200;
-    r.lofSwitch = 5300;
-    r.diseqc10 = true;
-    r.multiOption = 2;
-    r.repeatCount = 3;
-    r.gapTime = 120;
-    r.diseqc12 = false;
-    r.position = "17";
-    r.txCount = 4;
-    r.raw = true;
-    for (int i = 0; i < 6; ++i)
-        r.rawCommands[i] = QString::number(0xE0 + i, 16).toUpper();
-    return r;
+    return {"Beta", 11778, 1, 22000, 2, 3, 1, 5100, 5200, 5300, true, 2, 3, 120, false, "17", 4, true,
+            {"E0", "E1", "E2", "E3", "E4", "E5"}};
 }
 
 // What a box or the name dialog showed, and how it was answered.
@@ -264,24 +248,8 @@ TEST_F(ProviderOperations, NewAndUpdateStoreTheAppliedTuningAndThePagesAsShown)
     form.RAW5->setText("FF");
 
     whileModal([&] { form.buttonNew->click(); }, nameDialog("Alpha 19E", true));
-    ProviderRecord expected;
-    expected.name = "Alpha 19E";
-    expected.frequency = 11778;
-    expected.polarisation = 1;
-    expected.symbolRate = 22000;
-    expected.lnbType = 3;
-    expected.lof1 = 9751;
-    expected.lof2 = 0;
-    expected.lofSwitch = 11701;
-    expected.diseqc10 = true;
-    expected.multiOption = 3;
-    expected.repeatCount = 2;
-    expected.gapTime = 75;
-    expected.position = "5";
-    expected.txCount = 1;
-    expected.raw = true;
-    expected.rawCommands[0] = "E0";
-    expected.rawCommands[5] = "FF";
+    const ProviderRecord expected{"Alpha 19E", 11778, 1, 22000, 0, 0, 3, 9751, 0, 11701, true, 3, 2, 75,
+                                  false, "5", 1, true, {"E0", "", "", "", "", "FF"}};
     ProviderTable stored = fileTable();
     ASSERT_EQ(stored.size(), 1);
     EXPECT_TRUE(stored.record(0) == expected);
