@@ -14,6 +14,7 @@ class CBDAManager;
 class FilterPages;
 class LedMeter;
 class ProviderTable;
+struct ProviderRecord;
 class SettingsStore;
 class StatusPoller;
 namespace tuner {
@@ -96,6 +97,10 @@ private:
     void initForm();
     void bringUpCard();
     void loadProviders();
+    void saveProviders();
+    ProviderRecord providerFromPanels() const;
+    void showProvider(const ProviderRecord& record);
+    int confirmedProviderRow(const QString& caption, const QString& text);
     // The external tuning messages (WM_USER); true when consumed.
     bool winEvent(MSG* message, long* result);
     void showDefaultMac();

@@ -1,15 +1,9 @@
-// Slots of the main window whose work lives with the tuner, the filters and
-// the presets. Until those are wired in they accept their signals and do
-// nothing.
+// The Set button. The other slots live next to the parts they drive: the
+// tuner and filter pages in kestipdataform_receiver.cpp, the providers in
+// kestipdataform_providers.cpp.
 #include "app/kestipdataform.h"
-
 
 void KestIpDataForm::buttonSet_clicked()
 {
     applyTuning(true);
 }
-
-void KestIpDataForm::buttonNew_clicked() {}
-void KestIpDataForm::buttonEdit_clicked() {}
-void KestIpDataForm::buttonRemove_clicked() {}
-void KestIpDataForm::comboBoxProviders_activated(int) {}

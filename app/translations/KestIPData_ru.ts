@@ -341,5 +341,44 @@
         <comment>tab</comment>
         <translation>PID</translation>
     </message>
+    <message>
+        <source>Update Provider?</source>
+        <translation>Обновить провайдера?</translation>
+    </message>
+    <message>
+        <source>Update Provider [%1]</source>
+        <translation>Обновить провайдера [%1]</translation>
+    </message>
+    <message>
+        <source>Delete Provider?</source>
+        <translation>Удалить провайдера?</translation>
+    </message>
+    <message>
+        <source>Delete Provider [%1]</source>
+        <translation>Удалить провайдера [%1]</translation>
+    </message>
+    <message>
+        <source>The providers could not be saved to %1.</source>
+        <translation>Не удалось сохранить провайдеров в %1.</translation>
+    </message>
+</context>
+<context>
+    <name>FormProviders</name>
+    <message>
+        <source>New</source>
+        <translation>Новый</translation>
+    </message>
+    <message>
+        <source>Provider:</source>
+        <translation>Провайдер:</translation>
+    </message>
+    <message>
+        <source>OK</source>
+        <translation>OK</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>Отмена</translation>
+    </message>
 </context>
 </TS>
