@@ -13,7 +13,14 @@ if [ -x build/bin/KestIpData ]; then
     export KEST_SATNIC=pcap:$PWD/build/receiver.pcap
   fi
   echo "Starting KestIpData on card ${KEST_CARD} (adapter ${KEST_SATNIC:-tap:satnic1})."
-  echo "The simulated card carries MPE on PIDs 256, 257 and 258: add them on the PID filter page."
+  # The simulated card carries MPE on PIDs 256, 257 and 258: on a first start select them,
+  # so that data flows at once. Existing settings are left as they are.
+  settings=${XDG_CONFIG_HOME:-$HOME/.config}/KestGroup/Kest-IPData.conf
+  if [[ $KEST_CARD == sim* ]] && [ ! -e "$settings" ]; then
+    mkdir -p "$(dirname "$settings")"
+    printf '[Settings]\nActivePIDs=256\\n257\\n258\\n\n' > "$settings"
+    echo "First start: PIDs 256, 257 and 258 selected ($settings)."
+  fi
   # The program looks for its translations and keeps its presets in the working directory.
   cd build/bin
   exec ./KestIpData
