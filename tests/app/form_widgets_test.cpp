@@ -3,6 +3,8 @@
 #include "app/trayicon.h"
 #include "monitor/ledmeter.h"
 
+#include "tests/offscreen_app.h"
+
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -14,22 +16,8 @@
 
 namespace {
 
-class QtEnvironment : public ::testing::Environment {
-public:
-    void SetUp() override
-    {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-        static int argc = 1;
-        static char name[] = "app_form_tests";
-        static char* argv[] = {name, nullptr};
-        app_ = new QApplication(argc, argv);
-    }
-    void TearDown() override { delete app_; }
-
-private:
-    QApplication* app_ = nullptr;
-};
-const auto* const qtEnvironment = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
+const auto* const qtEnvironment =
+    ::testing::AddGlobalTestEnvironment(new OffscreenApplication("app_form_tests"));
 
 template <typename T = QObject>
 T* child(const QObject& form, const char* name)

@@ -1,5 +1,7 @@
 #include "monitor/ledmeter.h"
 
+#include "tests/offscreen_app.h"
+
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -8,23 +10,8 @@
 
 namespace {
 
-// One QApplication for the whole program, on the offscreen platform.
-class QtEnvironment : public ::testing::Environment {
-public:
-    void SetUp() override
-    {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-        static int argc = 1;
-        static char name[] = "monitor_widget_tests";
-        static char* argv[] = {name, nullptr};
-        app_ = new QApplication(argc, argv);
-    }
-    void TearDown() override { delete app_; }
-
-private:
-    QApplication* app_ = nullptr;
-};
-const auto* const qtEnvironment = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
+const auto* const qtEnvironment =
+    ::testing::AddGlobalTestEnvironment(new OffscreenApplication("monitor_widget_tests"));
 
 class PaintCounter : public QObject {
 public:
