@@ -92,7 +92,7 @@ bool installFromEnvironment(std::string* error, DvbDevices& devices)
 {
     std::ostringstream faults;
     simcard::MacAddress mac{};
-    if (const char* text = std::getenv("KEST_DVB_MAC"); text != nullptr && !simcard::parseMac(text, mac))
+    if (const char* text = std::getenv("KEST_DVB_MAC"); text != nullptr && *text != '\0' && !simcard::parseMac(text, mac))
         faults << "KEST_DVB_MAC: \"" << text << "\" is not a MAC address\n";
     const char* value = std::getenv("KEST_CARD");
     if (value == nullptr) {
