@@ -4,6 +4,7 @@
 #include "tuner/device_catalogue.h"
 
 #include <cstdlib>
+#include <exception>
 #include <mutex>
 #include <sstream>
 #include <vector>
@@ -88,7 +89,9 @@ void setPidSource(PidSource source)
     pidSource() = std::move(source);
 }
 
-bool installFromEnvironment(std::string* error, DvbDevices& devices)
+namespace {
+
+bool install(std::string* error, DvbDevices& devices)
 {
     std::ostringstream faults;
     simcard::MacAddress mac{};
@@ -119,6 +122,20 @@ bool installFromEnvironment(std::string* error, DvbDevices& devices)
     if (error)
         *error = text;
     return text.empty();
+}
+
+} // namespace
+
+bool installFromEnvironment(std::string* error, DvbDevices& devices)
+{
+    try {
+        return install(error, devices);
+    } catch (const std::exception& e) {
+        // Out of memory at start-up: the receiver goes on as without the card.
+        if (error)
+            *error = std::string("linuxdvb: ") + e.what() + "\n";
+        return false;
+    }
 }
 
 } // namespace linuxdvb

@@ -28,7 +28,7 @@ ComPtr<IBaseFilter> find(REFGUID category, const char* name)
 SatelliteParams receivable()
 {
     SatelliteParams p;
-    p.carrierFrequency = 11778000; // IF 2028 MHz on the low band
+    p.carrierFrequency = 11778000; // IF 1178 MHz on the high band
     p.symbolRate = 27500;
     return p;
 }
