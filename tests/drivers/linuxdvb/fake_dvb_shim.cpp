@@ -271,8 +271,10 @@ ssize_t read(int fd, void* buffer, size_t size)
 }
 
 // glibc marks the array write-only, yet poll reads the descriptors from it.
+#if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 int poll(struct pollfd* fds, nfds_t count, int timeoutMs)
 {
     if (count != 1 || kindOf(fds[0].fd) == None)
@@ -291,6 +293,8 @@ int poll(struct pollfd* fds, nfds_t count, int timeoutMs)
     return 0;
 }
 
+#if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic pop
+#endif
 
 } // extern "C"
