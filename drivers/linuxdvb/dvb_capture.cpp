@@ -47,7 +47,7 @@ public:
         if (!started_)
             return S_FALSE;
         BYTE* data = nullptr;
-        if (FAILED(sample->GetPointer(&data)) || data == nullptr)
+        if (FAILED(sample->GetPointer(&data)) || data == nullptr || sample->GetSize() <= 0)
             return E_POINTER;
         const size_t capacity = static_cast<size_t>(sample->GetSize());
         DvbStream& stream = card_->device().stream();
