@@ -1,6 +1,9 @@
 // KestIpData: one instance per user; the main window, its tray icon and the
 // receiver behind them.
 #include "app/kestipdataform.h"
+#include "decoder/decoder.h"
+#include "decoder/receive_lock.h"
+#include "drivers/linuxdvb/dvb_filters.h"
 #include "drivers/satnic/satnic.h"
 #include "drivers/simcard/sim_register.h"
 #include "app/kestipdataform_geometry.h"
@@ -116,6 +119,18 @@ static void installDrivers()
     error.clear();
     if (!simcard::installFromEnvironment(&error))
         std::fprintf(stderr, "KestIpData: %s\n", error.c_str());
+    // An adapter that cannot route the whole multiplex filters the PIDs being decoded.
+    linuxdvb::setPidSource([](uint16_t* pids, size_t capacity) {
+        DecoderChange change;
+        size_t count = 0;
+        for (int slot = 1; slot < kSlotCount && count < capacity; ++slot)
+            if (decoderState().sectionSlots[slot].pid >= 0)
+                pids[count++] = static_cast<uint16_t>(decoderState().sectionSlots[slot].pid);
+        return count;
+    });
+    error.clear();
+    if (!linuxdvb::installFromEnvironment(&error))
+        std::fprintf(stderr, "KestIpData: %s", error.c_str());
 }
 
 int main(int argc, char** argv)

@@ -3,6 +3,7 @@
 // whether the adapter driver is installed. Exit status 0 stamped (driver not
 // yet installed), 1 stamped (driver installed), -1 on any failure.
 #include "decoder/adapter.h"
+#include "drivers/linuxdvb/dvb_filters.h"
 #include "drivers/satnic/satnic.h"
 #include "drivers/simcard/sim_register.h"
 #include "macstamp/inf_stamp.h"
@@ -43,6 +44,8 @@ int main()
     std::string error;
     if (!simcard::installFromEnvironment(&error))
         std::fprintf(stderr, "macstamp: %s\n", error.c_str());
+    if (!linuxdvb::installFromEnvironment(&error))
+        std::fprintf(stderr, "macstamp: %s", error.c_str());
     auto manager = std::make_unique<CBDAManager>();
     const int32_t model = detectModel();
     if (model == 0) {

@@ -81,7 +81,7 @@ std::optional<DvbCard> findSatelliteAdapter(DvbDevices& devices)
 std::array<uint8_t, 6> cardMacAddress(int adapter, int frontend, const std::string& frontendName)
 {
     simcard::MacAddress configured{};
-    if (const char* text = std::getenv("KEST_DVB_MAC"); text != nullptr && simcard::parseMac(text, configured))
+    if (const char* text = std::getenv("KEST_DVB_MAC"); text != nullptr && *text != '\0' && simcard::parseMac(text, configured))
         return configured;
     // FNV-1a over what identifies the card; the first octet marks the address
     // as locally administered unicast.

@@ -25,7 +25,7 @@ std::optional<DvbCard> parseCardEntry(const std::string& entry);
 // DVB-S2, presented as Cedar; nothing when there is none.
 std::optional<DvbCard> findSatelliteAdapter(DvbDevices& devices);
 
-// KEST_DVB_MAC when set and well formed; otherwise a locally administered
+// KEST_DVB_MAC when set, not empty and well formed; otherwise a locally administered
 // unicast address derived from the adapter number and the frontend's name,
 // the same on every start with the same card.
 std::array<uint8_t, 6> cardMacAddress(int adapter, int frontend, const std::string& frontendName);

@@ -8,7 +8,9 @@
 
 #include <fcntl.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 namespace linuxdvb {
@@ -35,7 +37,7 @@ bool DvbStream::addFilter(uint16_t pid)
         devices_.close(fd);
         return false;
     }
-    filters_.push_back(fd);
+    filters_.push_back({pid, fd});
     return true;
 }
 
@@ -52,6 +54,7 @@ bool DvbStream::start(const std::vector<uint16_t>& fallbackPids, std::string* er
     // A large kernel buffer rides out the moments the streaming thread is late.
     if (devices_.ioctl(dvr_, DMX_SET_BUFFER_SIZE, reinterpret_cast<void*>(kKernelBufferSize)) != 0)
         OutputDebugStringA("linuxdvb: the dvr buffer size could not be set\n");
+    filters_.reserve(16);
     wholeMultiplex_ = addFilter(kWholeMultiplexPid);
     if (!wholeMultiplex_) {
         OutputDebugStringA("linuxdvb: the demultiplexer refuses the whole multiplex, filtering PIDs\n");
@@ -59,7 +62,8 @@ bool DvbStream::start(const std::vector<uint16_t>& fallbackPids, std::string* er
             if (!addFilter(pid))
                 OutputDebugStringA(("linuxdvb: no filter for PID " + std::to_string(pid) + "\n").c_str());
     }
-    if (filters_.empty()) {
+    // With nothing to filter yet the stream waits for refilter().
+    if (filters_.empty() && !fallbackPids.empty()) {
         const std::string demux = devicePath(adapter_, "demux", demux_);
         if (error != nullptr)
             *error = "cannot set a filter on " + demux;
@@ -69,10 +73,28 @@ bool DvbStream::start(const std::vector<uint16_t>& fallbackPids, std::string* er
     return true;
 }
 
+void DvbStream::refilter(const uint16_t* pids, size_t count)
+{
+    if (wholeMultiplex_ || dvr_ < 0)
+        return;
+    const uint16_t* end = pids + count;
+    for (size_t i = filters_.size(); i-- > 0;) {
+        if (std::find(pids, end, filters_[i].pid) == end) {
+            devices_.close(filters_[i].fd);
+            filters_.erase(filters_.begin() + static_cast<long>(i));
+        }
+    }
+    for (const uint16_t* pid = pids; pid != end; ++pid) {
+        const bool have = std::any_of(filters_.begin(), filters_.end(), [pid](const Filter& f) { return f.pid == *pid; });
+        if (!have && !addFilter(*pid))
+            OutputDebugStringA(("linuxdvb: no filter for PID " + std::to_string(*pid) + "\n").c_str());
+    }
+}
+
 void DvbStream::stop()
 {
-    for (int fd : filters_)
-        devices_.close(fd);
+    for (const Filter& filter : filters_)
+        devices_.close(filter.fd);
     filters_.clear();
     if (dvr_ >= 0)
         devices_.close(dvr_);
@@ -96,8 +118,11 @@ DvbStream::ReadResult DvbStream::read(uint8_t* buffer, size_t size, size_t* coun
     }
     if (n < 0 && errno == EOVERFLOW) {
         // The kernel dropped what did not fit; the stream goes on after the gap.
-        overflows_.fetch_add(1, std::memory_order_relaxed);
-        OutputDebugStringA("linuxdvb: dvr buffer overflow, data lost\n");
+        const uint64_t count = overflows_.fetch_add(1, std::memory_order_relaxed) + 1;
+        char line[80];
+        std::snprintf(line, sizeof line, "linuxdvb: dvr buffer overflow, data lost (%llu so far)\n",
+                      static_cast<unsigned long long>(count));
+        OutputDebugStringA(line);
         return ReadResult::Timeout;
     }
     if (n < 0 && (errno == EAGAIN || errno == EINTR))

@@ -27,6 +27,9 @@ public:
     bool start(const std::vector<uint16_t>& fallbackPids, std::string* error);
     void stop();
     bool wholeMultiplex() const { return wholeMultiplex_; }
+    // With one filter per PID: filters the PIDs given from now on (the
+    // receiver's choice changes while it runs). Nothing with the whole multiplex.
+    void refilter(const uint16_t* pids, size_t count);
 
     enum class ReadResult { Data, Timeout, Ended };
     // Waits up to timeoutMs and reads what is there into buffer (at most size
@@ -37,12 +40,16 @@ public:
 
 private:
     bool addFilter(uint16_t pid);
+    struct Filter {
+        uint16_t pid;
+        int fd;
+    };
 
     DvbDevices& devices_;
     int adapter_;
     int demux_;
     int dvr_ = -1;
-    std::vector<int> filters_;
+    std::vector<Filter> filters_;
     bool wholeMultiplex_ = false;
     std::atomic<uint64_t> overflows_{0};
 };

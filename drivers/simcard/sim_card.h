@@ -2,44 +2,26 @@
 // object the device enumerator makes for it (detection and each graph build bind anew).
 #pragma once
 
+#include "drivers/cardfilters/card_filters.h"
 #include "drivers/simcard/sim_config.h"
 #include "drivers/simcard/sim_frontend.h"
-#include "platform/ks/property_table.h"
-
-#include <atomic>
-#include <string>
 
 namespace simcard {
 
-struct SimCardModel {
-    int32_t id;                    // catalogue model id, 1..6
-    std::wstring tunerName;        // friendly names as registered
-    std::wstring captureName;
-    std::wstring videoCaptureName; // empty: none (Alder, Maple)
-    bool extensionsOnTunerOutput;  // Maple: MAC and infrared on the tuner's transport output pin
-};
-
-// The model of a catalogue id; false for an id outside 1..6.
-bool simCardModel(int32_t id, SimCardModel* model);
-
-struct SimCard {
-    SimCardModel model;
+struct SimCard final : cardfilters::Card {
     SimConfig config;
     SimFrontend frontend;
-    // Pin names of the tuner filter; a card on a Cyrillic system may name them otherwise.
-    std::wstring inputPinName = L"Input0";
-    std::wstring outputPinName = L"MPEG2 Transport";
-    std::atomic<bool> macAccess{false};
-    // False once the card is pulled out: every property request fails, the stream ends.
-    std::atomic<bool> present{true};
 
-    // What a request to the card gives before its handler runs.
-    HRESULT availability() const { return present.load() ? S_OK : E_DEVICE_NOT_CONNECTED; }
-
-    // The card driver's properties, by where they are reached.
-    void addTunerInputProperties(platform::ks::PropertyTable& table);
-    void addTunerOutputProperties(platform::ks::PropertyTable& table);
-    void addExtensionProperties(platform::ks::PropertyTable& table); // MAC and infrared sets
+    void setPending(const card::Tuning& tuning) override { frontend.setPending(tuning); }
+    card::Tuning pending() const override { return frontend.pending(); }
+    bool commit() override { return frontend.commit(); }
+    bool command(const uint8_t* block, size_t size) override { return frontend.command(block, size); }
+    bool locked() override { return frontend.locked(); }
+    int32_t strength() override { return frontend.strength(); }
+    int32_t quality() override { return frontend.quality(); }
+    std::array<uint8_t, 6> macAddress() override { return config.mac; }
+    // Paced, in samples of varying sizes, while the graph runs and the tuner is locked.
+    std::unique_ptr<cardfilters::CaptureStream> createCaptureStream(platform::BaseFilter* filter) override;
 };
 
 } // namespace simcard

@@ -1,32 +1,18 @@
 #include "drivers/simcard/sim_register.h"
 
-#include "drivers/simcard/sim_filters.h"
-#include "platform/media/devenum.h"
 #include "tuner/device_catalogue.h"
 
 #include <cstdlib>
-#include <mutex>
 #include <sstream>
 
 namespace simcard {
 
 namespace {
 
-std::mutex registryMutex;
-std::vector<platform::media::DeviceId>& registered()
+cardfilters::CardRegistry& registry()
 {
-    static std::vector<platform::media::DeviceId> ids;
-    return ids;
-}
-
-using FilterMaker = HRESULT (*)(const std::shared_ptr<SimCard>&, REFIID, void**);
-
-void add(REFGUID category, const std::wstring& name, const std::shared_ptr<SimCard>& card, FilterMaker make)
-{
-    const platform::media::DeviceId id = platform::media::registerFilterDevice(
-        category, name, [card, make](REFIID riid, void** object) { return make(card, riid, object); });
-    std::lock_guard<std::mutex> lock(registryMutex);
-    registered().push_back(id);
+    static cardfilters::CardRegistry cards;
+    return cards;
 }
 
 } // namespace
@@ -35,28 +21,16 @@ std::shared_ptr<SimCard> registerSimCard(int32_t modelId, const SimConfig& confi
                                          const std::wstring& outputPinName)
 {
     auto card = std::make_shared<SimCard>();
-    if (!simCardModel(modelId, &card->model))
+    if (!cardfilters::cardModel(modelId, &card->model))
         return nullptr;
     card->config = config;
     card->inputPinName = inputPinName;
     card->outputPinName = outputPinName;
-    add(KSCATEGORY_BDA_NETWORK_TUNER, card->model.tunerName, card, createSimTunerFilter);
-    add(KSCATEGORY_BDA_RECEIVER_COMPONENT, card->model.captureName, card, createSimCaptureFilter);
-    if (!card->model.videoCaptureName.empty())
-        add(KSCATEGORY_CAPTURE, card->model.videoCaptureName, card, createSimVideoCaptureFilter);
+    registry().add(card);
     return card;
 }
 
-void unregisterSimCards()
-{
-    std::vector<platform::media::DeviceId> ids;
-    {
-        std::lock_guard<std::mutex> lock(registryMutex);
-        ids.swap(registered());
-    }
-    for (const platform::media::DeviceId id : ids)
-        platform::media::unregisterFilterDevice(id);
-}
+void unregisterSimCards() { registry().removeAll(); }
 
 bool installFromEnvironment(std::string* error)
 {

@@ -1,76 +1,12 @@
 // KestIpData as a process: one instance per user, and the signals that end it.
+#include "receiver_process.h"
 #include "tests/support/known_stream.h"
 
-#include <gtest/gtest.h>
-
 #include <QCoreApplication>
-#include <QDir>
-#include <QFile>
-#include <QProcess>
-#include <QTemporaryDir>
 
 #include <csignal>
 
 namespace {
-
-class KestIpDataProcess : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        ASSERT_TRUE(home_.isValid());
-        QDir(home_.path()).mkpath("run");
-        QFile::setPermissions(home_.filePath("run"), QFile::ReadOwner | QFile::WriteOwner
-                                                         | QFile::ExeOwner);
-        env_ = QProcessEnvironment::systemEnvironment();
-        env_.insert("XDG_RUNTIME_DIR", home_.filePath("run"));
-        env_.insert("XDG_CONFIG_HOME", home_.filePath("config"));
-        env_.insert("QT_QPA_PLATFORM", "offscreen");
-        env_.insert("KEST_CARD", "sim:cedar");
-        env_.insert("KEST_SATNIC", "none");
-        env_.insert("KEST_MESSAGEBOX", "stderr");
-        env_.remove("KEST_SCREENSHOT_DIR");
-    }
-
-    void start(QProcess& process)
-    {
-        process.setProcessEnvironment(env_);
-        process.setWorkingDirectory(home_.path());
-        process.start(QString(KEST_BIN_DIR) + "/KestIpData", QStringList());
-        ASSERT_TRUE(process.waitForStarted(10000));
-    }
-
-    // Runs a second copy to its end; its stderr.
-    QString secondStart(int* exitCode)
-    {
-        QProcess second;
-        start(second);
-        EXPECT_TRUE(second.waitForFinished(20000));
-        *exitCode = second.exitStatus() == QProcess::NormalExit ? second.exitCode() : -1000;
-        return QString::fromLocal8Bit(second.readAllStandardError());
-    }
-
-    // Waits until the first copy's listener exists (its socket file).
-    bool waitUntilListening(QProcess& first)
-    {
-        const QDir windows(home_.filePath("run/kest-windows"));
-        for (int i = 0; i < 400 && first.state() == QProcess::Running; ++i) {
-            if (!windows.entryList({"*.sock"}, QDir::System).isEmpty())
-                return true;
-            first.waitForFinished(50);
-        }
-        return false;
-    }
-
-    void expectCleanEnd(QProcess& process)
-    {
-        ASSERT_TRUE(process.waitForFinished(20000));
-        EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
-        EXPECT_EQ(process.exitCode(), 0) << process.readAllStandardError().constData();
-    }
-
-    QTemporaryDir home_;
-    QProcessEnvironment env_;
-};
 
 TEST_F(KestIpDataProcess, SecondStartEndsWithZeroAndTerminateQuitsTheFirst)
 {
@@ -113,11 +49,7 @@ TEST_F(KestIpDataProcess, DeliversTheStreamsDatagramsToTheAdapter)
     const teststream::KnownStream known = teststream::makeKnownStream(station, 800);
     const QString stream = home_.filePath("known.ts");
     ASSERT_TRUE(teststream::writeFile(stream.toStdString(), known.transportStream));
-    QDir(home_.path()).mkpath("config/KestGroup");
-    QFile settings(home_.filePath("config/KestGroup/Kest-IPData.conf"));
-    ASSERT_TRUE(settings.open(QIODevice::WriteOnly));
-    settings.write("[Settings]\nActivePIDs=256\\n257\\n258\\n\nMPEFilter=0\n");
-    settings.close();
+    ASSERT_TRUE(writeSettings());
     const QString pcap = home_.filePath("out.pcap");
     env_.insert("KEST_SIM_TS", stream);
     env_.insert("KEST_SIM_LOOP", "0");
@@ -149,11 +81,7 @@ TEST_F(KestIpDataProcess, DeliversTheStreamsDatagramsToTheAdapter)
 // Without the adapter driver the receiver warns once and runs on, counting nothing.
 TEST_F(KestIpDataProcess, WithoutTheAdapterDriverItWarnsOnceAndShowsNoVolume)
 {
-    QDir(home_.path()).mkpath("config/KestGroup");
-    QFile settings(home_.filePath("config/KestGroup/Kest-IPData.conf"));
-    ASSERT_TRUE(settings.open(QIODevice::WriteOnly));
-    settings.write("[Settings]\nActivePIDs=256\\n257\\n258\\n\n");
-    settings.close();
+    ASSERT_TRUE(writeSettings());
     env_.insert("KEST_SIM_RATE", "0");
     env_.insert("KEST_SCREENSHOT_DIR", home_.filePath("shots"));
     env_.insert("KEST_SCREENSHOT_AFTER", "2.5"); // a few status polls

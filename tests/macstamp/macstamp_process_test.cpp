@@ -57,3 +57,26 @@ TEST(MacStampProcess, StampsTheCardsAddressAndTellsWhetherTheDriverIsInstalled)
     EXPECT_EQ(r.status, 255);
     EXPECT_TRUE(r.err.contains("macstamp error: Cannot open file 'SatNic.inf': No such file or directory\n"));
 }
+
+TEST(MacStampProcess, StampsALinuxDvbCardsConfiguredOrDerivedAddress)
+{
+    // The INF as shipped, stamped by one run on the fake adapter 9 as a Birch.
+    auto stamp = [](const QString& mac) {
+        QTemporaryDir dir;
+        QDir(dir.path()).mkpath("SatNicDrv");
+        const QString inf = dir.filePath("SatNicDrv/SatNic.inf");
+        QFile::copy(QStringLiteral(KEST_SOURCE_DIR "/SatNicDrv/SatNic.inf"), inf);
+        QFile::setPermissions(inf, QFile::ReadOwner | QFile::WriteOwner);
+        const Outcome r = macstamp(dir.path(), {"KEST_CARD=dvb:9:0:birch", QStringLiteral("LD_PRELOAD=" KEST_FAKE_DVB),
+                                                "KEST_DVB_MAC=" + mac});
+        EXPECT_EQ(r.status, 0) << r.err.constData();
+        QFile f(inf);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    };
+    EXPECT_TRUE(stamp("02:11:22:33:44:55").contains("02-11-22-33-44-55"));
+    const QByteArray derived = stamp("");
+    EXPECT_FALSE(derived.contains("02-11-22-33-44-55"));
+    EXPECT_FALSE(derived.contains("00-C2-B0-30-03-E0"));
+    EXPECT_TRUE(derived.contains("02-")) << "a locally administered address: " << derived.constData();
+    EXPECT_EQ(stamp(""), derived) << "the same on every start";
+}

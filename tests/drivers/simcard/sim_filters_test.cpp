@@ -3,6 +3,7 @@
 #include "drivers/simcard/sim_register.h"
 
 #include "platform/media/devenum.h"
+#include "tests/drivers/capture_rig.h"
 #include "tests/platform/media/test_filters.h"
 #include "tuner/bdamanager.h"
 #include "tuner/device_catalogue.h"
@@ -27,7 +28,7 @@ ComPtr<IBaseFilter> find(REFGUID category, const char* name)
 SatelliteParams receivable()
 {
     SatelliteParams p;
-    p.carrierFrequency = 11778000; // IF 2028 MHz on the low band
+    p.carrierFrequency = 11778000; // IF 1178 MHz on the high band
     p.symbolRate = 27500;
     return p;
 }
@@ -111,32 +112,7 @@ TEST_F(SimCardTest, MapleServesMacAndInfraredOnTheTunerOutput)
     EXPECT_EQ(mac[5], 0x55);
 }
 
-// The capture filter of a registered card, connected to a counting sink and running.
-struct CaptureRig {
-    explicit CaptureRig(const wchar_t* captureName)
-        : capture(ComPtr<IBaseFilter>::adopt(FindFilter(KSCATEGORY_BDA_RECEIVER_COMPONENT, captureName))),
-          sink(new mediatest::SinkFilter)
-    {
-        if (!capture || capture->FindPin(L"MPEG2 Transport Out", out.put()) != S_OK ||
-            out->Connect(sink->input(), nullptr) != S_OK)
-            return;
-        sink->input()->setRenderer(true);
-        ready = sink->Run(0) == S_OK && capture->Run(0) == S_OK;
-    }
-    ~CaptureRig()
-    {
-        if (capture)
-            capture->Stop();
-        sink->Stop();
-        if (out)
-            out->Disconnect(); // connected pins hold each other's filter
-        sink->input()->Disconnect();
-    }
-    ComPtr<IBaseFilter> capture;
-    ComPtr<mediatest::SinkFilter> sink;
-    ComPtr<IPin> out;
-    bool ready = false;
-};
+using cardtest::CaptureRig;
 
 void tune(simcard::SimCard& card)
 {

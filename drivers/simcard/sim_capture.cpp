@@ -1,11 +1,9 @@
-// The transport-stream capture filter: the card's stream, paced, in samples of varying sizes.
-#include "drivers/simcard/sim_filters.h"
+// The simulated card's transport stream, paced, in samples of varying sizes.
+#include "drivers/simcard/sim_card.h"
 
 #include "drivers/simcard/traffic.h"
-#include "platform/media/source_filter.h"
 
 #include <algorithm>
-#include <cstring>
 #include <chrono>
 #include <cstdio>
 
@@ -14,48 +12,14 @@ namespace simcard {
 namespace {
 
 constexpr DWORD kAcquisitionMs = 100; // from lock to the first packets
-
-
 constexpr LONG kLargestSample = 348 * 188; // about 64 KiB, as capture drivers hand them over
-constexpr LONG kBufferCount = 4;
 
-// The tuner's transport stream comes in here; in user mode nothing passes.
-class SimCaptureInputPin final : public platform::BasePin {
+class SimCaptureStream final : public cardfilters::CaptureStream {
 public:
-    explicit SimCaptureInputPin(platform::BaseFilter* filter) : BasePin(filter, L"MPEG2 Transport", PINDIR_INPUT) {}
-    HRESULT checkMediaType(const platform::MediaType&) override { return S_OK; }
-    HRESULT BeginFlush() override { return S_OK; }
-    HRESULT EndFlush() override { return S_OK; }
-};
-
-class SimCaptureOutputPin final : public platform::SourceStream {
-public:
-    SimCaptureOutputPin(platform::BaseFilter* filter, std::shared_ptr<SimCard> card)
-        : SourceStream(filter, L"MPEG2 Transport Out"), card_(std::move(card)),
+    SimCaptureStream(platform::BaseFilter* filter, std::shared_ptr<SimCard> card)
+        : CaptureStream(filter, kLargestSample), card_(std::move(card)),
           plan_(static_cast<size_t>(kLargestSample)), pacer_(card_->config.rateKbps)
     {
-    }
-
-    HRESULT checkMediaType(const platform::MediaType& type) override
-    {
-        return type.majortype == MEDIATYPE_Stream || type.majortype == GUID_NULL ? S_OK : S_FALSE;
-    }
-    HRESULT getMediaType(int position, platform::MediaType* type) override
-    {
-        if (position != 0)
-            return VFW_S_NO_MORE_ITEMS;
-        *type = platform::MediaType(MEDIATYPE_Stream, MEDIASUBTYPE_MPEG2_TRANSPORT);
-        return S_OK;
-    }
-    HRESULT decideBufferSize(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* request) override
-    {
-        if (request->cBuffers < kBufferCount)
-            request->cBuffers = kBufferCount;
-        if (request->cbBuffer < kLargestSample)
-            request->cbBuffer = kLargestSample;
-        ALLOCATOR_PROPERTIES actual{};
-        const HRESULT hr = allocator->SetProperties(request, &actual);
-        return FAILED(hr) ? hr : actual.cbBuffer < 188 ? E_FAIL : S_OK;
     }
 
     // The stream goes on across stops: a retune does not restart a file.
@@ -119,30 +83,11 @@ private:
     bool flowing_ = false;
 };
 
-class SimCaptureFilter final : public platform::SourceFilter {
-public:
-    explicit SimCaptureFilter(std::shared_ptr<SimCard> card) : SourceFilter(CLSID_SimCapture), input_(this)
-    {
-        addPin<SimCaptureOutputPin>(this, std::move(card));
-    }
-    // The tuner's input comes first, then the streaming output.
-    int pinCount() override { return 1 + SourceFilter::pinCount(); }
-    platform::BasePin* pin(int index) override
-    {
-        return index == 0 ? &input_ : SourceFilter::pin(index - 1);
-    }
-
-private:
-    SimCaptureInputPin input_;
-};
-
 } // namespace
 
-HRESULT createSimCaptureFilter(const std::shared_ptr<SimCard>& card, REFIID riid, void** object)
+std::unique_ptr<cardfilters::CaptureStream> SimCard::createCaptureStream(platform::BaseFilter* filter)
 {
-    if (!card)
-        return E_INVALIDARG;
-    return platform::createObject<SimCaptureFilter>(riid, object, card);
+    return std::make_unique<SimCaptureStream>(filter, std::static_pointer_cast<SimCard>(shared_from_this()));
 }
 
 } // namespace simcard

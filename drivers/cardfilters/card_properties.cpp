@@ -1,4 +1,5 @@
-#include "drivers/simcard/sim_card.h"
+// The card driver's properties, answered from a Card.
+#include "drivers/cardfilters/card_filters.h"
 
 #include "drivers/card/command_block.h"
 #include "platform/ks/bda.h"
@@ -7,12 +8,12 @@
 
 #include <cstring>
 
-namespace simcard {
+namespace cardfilters {
 
 using platform::ks::PropertyRequest;
 using platform::ks::PropertyTable;
 
-bool simCardModel(int32_t id, SimCardModel* model)
+bool cardModel(int32_t id, CardModel* model)
 {
     const tuner::DeviceModel* entry = tuner::findModel(id);
     if (!entry || !model)
@@ -29,35 +30,36 @@ namespace {
 
 // A published property is collected into the pending tuning until CommitChanges.
 template <class T>
-void onTuning(PropertyTable& table, SimFrontend& frontend, REFGUID set, DWORD id, T card::Tuning::*field)
+void onTuning(PropertyTable& table, Card& card, REFGUID set, DWORD id, T card::Tuning::*field)
 {
-    table.onSetValue<T>(set, id, [&frontend, field](T value) {
-        card::Tuning tuning = frontend.pending();
+    table.onSetValue<T>(set, id, [&card, field](T value) {
+        card::Tuning tuning = card.pending();
         tuning.*field = value;
-        frontend.setPending(tuning);
+        card.setPending(tuning);
         return S_OK;
     });
 }
 
 } // namespace
 
-void SimCard::addTunerInputProperties(PropertyTable& table)
+// The handlers hold the card by reference: the filter holding the table holds the card.
+void Card::addTunerInputProperties(PropertyTable& table)
 {
-    onTuning(table, frontend, KSPROPSETID_BdaFrequencyFilter, KSPROPERTY_BDA_RF_TUNER_FREQUENCY,
+    onTuning(table, *this, KSPROPSETID_BdaFrequencyFilter, KSPROPERTY_BDA_RF_TUNER_FREQUENCY,
              &card::Tuning::carrierKhz);
-    onTuning(table, frontend, KSPROPSETID_BdaFrequencyFilter, KSPROPERTY_BDA_RF_TUNER_POLARITY,
+    onTuning(table, *this, KSPROPSETID_BdaFrequencyFilter, KSPROPERTY_BDA_RF_TUNER_POLARITY,
              &card::Tuning::polarisation);
-    onTuning(table, frontend, KSPROPSETID_BdaLNBInfo, KSPROPERTY_BDA_LNB_LOF_LOW_BAND, &card::Tuning::lofLowKhz);
-    onTuning(table, frontend, KSPROPSETID_BdaLNBInfo, KSPROPERTY_BDA_LNB_LOF_HIGH_BAND, &card::Tuning::lofHighKhz);
-    onTuning(table, frontend, KSPROPSETID_BdaLNBInfo, KSPROPERTY_BDA_LNB_SWITCH_FREQUENCY, &card::Tuning::switchKhz);
+    onTuning(table, *this, KSPROPSETID_BdaLNBInfo, KSPROPERTY_BDA_LNB_LOF_LOW_BAND, &card::Tuning::lofLowKhz);
+    onTuning(table, *this, KSPROPSETID_BdaLNBInfo, KSPROPERTY_BDA_LNB_LOF_HIGH_BAND, &card::Tuning::lofHighKhz);
+    onTuning(table, *this, KSPROPSETID_BdaLNBInfo, KSPROPERTY_BDA_LNB_SWITCH_FREQUENCY, &card::Tuning::switchKhz);
     table.onGetValue<LONG>(KSPROPSETID_BdaSignalStats, KSPROPERTY_BDA_SIGNAL_STRENGTH, [this](LONG& value) {
-        value = frontend.strength();
+        value = strength();
         return S_OK;
     });
     // Commands travel as a Get whose instance is the command block.
     table.onGet(KSPROPSETID_CardCommand, KSPROPERTY_CARD_COMMAND, [this](const PropertyRequest& r, DWORD* returned) {
         const uint8_t* block = static_cast<const uint8_t*>(r.instance);
-        if (!frontend.command(block, r.instance ? r.instanceLength : 0))
+        if (!command(block, r.instance ? r.instanceLength : 0))
             return E_INVALIDARG;
         if (returned)
             *returned = 0;
@@ -65,29 +67,29 @@ void SimCard::addTunerInputProperties(PropertyTable& table)
     });
 }
 
-void SimCard::addTunerOutputProperties(PropertyTable& table)
+void Card::addTunerOutputProperties(PropertyTable& table)
 {
-    onTuning(table, frontend, KSPROPSETID_BdaDigitalDemodulator, KSPROPERTY_BDA_MODULATION_TYPE,
+    onTuning(table, *this, KSPROPSETID_BdaDigitalDemodulator, KSPROPERTY_BDA_MODULATION_TYPE,
              &card::Tuning::modulation);
-    onTuning(table, frontend, KSPROPSETID_BdaDigitalDemodulator, KSPROPERTY_BDA_INNER_FEC_RATE,
+    onTuning(table, *this, KSPROPSETID_BdaDigitalDemodulator, KSPROPERTY_BDA_INNER_FEC_RATE,
              &card::Tuning::innerFec);
-    onTuning(table, frontend, KSPROPSETID_BdaDigitalDemodulator, KSPROPERTY_BDA_SYMBOL_RATE,
+    onTuning(table, *this, KSPROPSETID_BdaDigitalDemodulator, KSPROPERTY_BDA_SYMBOL_RATE,
              &card::Tuning::symbolRateKsps);
-    onTuning(table, frontend, KSPROPSETID_BdaDigitalDemodulator, KSPROPERTY_BDA_SPECTRAL_INVERSION,
+    onTuning(table, *this, KSPROPSETID_BdaDigitalDemodulator, KSPROPERTY_BDA_SPECTRAL_INVERSION,
              &card::Tuning::spectralInversion);
     table.onGetValue<LONG>(KSPROPSETID_BdaSignalStats, KSPROPERTY_BDA_SIGNAL_QUALITY, [this](LONG& value) {
-        value = frontend.quality();
+        value = quality();
         return S_OK;
     });
     table.onGetValue<LONG>(KSPROPSETID_BdaSignalStats, KSPROPERTY_BDA_SIGNAL_LOCKED, [this](LONG& value) {
-        value = frontend.locked() ? 1 : 0;
+        value = locked() ? 1 : 0;
         return S_OK;
     });
     if (model.extensionsOnTunerOutput)
         addExtensionProperties(table);
 }
 
-void SimCard::addExtensionProperties(PropertyTable& table)
+void Card::addExtensionProperties(PropertyTable& table)
 {
     table.onSetValue<DWORD>(KSPROPSETID_CardMac, KSPROPERTY_CARD_MAC_ACCESS, [this](DWORD on) {
         macAccess.store(on != 0);
@@ -105,7 +107,8 @@ void SimCard::addExtensionProperties(PropertyTable& table)
         uint8_t* block = static_cast<uint8_t*>(r.data);
         if (fromInstance)
             std::memmove(block, request, card::kMacBlockSize);
-        std::memcpy(block + card::kMacOffset, config.mac.data(), config.mac.size());
+        const std::array<uint8_t, 6> mac = macAddress();
+        std::memcpy(block + card::kMacOffset, mac.data(), mac.size());
         if (returned)
             *returned = card::kMacBlockSize;
         return S_OK;
@@ -119,4 +122,4 @@ void SimCard::addExtensionProperties(PropertyTable& table)
                 });
 }
 
-} // namespace simcard
+} // namespace cardfilters

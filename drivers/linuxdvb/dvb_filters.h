@@ -1,0 +1,69 @@
+// A Linux DVB adapter presented as a catalogue model's filters (see
+// drivers/cardfilters): tuning, commands, signal and MAC from the frontend and
+// the configuration, the capture filter's stream read from dvr0.
+#pragma once
+
+#include "drivers/cardfilters/card_filters.h"
+#include "drivers/linuxdvb/dvb_card.h"
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace linuxdvb {
+
+// Writes up to `capacity` PIDs the receiver decodes into `pids`; their count.
+// Asked while one filter per PID stands in for the whole multiplex.
+using PidSource = std::function<size_t(uint16_t* pids, size_t capacity)>;
+
+class DvbFilterCard final : public cardfilters::Card {
+public:
+    DvbFilterCard(DvbDevices& devices, const DvbCard& card, PidSource wantedPids);
+
+    // Opens the frontend for the whole run. False with *error naming the device.
+    bool open(std::string* error) { return device_.open(error); }
+    void close() { device_.close(); }
+
+    void setPending(const card::Tuning& tuning) override { device_.setPending(tuning); }
+    card::Tuning pending() const override { return device_.pending(); }
+    bool commit() override { return device_.commit(); }
+    bool command(const uint8_t* block, size_t size) override { return device_.command(block, size); }
+    // A vanished device reports no lock and no signal.
+    bool locked() override;
+    int32_t strength() override;
+    int32_t quality() override;
+    std::array<uint8_t, 6> macAddress() override { return device_.macAddress(); }
+    std::unique_ptr<cardfilters::CaptureStream> createCaptureStream(platform::BaseFilter* filter) override;
+
+    DvbCardDevice& device() { return device_; }
+    size_t wantedPids(uint16_t* pids, size_t capacity) const;
+    // Set when the stream ends because the device went away; a stream that starts again clears it.
+    void setVanished(bool vanished) { vanished_.store(vanished, std::memory_order_relaxed); }
+    bool vanished() const { return vanished_.load(std::memory_order_relaxed); }
+
+private:
+    SignalStatus status();
+
+    DvbCardDevice device_;
+    PidSource wantedPids_;
+    std::atomic<bool> vanished_{false};
+};
+
+// Opens the card's frontend and registers its model's filters. Null with
+// *error for an unknown model or a frontend that cannot be opened.
+std::shared_ptr<DvbFilterCard> registerDvbCard(DvbDevices& devices, const DvbCard& card, std::string* error = nullptr);
+// Removes every card registered so far and closes their frontends.
+void unregisterDvbCards();
+
+// The PIDs the receiver decodes, for adapters that cannot deliver the whole multiplex.
+void setPidSource(PidSource source);
+
+// Reads KEST_CARD and registers the "dvb:ADAPTER[:FRONTEND]:MODEL" entries it
+// names (other entries are left to their drivers); when KEST_CARD is unset,
+// the first adapter whose frontend tunes DVB-S or DVB-S2, as Cedar. False with
+// one line per fault in *error (a malformed entry, a frontend that cannot be
+// opened, a malformed KEST_DVB_MAC); the cards that could be had are installed.
+bool installFromEnvironment(std::string* error = nullptr, DvbDevices& devices = systemDevices());
+
+} // namespace linuxdvb
