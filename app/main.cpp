@@ -18,6 +18,7 @@
 #include <QCursor>
 #include <QDir>
 #include <QFile>
+#include <QLibraryInfo>
 #include <QLocale>
 #include <QPixmap>
 #include <QScreen>
@@ -158,6 +159,11 @@ int main(int argc, char** argv)
     if (translator.load(QStringLiteral("Translations/KestIPData_") + QLocale::system().name(),
                         QStringLiteral(".")))
         app.installTranslator(&translator);
+    // Qt's own texts (the standard buttons of the question boxes) in the same language.
+    QTranslator qtTranslator;
+    if (qtTranslator.load(QLocale::system(), QStringLiteral("qtbase"), QStringLiteral("_"),
+                          QLibraryInfo::location(QLibraryInfo::TranslationsPath)))
+        app.installTranslator(&qtTranslator);
 
     QSplashScreen* splash = nullptr;
     if (QFile::exists(QStringLiteral("splash.png"))) {
