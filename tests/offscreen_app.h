@@ -5,6 +5,8 @@
 
 #include <QApplication>
 
+#include <string>
+
 class OffscreenApplication : public ::testing::Environment {
 public:
     explicit OffscreenApplication(const char* programName) : name_(programName) {}
@@ -26,3 +28,14 @@ private:
     char* argv_[2] = {nullptr, nullptr};
     QApplication* app_ = nullptr;
 };
+
+// For programs that make the application on first use, once their environment is set.
+inline QApplication& offscreenApplication(const char* programName)
+{
+    static std::string name = programName;
+    static int argc = 1;
+    static char* argv[] = {name.data(), nullptr};
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    static QApplication application(argc, argv);
+    return application;
+}

@@ -2,18 +2,15 @@
 #include "app/trayicon.h"
 
 #include <QApplication>
+#include "tests/offscreen_app.h"
+
 #include <gtest/gtest.h>
 
 namespace {
 
 QApplication& app()
 {
-    static int argc = 1;
-    static char name[] = "app_widget_tests";
-    static char* argv[] = {name, nullptr};
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    static QApplication application(argc, argv);
-    return application;
+    return offscreenApplication("app_widget_tests");
 }
 
 TEST(EmbeddedImages, TableGivesSizesDepthsAndAlphaByExactName)

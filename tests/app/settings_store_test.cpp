@@ -3,6 +3,7 @@
 // half-way.
 #include "app/settings_store.h"
 #include "decoder/decoder.h"
+#include "tests/offscreen_app.h"
 
 #include <gtest/gtest.h>
 
@@ -38,14 +39,9 @@ QTemporaryDir& configHome()
 
 QApplication& app()
 {
-    static int argc = 1;
-    static char name[] = "settings_store_tests";
-    static char* argv[] = {name, nullptr};
-    qputenv("QT_QPA_PLATFORM", "offscreen");
     // Before the first QSettings: Qt keeps the configuration path it finds first.
     qputenv("XDG_CONFIG_HOME", configHome().path().toUtf8());
-    static QApplication application(argc, argv);
-    return application;
+    return offscreenApplication("settings_store_tests");
 }
 
 struct Form {

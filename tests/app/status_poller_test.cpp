@@ -4,6 +4,8 @@
 #include "app/trayicon.h"
 #include "monitor/ledmeter.h"
 
+#include "tests/offscreen_app.h"
+
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -20,12 +22,7 @@ namespace {
 
 QApplication& app()
 {
-    static int argc = 1;
-    static char name[] = "status_poller_tests";
-    static char* argv[] = {name, nullptr};
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    static QApplication application(argc, argv);
-    return application;
+    return offscreenApplication("status_poller_tests");
 }
 
 struct Form {

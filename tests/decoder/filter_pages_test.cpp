@@ -2,6 +2,7 @@
 // names: validation, slots, the seen list, the stored list, the address modes.
 #include "decoder/filter_pages.h"
 #include "test_support.h"
+#include "tests/offscreen_app.h"
 
 #include <QApplication>
 #include <QButtonGroup>
@@ -20,13 +21,8 @@ namespace {
 
 QApplication& app()
 {
-    static int argc = 1;
-    static char name[] = "filter_pages_tests";
-    static char* argv[] = {name, nullptr};
-    qputenv("QT_QPA_PLATFORM", "offscreen");
     qputenv("KEST_MESSAGEBOX", "stderr");
-    static QApplication application(argc, argv);
-    return application;
+    return offscreenApplication("filter_pages_tests");
 }
 
 // The widgets of the two pages, named as on the main window.

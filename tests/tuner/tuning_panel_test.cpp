@@ -12,6 +12,7 @@
 #include "tuner/card_control.h"
 #include "tuner/device_catalogue.h"
 #include "tuner/input_filter.h"
+#include "tests/offscreen_app.h"
 
 #include <QApplication>
 #include <QButtonGroup>
@@ -31,13 +32,8 @@ namespace {
 
 QApplication& app()
 {
-    static int argc = 1;
-    static char name[] = "tuning_panel_tests";
-    static char* argv[] = {name, nullptr};
-    qputenv("QT_QPA_PLATFORM", "offscreen");
     qputenv("KEST_MESSAGEBOX", "stderr");
-    static QApplication application(argc, argv);
-    return application;
+    return offscreenApplication("tuning_panel_tests");
 }
 
 std::string hex(const std::vector<uint8_t>& bytes)
