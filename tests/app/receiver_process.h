@@ -2,6 +2,8 @@
 // and environment, the program started from build/bin.
 #pragma once
 
+#include "tests/support/known_stream.h"
+
 #include <gtest/gtest.h>
 
 #include <QDir>
@@ -90,21 +92,14 @@ protected:
     QProcessEnvironment env_;
 };
 
-// The frames of a pcap file: each a 16-byte record header and the frame.
+// The frames of a pcap file so far (the receiver may still be writing it).
 inline std::vector<QByteArray> pcapFrames(const QString& path)
 {
+    std::vector<teststream::Frame> read;
+    std::string why;
+    teststream::readPcapFrames(path.toStdString(), &read, &why);
     std::vector<QByteArray> frames;
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
-        return frames;
-    const QByteArray bytes = f.readAll();
-    for (int at = 24; at + 16 <= bytes.size();) {
-        const quint32 length = quint8(bytes[at + 8]) | quint8(bytes[at + 9]) << 8 | quint8(bytes[at + 10]) << 16
-            | quint32(quint8(bytes[at + 11])) << 24;
-        if (at + 16 + static_cast<qint64>(length) > bytes.size())
-            break;
-        frames.push_back(bytes.mid(at + 16, static_cast<int>(length)));
-        at += 16 + static_cast<int>(length);
-    }
+    for (const teststream::Frame& frame : read)
+        frames.emplace_back(reinterpret_cast<const char*>(frame.data()), static_cast<int>(frame.size()));
     return frames;
 }

@@ -1,4 +1,5 @@
 #include "netns.h"
+#include "tests/support/known_stream.h"
 #include "tools/tsgen/mpe_stream.h"
 
 #include <gtest/gtest.h>
@@ -46,30 +47,11 @@ RunResult runCommand(const std::string& command)
     return result;
 }
 
-std::vector<std::vector<uint8_t>> readPcapFrames(const std::string& path)
+std::vector<teststream::Frame> readPcapFrames(const std::string& path)
 {
-    std::ifstream in(path, std::ios::binary);
-    std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    std::vector<std::vector<uint8_t>> frames;
-    if (bytes.size() < 24)
-        return frames;
-    uint32_t magic, linkType;
-    std::memcpy(&magic, bytes.data(), 4);
-    std::memcpy(&linkType, bytes.data() + 20, 4);
-    EXPECT_EQ(magic, 0xA1B2C3D4u);
-    EXPECT_EQ(linkType, 1u) << "link type is not Ethernet";
-    size_t at = 24;
-    while (at + 16 <= bytes.size()) {
-        uint32_t included;
-        std::memcpy(&included, bytes.data() + at + 8, 4);
-        at += 16;
-        if (at + included > bytes.size()) {
-            ADD_FAILURE() << "truncated pcap record";
-            break;
-        }
-        frames.emplace_back(bytes.begin() + at, bytes.begin() + at + included);
-        at += included;
-    }
+    std::vector<teststream::Frame> frames;
+    std::string why;
+    EXPECT_TRUE(teststream::readPcapFrames(path, &frames, &why)) << why;
     return frames;
 }
 
