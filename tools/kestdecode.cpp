@@ -13,6 +13,7 @@
 #include "platform/media/media.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -30,6 +31,9 @@ namespace {
 constexpr const char* kUsage =
     "usage: kestdecode [--pid N]... [--mac XX:XX:XX:XX:XX:XX] [--sample-size BYTES] "
     "[--pcap FILE | --tap IFNAME | --null] [FILE | -]\n";
+
+// The decoder's section slots.
+constexpr size_t kMaxPids = 15;
 
 int badArguments(const char* why)
 {
@@ -80,7 +84,12 @@ int parseArguments(int argc, char** argv, Options& options)
         if (arg == "--pid") {
             if (!parseNumber(value, 8191, number))
                 return badArguments("--pid needs a PID from 0 to 8191");
-            options.pids.push_back(static_cast<unsigned>(number));
+            // A PID given again takes no second slot, as on the receiver's PID page.
+            if (std::find(options.pids.begin(), options.pids.end(), number) == options.pids.end()) {
+                if (options.pids.size() == kMaxPids)
+                    return badArguments("at most 15 different PIDs can be decoded at once");
+                options.pids.push_back(static_cast<unsigned>(number));
+            }
             ++i;
         } else if (arg == "--mac") {
             if (!parseMac(value, options.mac))
@@ -132,6 +141,26 @@ void printFigures(uint64_t packets, const satnic::Statistics& adapter)
     for (const auto& row : rows)
         std::printf("%s %llu\n", row.caption, static_cast<unsigned long long>(row.counter.load()));
     std::fflush(stdout);
+}
+
+// A directory opens like a file but gives no bytes: refused here, with the other
+// inputs that cannot be read, before anything is written.
+bool inputReadable(const std::string& input)
+{
+    const bool standardInput = input == "-";
+    const char* name = standardInput ? "standard input" : input.c_str();
+    const int fd = standardInput ? STDIN_FILENO : open(input.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        std::fprintf(stderr, "kestdecode: cannot open %s: %s\n", name, std::strerror(errno));
+        return false;
+    }
+    struct stat info {};
+    const bool directory = fstat(fd, &info) == 0 && S_ISDIR(info.st_mode);
+    if (!standardInput)
+        close(fd);
+    if (directory)
+        std::fprintf(stderr, "kestdecode: cannot read %s: it is a directory\n", name);
+    return !directory;
 }
 
 // The receiver's graph without the card: file source -> tee -> TSInputFilter.
@@ -207,14 +236,8 @@ int main(int argc, char** argv)
     if (const int status = parseArguments(argc, argv, options))
         return status;
 
-    if (options.input != "-") {
-        const int probe = open(options.input.c_str(), O_RDONLY | O_CLOEXEC);
-        if (probe < 0) {
-            std::fprintf(stderr, "kestdecode: cannot open %s: %s\n", options.input.c_str(), std::strerror(errno));
-            return 1;
-        }
-        close(probe);
-    }
+    if (!inputReadable(options.input))
+        return 1;
     std::string error;
     if (!satnic::install(options.adapter, &error)) {
         std::fprintf(stderr, "kestdecode: %s\n", error.c_str());

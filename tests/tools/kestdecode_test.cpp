@@ -100,6 +100,24 @@ TEST(Kestdecode, BadArgumentsGiveUsageAndStatus2)
         EXPECT_EQ(r.status, 2) << args << "\n" << r.out;
         EXPECT_NE(r.out.find("usage:"), std::string::npos) << args << "\n" << r.out;
     }
+    // The decoder has 15 section slots: a sixteenth PID would silently go undecoded.
+    std::string sixteen;
+    for (int pid = 1001; pid <= 1016; ++pid)
+        sixteen += " --pid " + std::to_string(pid);
+    const RunResult r = runCommand(kKestdecode + sixteen + " --null " + kReferenceStream);
+    EXPECT_EQ(r.status, 2) << r.out;
+    EXPECT_NE(r.out.find("at most 15"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("usage:"), std::string::npos) << r.out;
+}
+
+TEST(Kestdecode, RepeatedPidTakesOneSlotLeavingRoomForOthers)
+{
+    std::string repeated;
+    for (int i = 0; i < 15; ++i)
+        repeated += " --pid 2000";
+    const RunResult r = runCommand(kKestdecode + repeated + " --pid 1001 --null " + kReferenceStream);
+    ASSERT_EQ(r.status, 0) << r.out;
+    EXPECT_NE(r.out.find("frames: 660\n"), std::string::npos) << "PID 1001 found no free slot\n" << r.out;
 }
 
 TEST(Kestdecode, UnopenableInputOrOutputGivesStatus1NamingTheFile)
@@ -110,6 +128,16 @@ TEST(Kestdecode, UnopenableInputOrOutputGivesStatus1NamingTheFile)
     r = runCommand(kKestdecode + " --pcap /nonexistent/dir/out.pcap " + kReferenceStream);
     EXPECT_EQ(r.status, 1) << r.out;
     EXPECT_NE(r.out.find("/nonexistent/dir/out.pcap"), std::string::npos) << r.out;
+
+    // A directory opens for reading but holds no stream: not an empty success.
+    const std::string directory = KEST_TEST_DATA;
+    r = runCommand(kKestdecode + " --null " + directory);
+    EXPECT_EQ(r.status, 1) << r.out;
+    EXPECT_NE(r.out.find(directory + ": it is a directory"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("packets:"), std::string::npos) << "figures printed for a directory\n" << r.out;
+    r = runCommand(kKestdecode + " --null - < " + directory);
+    EXPECT_EQ(r.status, 1) << r.out;
+    EXPECT_NE(r.out.find("standard input: it is a directory"), std::string::npos) << r.out;
 }
 
 // A generated stream of mixed datagrams to the station, to joined multicast groups
