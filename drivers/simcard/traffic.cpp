@@ -1,5 +1,7 @@
 #include "drivers/simcard/traffic.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -27,11 +29,20 @@ TrafficSource::~TrafficSource()
 
 bool TrafficSource::openFile(const std::string& path, bool loop, std::string* error)
 {
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (file == nullptr) {
+    auto fail = [&](const std::string& why) {
         if (error != nullptr)
-            *error = "simulated card: cannot open " + path + ": " + std::strerror(errno);
+            *error = "simulated card: cannot play " + path + ": " + why + "; built-in traffic instead";
         return false;
+    };
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr)
+        return fail(std::strerror(errno));
+    // A directory opens like a file and an empty file opens fine, but neither
+    // would ever deliver a byte: the card would lock and stay silent.
+    struct stat info {};
+    if (::fstat(::fileno(file), &info) == 0 && (S_ISDIR(info.st_mode) || (S_ISREG(info.st_mode) && info.st_size == 0))) {
+        std::fclose(file);
+        return fail(S_ISDIR(info.st_mode) ? "it is a directory" : "the file is empty");
     }
     if (file_ != nullptr)
         std::fclose(file_);

@@ -30,7 +30,8 @@ public:
     TrafficSource(const TrafficSource&) = delete;
     TrafficSource& operator=(const TrafficSource&) = delete;
 
-    // Switches to a file; false with a one-line *error naming it when it cannot be opened.
+    // Switches to a file; false with a one-line *error naming it when it cannot be
+    // opened, is a directory or is empty (nothing changes then).
     bool openFile(const std::string& path, bool loop, std::string* error);
 
     // Fills out[0, capacity) as far as the stream goes and returns the bytes

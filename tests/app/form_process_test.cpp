@@ -98,4 +98,23 @@ TEST_F(KestIpDataProcess, WithoutTheAdapterDriverItWarnsOnceAndShowsNoVolume)
     EXPECT_TRUE(text.contains("Status: Locked\nIN: 0.000 MB\n")) << text.toStdString();
 }
 
+// A stream file that can never deliver a byte is named once, not met with silence.
+TEST_F(KestIpDataProcess, UnplayableStreamFileIsNamedOnce)
+{
+    ASSERT_TRUE(writeSettings());
+    QFile(home_.filePath("empty.ts")).open(QIODevice::WriteOnly);
+    env_.insert("KEST_SIM_RATE", "0");
+    env_.insert("KEST_SCREENSHOT_DIR", home_.filePath("shots"));
+    env_.insert("KEST_SCREENSHOT_AFTER", "2.5"); // a few status polls, and a retune or two
+    for (const auto& [file, why] : {std::pair{home_.path(), "it is a directory"},
+                                    std::pair{home_.filePath("empty.ts"), "the file is empty"}}) {
+        env_.insert("KEST_SIM_TS", file);
+        QProcess process;
+        start(process);
+        expectCleanEnd(process);
+        const QString errors = QString::fromLocal8Bit(process.readAllStandardError());
+        EXPECT_EQ(errors.count(file + ": " + why), 1) << errors.toStdString();
+    }
+}
+
 } // namespace

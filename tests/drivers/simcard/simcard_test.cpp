@@ -212,15 +212,21 @@ TEST_F(SimTraffic, FileIsPlayedOnceOrLooped)
     std::remove(path.c_str());
 }
 
-TEST_F(SimTraffic, EmptyFileEndsEvenWhenLooped)
+TEST_F(SimTraffic, DirectoryOrEmptyFileIsRefusedNamingIt)
 {
-    const std::string path = ::testing::TempDir() + "/simcard-empty.ts";
-    std::ofstream(path, std::ios::binary).close();
-    TrafficSource source(kDefaultMac);
-    ASSERT_TRUE(source.openFile(path, true, nullptr));
-    uint8_t out[100];
-    EXPECT_EQ(source.read(out, sizeof out), 0u);
-    std::remove(path.c_str());
+    const std::string empty = ::testing::TempDir() + "/simcard-empty.ts";
+    std::ofstream(empty, std::ios::binary).close();
+    const std::string directory = ::testing::TempDir();
+    for (const auto& [path, why] : {std::pair{empty, "empty"}, std::pair{directory, "directory"}}) {
+        std::string error;
+        TrafficSource source(kDefaultMac);
+        EXPECT_FALSE(source.openFile(path, true, &error)) << path;
+        EXPECT_NE(error.find(path), std::string::npos) << error;
+        EXPECT_NE(error.find(why), std::string::npos) << error;
+        uint8_t out[188];
+        EXPECT_EQ(source.read(out, sizeof out), sizeof out) << "the built-in traffic goes on";
+    }
+    std::remove(empty.c_str());
 }
 
 TEST(SimSamples, SizesVaryWithinBoundsAndAreNotAllWholePackets)
