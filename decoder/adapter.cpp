@@ -52,6 +52,19 @@ uint32_t readAdapterByteCount(HANDLE handle)
     return count;
 }
 
+uint64_t readAdapterLostFrames(HANDLE handle)
+{
+    if (handle == nullptr)
+        return 0;
+    uint64_t count = 0;
+    DWORD returned = 0;
+    if (!DeviceIoControl(handle, IOCTL_READ_LOST_FRAMES, nullptr, 0, &count, kLostFrameCountSize, &returned,
+                         nullptr)
+        || returned != kLostFrameCountSize)
+        return 0;
+    return count;
+}
+
 bool setAdapterAddress(HANDLE handle, uint8_t* address)
 {
     DWORD returned = 0;

@@ -21,6 +21,10 @@ bool sendFrames(HANDLE handle, const FrameBatch* batch, DWORD size);
 // IOCTL_READ_BYTE_COUNT. 0 for a null handle (no request) or a failed request.
 uint32_t readAdapterByteCount(HANDLE handle);
 
+// IOCTL_READ_LOST_FRAMES: frames the adapter could not pass on. 0 for a null handle
+// (no request) or a failed request (an adapter that does not count them).
+uint64_t readAdapterLostFrames(HANDLE handle);
+
 // IOCTL_SET_STATION_ADDRESS: sends the six bytes at `address` and lets the adapter
 // write six bytes back into the same place. A null handle is passed on to the
 // request, which then fails. True when the request succeeded.

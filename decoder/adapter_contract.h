@@ -40,7 +40,14 @@ static_assert(IOCTL_SEND_FRAMES == 0x222098u, "IOCTL_SEND_FRAMES");
 static_assert(IOCTL_READ_BYTE_COUNT == 0x2220BCu, "IOCTL_READ_BYTE_COUNT");
 static_assert(IOCTL_SET_STATION_ADDRESS == 0x2220D8u, "IOCTL_SET_STATION_ADDRESS");
 
+// Input: none. Output: 8 bytes, the frames the adapter could not pass on since it was
+// installed (unsigned 64-bit): a full disk, an interface that went away. This driver's
+// own addition; an adapter without it refuses the request.
+constexpr DWORD IOCTL_READ_LOST_FRAMES = CTL_CODE(FILE_DEVICE_UNKNOWN, 0x840, METHOD_BUFFERED, FILE_ANY_ACCESS);
+static_assert(IOCTL_READ_LOST_FRAMES == 0x222100u, "IOCTL_READ_LOST_FRAMES");
+
 constexpr DWORD kByteCountSize = 4;
+constexpr DWORD kLostFrameCountSize = 8;
 constexpr DWORD kStationAddressSize = 6;
 
 // ---- FrameBatch: the input of IOCTL_SEND_FRAMES ----------------------------------

@@ -4,7 +4,8 @@
 // The input is fed in samples of the given size through the receiver's filter
 // graph (a file source, the tee and the transport-stream input with its packet
 // aligner) into the demultiplexer, MPE decoder and virtual adapter, then the
-// figures are printed.
+// figures are printed. Exit status 1 also when the adapter could not pass
+// every frame on (a full disk, an interface that went away).
 #include "decoder/adapter.h"
 #include "decoder/decoder.h"
 #include "decoder/receive_lock.h"
@@ -19,6 +20,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -163,6 +165,16 @@ bool inputReadable(const std::string& input)
     return !directory;
 }
 
+// "pcap file out.pcap", "TAP interface satnic1": where the frames went.
+std::string describeOutput(const std::string& adapter)
+{
+    if (adapter.rfind("pcap:", 0) == 0)
+        return "pcap file " + adapter.substr(5);
+    if (adapter.rfind("tap:", 0) == 0)
+        return "TAP interface " + adapter.substr(4);
+    return adapter;
+}
+
 // The receiver's graph without the card: file source -> tee -> TSInputFilter.
 class DecodeGraph {
 public:
@@ -235,6 +247,9 @@ int main(int argc, char** argv)
     Options options;
     if (const int status = parseArguments(argc, argv, options))
         return status;
+    // Past a file-size limit a write then fails (EFBIG) like on a full disk, and the
+    // frames lost are told, instead of the signal ending the tool without a word.
+    std::signal(SIGXFSZ, SIG_IGN);
 
     if (!inputReadable(options.input))
         return 1;
@@ -281,5 +296,11 @@ int main(int argc, char** argv)
     satnic::uninstall();
     printFigures(packets, adapter);
     freePidTables();
+    if (adapter.framesLost > 0) {
+        std::fprintf(stderr, "kestdecode: %llu frames lost: %s refused them (%s)\n",
+                     static_cast<unsigned long long>(adapter.framesLost), describeOutput(options.adapter).c_str(),
+                     std::strerror(adapter.lastLossError));
+        status = 1;
+    }
     return status;
 }

@@ -17,6 +17,7 @@ public:
         uint64_t bytesPassed = 0;
         uint32_t framesPassed = 0;
         uint32_t framesDropped = 0;
+        int dropError = 0; // errno of the last frame dropped
     };
     // Passes the batch's frames on, in order. `station` is the address last set through
     // IOCTL_SET_STATION_ADDRESS. Runs on the caller's thread (the decoder's streaming

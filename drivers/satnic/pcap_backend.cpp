@@ -47,6 +47,7 @@ public:
         if (fd_ < 0 || !writeAll(iov, 2 * static_cast<int>(batch.count), total)) {
             result.bytesPassed = 0;
             result.framesDropped = batch.count;
+            result.dropError = fd_ < 0 ? EBADF : errno;
             return result;
         }
         result.framesPassed = batch.count;
@@ -72,8 +73,10 @@ private:
                 if (errno == EINTR)
                     continue;
                 // Disk full, I/O error: take back what part of the batch was written.
+                const int error = errno;
                 if (written > 0 && ::ftruncate(fd_, size_) == 0)
                     ::lseek(fd_, size_, SEEK_SET);
+                errno = error;
                 return false;
             }
             written += static_cast<size_t>(n);

@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <cstddef>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -22,6 +23,7 @@ constexpr const char* kDeviceName = kAdapterDeviceName;
 constexpr DWORD kIoctlSendFrames = IOCTL_SEND_FRAMES;
 constexpr DWORD kIoctlReadByteCount = IOCTL_READ_BYTE_COUNT;
 constexpr DWORD kIoctlSetStationAddress = IOCTL_SET_STATION_ADDRESS;
+constexpr DWORD kIoctlReadLostFrames = IOCTL_READ_LOST_FRAMES;
 constexpr DWORD kFrameSlots = kFrameSlotCount;
 constexpr DWORD kFrameSlotSize = ::kFrameSlotSize;
 constexpr DWORD kFrameLengthsOffset = offsetof(FrameBatch, frameLengths);
@@ -29,6 +31,7 @@ constexpr DWORD kFrameCountOffset = offsetof(FrameBatch, frameCount);
 constexpr DWORD kFrameBatchSize = ::kFrameBatchSize;
 constexpr DWORD kStationAddressSize = ::kStationAddressSize;
 constexpr DWORD kByteCountSize = ::kByteCountSize;
+constexpr DWORD kLostFrameCountSize = ::kLostFrameCountSize;
 } // namespace contract
 
 constexpr DWORD kErrorDeviceNotExist = 55; // ERROR_DEV_NOT_EXIST: the driver was uninstalled
@@ -62,7 +65,11 @@ public:
 // streaming thread while the window thread reads the count and sets the station address.
 class Core {
 public:
-    explicit Core(std::unique_ptr<Backend> backend) : backend_(std::move(backend)) {}
+    // `destination` names where the frames go ("pcap file out.pcap") in debug lines.
+    Core(std::unique_ptr<Backend> backend, std::string destination)
+        : backend_(std::move(backend)), destination_(std::move(destination))
+    {
+    }
     ~Core() { shutdown(); }
 
     bool control(DWORD code, const void* in, DWORD inSize, void* out, DWORD outSize, DWORD* returned,
@@ -88,6 +95,23 @@ public:
                     bytes[i] = static_cast<uint8_t>(count >> (8 * i));
             }
             *returned = contract::kByteCountSize;
+            return true;
+        case contract::kIoctlReadLostFrames:
+            if (removed_.load()) {
+                *error = kErrorDeviceNotExist;
+                return false;
+            }
+            if (out == nullptr || outSize < contract::kLostFrameCountSize) {
+                *error = ERROR_INSUFFICIENT_BUFFER;
+                return false;
+            }
+            {
+                const uint64_t lost = framesDropped_.load(std::memory_order_relaxed);
+                auto* bytes = static_cast<uint8_t*>(out);
+                for (int i = 0; i < 8; ++i)
+                    bytes[i] = static_cast<uint8_t>(lost >> (8 * i));
+            }
+            *returned = contract::kLostFrameCountSize;
             return true;
         case contract::kIoctlSetStationAddress:
             if (removed_.load()) {
@@ -126,6 +150,8 @@ public:
         while (inFlight_.load() != 0)
             std::this_thread::yield();
         backend_->close();
+        if (losing_.load())
+            tellLossEnded("closed");
     }
 
     satnic::detail::Statistics statistics() const
@@ -137,6 +163,7 @@ public:
         s.bytesPassed = bytesPassed_.load(std::memory_order_relaxed);
         s.framesSkipped = framesSkipped_.load(std::memory_order_relaxed);
         s.framesDropped = framesDropped_.load(std::memory_order_relaxed);
+        s.lastDropError = lastDropError_.load(std::memory_order_relaxed);
         s.kernelFramesDiscarded = backend_->kernelFramesDiscarded();
         return s;
     }
@@ -168,8 +195,14 @@ private:
             bytesPassed_.fetch_add(result.bytesPassed, std::memory_order_relaxed);
         if (result.framesPassed)
             framesPassed_.fetch_add(result.framesPassed, std::memory_order_relaxed);
-        if (result.framesDropped)
+        if (result.framesDropped) {
             framesDropped_.fetch_add(result.framesDropped, std::memory_order_relaxed);
+            lastDropError_.store(result.dropError, std::memory_order_relaxed);
+            if (!losing_.load(std::memory_order_relaxed) && !losing_.exchange(true))
+                tellLossBegan(result.dropError, result.framesDropped);
+        } else if (result.framesPassed && losing_.load(std::memory_order_relaxed) && losing_.exchange(false)) {
+            tellLossEnded("takes frames again");
+        }
         if (batch.skipped)
             framesSkipped_.fetch_add(batch.skipped, std::memory_order_relaxed);
         // An accepted batch succeeds even when the backend dropped some of its frames: the
@@ -177,7 +210,31 @@ private:
         return true;
     }
 
+    // Frames are lost in episodes (the disk fills up, the interface goes away, until it
+    // comes back): the debug output tells the start and the end of each, not every frame.
+    // Stack buffers: this runs on the streaming thread, which allocates nothing.
+    void tellLossBegan(int error, uint32_t dropped)
+    {
+        lossEpisodeStart_.store(framesDropped_.load() - dropped, std::memory_order_relaxed);
+        char line[512];
+        std::snprintf(line, sizeof line, "SatNic: %s refuses frames (%s); they are lost until it takes them again\n",
+                      destination_.c_str(), std::strerror(error));
+        OutputDebugStringA(line);
+    }
+    void tellLossEnded(const char* how)
+    {
+        const uint64_t lost = framesDropped_.load() - lossEpisodeStart_.load(std::memory_order_relaxed);
+        char line[512];
+        std::snprintf(line, sizeof line, "SatNic: %s %s; %llu frames were lost\n", destination_.c_str(), how,
+                      static_cast<unsigned long long>(lost));
+        OutputDebugStringA(line);
+    }
+
     std::unique_ptr<Backend> backend_;
+    const std::string destination_;
+    std::atomic<bool> losing_{false};
+    std::atomic<uint64_t> lossEpisodeStart_{0};
+    std::atomic<int> lastDropError_{0};
     std::atomic<Mac> station_{0};
     std::atomic<uint32_t> byteCount_{0};
     std::atomic<bool> removed_{false};
@@ -268,7 +325,7 @@ Statistics statistics()
 Statistics statistics()
 {
     const detail::Statistics s = detail::statistics();
-    return Statistics{s.framesPassed, s.bytesPassed};
+    return Statistics{s.framesPassed, s.bytesPassed, s.framesDropped, s.lastDropError};
 }
 
 bool install(const std::string& config, std::string* error)
@@ -308,7 +365,7 @@ bool install(const std::string& config, std::string* error)
     if (!backend)
         return false;
 
-    installed = std::make_shared<Core>(std::move(backend));
+    installed = std::make_shared<Core>(std::move(backend), what);
     platform::registerDevice(contract::kDeviceName, std::make_shared<SatNicDriver>(installed));
     OutputDebugStringA(("SatNic: device SatNicDv-1 on " + what + "\n").c_str());
     return true;

@@ -35,6 +35,8 @@ void uninstall();
 struct Statistics {
     uint64_t frames;
     uint64_t bytes;
+    uint64_t framesLost;  // could not be passed on: a full disk, an interface gone or down
+    int lastLossError;    // errno of the last frame lost, 0 when none was
 };
 Statistics statistics();
 

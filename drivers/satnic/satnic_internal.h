@@ -65,6 +65,7 @@ struct Statistics {
     uint64_t bytesPassed;           // their bytes, not wrapping
     uint64_t framesSkipped;         // slots with a bad length
     uint64_t framesDropped;         // frames the backend could not pass on (interface down, ...)
+    int lastDropError;              // errno of the last of them
     uint64_t kernelFramesDiscarded; // frames the kernel sent to the TAP interface, read and dropped
 };
 Statistics statistics();

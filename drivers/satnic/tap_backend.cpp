@@ -56,11 +56,13 @@ public:
             const FrameView& frame = batch.frames[i];
             iovec iov[2];
             const int parts = interfaceFrame(frame, station, own, iov);
-            if (writeFrame(iov, parts)) {
+            const int error = writeFrame(iov, parts);
+            if (error == 0) {
                 result.bytesPassed += frame.length;
                 ++result.framesPassed;
             } else {
                 ++result.framesDropped;
+                result.dropError = error;
             }
         }
         return result;
@@ -84,16 +86,15 @@ public:
     uint64_t kernelFramesDiscarded() const override { return discarded_.load(std::memory_order_relaxed); }
 
 private:
-    // One write per frame; a TAP write takes the whole frame or nothing.
-    bool writeFrame(const iovec* iov, int parts)
+    // One write per frame; a TAP write takes the whole frame or nothing. 0 when written,
+    // else the errno that lost it.
+    int writeFrame(const iovec* iov, int parts)
     {
         int fullRetries = 0;
         for (;;) {
             const ssize_t n = ::writev(fd_, iov, parts);
-            if (n >= 0) {
-                noteWriting();
-                return true;
-            }
+            if (n >= 0)
+                return 0;
             const int error = errno;
             if (error == EINTR)
                 continue;
@@ -105,24 +106,8 @@ private:
             }
             // EIO while the interface is down, EBADFD once it was deleted, a full queue that
             // did not drain: this frame is lost, the next one is tried afresh.
-            noteDropping(error);
-            return false;
+            return error;
         }
-    }
-
-    // Tells the debug output when frames start being dropped and when they pass again,
-    // not for each frame.
-    void noteDropping(int error)
-    {
-        if (!dropping_.load(std::memory_order_relaxed) && !dropping_.exchange(true))
-            OutputDebugStringA(("SatNic: TAP interface " + name_ + " refuses frames (" + errnoText(error)
-                                + "); dropping them until it takes them again\n")
-                                   .c_str());
-    }
-    void noteWriting()
-    {
-        if (dropping_.load(std::memory_order_relaxed) && dropping_.exchange(false))
-            OutputDebugStringA(("SatNic: TAP interface " + name_ + " takes frames again\n").c_str());
     }
 
     // Reads and discards what the kernel transmits on the interface (IGMP and MLD reports,
@@ -181,7 +166,6 @@ private:
     const int stopFd_;
     std::atomic<Mac> own_;
     std::atomic<bool> closed_{false};
-    std::atomic<bool> dropping_{false};
     std::atomic<uint64_t> discarded_{0};
     std::unique_ptr<uint8_t[]> buffer_; // the reader thread's
     std::chrono::steady_clock::time_point lastRefresh_ = std::chrono::steady_clock::now();

@@ -140,6 +140,55 @@ TEST(Kestdecode, UnopenableInputOrOutputGivesStatus1NamingTheFile)
     EXPECT_NE(r.out.find("standard input: it is a directory"), std::string::npos) << r.out;
 }
 
+// Frames the adapter could not write are not a success: the count, the file and the
+// reason on one line, status 1; what was written stays a readable capture.
+TEST(Kestdecode, FramesLostToAFullDiskAreCountedAndFailTheRun)
+{
+    struct Case {
+        const char* what;
+        std::string pcap;
+        std::string command;
+        const char* reason;
+    };
+    std::vector<Case> cases;
+    // A file-size limit fails the writes just as a full disk does (EFBIG instead of ENOSPC).
+    const std::string limited = tempPath("limited.pcap");
+    cases.push_back({"file-size limit", limited,
+                     "sh -c 'ulimit -f 200; exec " + kKestdecode + " --pid 1001 --pcap " + limited + " "
+                         + kReferenceStream + "'",
+                     "File too large"});
+    const std::string mountPoint = tempPath("small-tmpfs");
+    if (testns::isRoot() && testns::run("mkdir -p " + mountPoint) == 0) {
+        // A small file system of its own, in a private mount namespace that ends with the command.
+        const std::string full = mountPoint + "/out.pcap";
+        cases.push_back({"full tmpfs", full,
+                         "unshare -m sh -c 'mount -t tmpfs -o size=256k kest " + mountPoint + " && "
+                             + kKestdecode + " --pid 1001 --pcap " + full + " " + kReferenceStream
+                             + "; status=$?; cp " + full + " " + tempPath("full-copy.pcap") + "; exit $status'",
+                         "No space left on device"});
+    }
+    for (Case& c : cases) {
+        const RunResult r = runCommand(c.command);
+        EXPECT_EQ(r.status, 1) << c.what << "\n" << r.out;
+        const size_t at = r.out.find(" frames lost: pcap file " + c.pcap + " refused them (" + c.reason + ")\n");
+        ASSERT_NE(at, std::string::npos) << c.what << "\n" << r.out;
+        const size_t lineStart = r.out.rfind('\n', at) + 1;
+        EXPECT_EQ(r.out.compare(lineStart, 12, "kestdecode: "), 0) << r.out;
+        const unsigned long lost = std::stoul(r.out.substr(lineStart + 12, at - lineStart - 12));
+        const size_t framesAt = r.out.find("frames: ");
+        ASSERT_NE(framesAt, std::string::npos) << r.out;
+        const unsigned long passed = std::stoul(r.out.substr(framesAt + 8));
+        EXPECT_GT(lost, 0u) << c.what;
+        EXPECT_GT(passed, 0u) << c.what;
+        EXPECT_EQ(passed + lost, 660u) << c.what << ": every decoded frame was either written or counted lost";
+
+        const std::string written = c.pcap == limited ? c.pcap : tempPath("full-copy.pcap");
+        EXPECT_EQ(readPcapFrames(written).size(), passed) << c.what << ": the capture holds what was written, whole";
+        std::remove(written.c_str());
+    }
+    testns::run("rmdir " + mountPoint + " 2>/dev/null");
+}
+
 // A generated stream of mixed datagrams to the station, to joined multicast groups
 // and to broadcast, spread over three PIDs.
 struct GeneratedStream {
@@ -313,6 +362,32 @@ TEST(Kestdecode, EveryDatagramArrivesThroughTapInsideOwnNamespace)
     }
     EXPECT_EQ(mismatched, 0u) << "datagrams changed on the way";
     std::remove(ts.c_str());
+}
+
+// The TAP interface deleted while frames flow: the rest are lost, and the run says so.
+TEST(Kestdecode, FramesLostToAVanishedTapInterfaceFailTheRun)
+{
+    if (!testns::isRoot())
+        GTEST_SKIP() << "needs root for a network namespace and a TAP interface";
+    const std::string nsName = "kest-gone-" + std::to_string(getpid());
+    testns::Namespace ns(nsName, "ktap0");
+    if (!ns.ok())
+        GTEST_SKIP() << "cannot create a network namespace with a TAP interface here";
+
+    const GeneratedStream stream = generateStream(4000);
+    const size_t half = stream.ts.size() / 188 / 2 * 188;
+    const std::string first = tempPath("gone-first.ts"), second = tempPath("gone-second.ts");
+    std::ofstream(first, std::ios::binary).write(reinterpret_cast<const char*>(stream.ts.data()), half);
+    std::ofstream(second, std::ios::binary)
+        .write(reinterpret_cast<const char*>(stream.ts.data() + half), static_cast<std::streamsize>(stream.ts.size() - half));
+    const RunResult r = runCommand("ip netns exec " + nsName + " sh -c '(cat " + first
+                                   + "; sleep 1; ip link del ktap0; cat " + second + ") | " + kKestdecode + " " + kPids
+                                   + " --mac 02:11:22:33:44:55 --tap ktap0 -'");
+    EXPECT_EQ(r.status, 1) << r.out;
+    EXPECT_NE(r.out.find(" frames lost: TAP interface ktap0 refused them ("), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("frames: 4000\n"), std::string::npos) << "nothing was lost?\n" << r.out;
+    std::remove(first.c_str());
+    std::remove(second.c_str());
 }
 
 } // namespace

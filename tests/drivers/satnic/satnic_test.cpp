@@ -1,5 +1,6 @@
 // SatNic driver tests that need no privileges: device contract, FrameBatch parsing, byte
 // count, station address, TAP address rewrite, pcap output read back, null, none, configs.
+#include "decoder/adapter_contract.h"
 #include "drivers/satnic/satnic.h"
 #include "drivers/satnic/satnic_internal.h"
 #include "tests/drivers/satnic/allocation_counter.h"
@@ -8,11 +9,14 @@
 #include <gtest/gtest.h>
 
 #include <net/if.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/uio.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
+#include <csignal>
 #include <chrono>
 #include <cstdlib>
 #include <ctime>
@@ -562,6 +566,86 @@ TEST_F(SatNic, PcapFileReadsInTshark)
     for (int i = 0; i < 25; ++i)
         expected += std::to_string(60 + 50 * i) + (i % 2 ? "\t01:00:5e:01:02:03\n" : "\t02:11:22:33:44:55\n");
     EXPECT_EQ(std::string(text.begin(), text.end()), expected);
+}
+
+// Frames the file cannot take (a full disk; here a file-size limit, which fails the write the
+// same way) are counted, readable through the device, and told in the debug output once when
+// losing starts and once when it ends, never per frame.
+TEST_F(SatNic, FramesLostToTheFileAreCountedAndToldOncePerEpisode)
+{
+    struct LimitGuard {
+        rlimit saved{};
+        void (*savedHandler)(int) = std::signal(SIGXFSZ, SIG_IGN);
+        LimitGuard() { getrlimit(RLIMIT_FSIZE, &saved); }
+        ~LimitGuard()
+        {
+            setrlimit(RLIMIT_FSIZE, &saved);
+            std::signal(SIGXFSZ, savedHandler);
+        }
+        void limit(rlim_t bytes) const
+        {
+            rlimit l = saved;
+            l.rlim_cur = bytes;
+            setrlimit(RLIMIT_FSIZE, &l);
+        }
+        void lift() const { setrlimit(RLIMIT_FSIZE, &saved); }
+    } guard;
+    auto lostFrames = [](HANDLE h) {
+        uint8_t out[8] = {};
+        DWORD returned = 0;
+        if (!DeviceIoControl(h, IOCTL_READ_LOST_FRAMES, nullptr, 0, out, 8, &returned, nullptr) || returned != 8)
+            return ~uint64_t(0);
+        return uint64_t(le32(out)) | uint64_t(le32(out + 4)) << 32;
+    };
+    auto count = [](const std::string& text, const std::string& part) {
+        size_t n = 0;
+        for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+            ++n;
+        return n;
+    };
+
+    const std::string file = path("limited.pcap");
+    platform::DebugCapture debug;
+    ASSERT_TRUE(satnic::install("pcap:" + file, nullptr));
+    HANDLE h = openAdapter();
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(lostFrames(h), 0u);
+    ASSERT_TRUE(sendOne(h, makeFrame(kStation, 1000, 1)));
+
+    guard.limit(readFile(file).size() + 500);
+    for (uint32_t i = 0; i < 40; ++i)
+        ASSERT_TRUE(sendOne(h, makeFrame(kStation, 1000, 100 + i))) << "a lost frame still fails no request";
+    EXPECT_EQ(lostFrames(h), 40u);
+    EXPECT_EQ(byteCount(h), 1000u);
+    const std::string began = "SatNic: pcap file " + file + " refuses frames (File too large)";
+    EXPECT_EQ(count(debug.all(), began), 1u) << debug.all();
+    EXPECT_EQ(count(debug.all(), "refuses frames"), 1u) << debug.all();
+
+    guard.lift();
+    for (uint32_t i = 0; i < 3; ++i)
+        ASSERT_TRUE(sendOne(h, makeFrame(kStation, 1000, 200 + i)));
+    EXPECT_EQ(count(debug.all(), "SatNic: pcap file " + file + " takes frames again; 40 frames were lost\n"), 1u)
+        << debug.all();
+    EXPECT_EQ(lostFrames(h), 40u);
+    EXPECT_EQ(satnic::statistics().framesLost, 40u);
+    EXPECT_EQ(satnic::statistics().lastLossError, EFBIG);
+    std::vector<PcapRecord> records;
+    std::string why;
+    ASSERT_TRUE(parsePcap(readFile(file), &records, &why)) << why;
+    EXPECT_EQ(records.size(), 4u);
+
+    // A second episode, still going when the driver is uninstalled.
+    guard.limit(readFile(file).size());
+    for (uint32_t i = 0; i < 5; ++i)
+        ASSERT_TRUE(sendOne(h, makeFrame(kMulticast, 60, 300 + i)));
+    EXPECT_EQ(count(debug.all(), "refuses frames"), 2u) << debug.all();
+    uint8_t shortOut[7];
+    DWORD returned = 0;
+    EXPECT_FALSE(DeviceIoControl(h, IOCTL_READ_LOST_FRAMES, nullptr, 0, shortOut, 7, &returned, nullptr));
+    EXPECT_EQ(GetLastError(), ERROR_INSUFFICIENT_BUFFER);
+    CloseHandle(h);
+    satnic::uninstall();
+    EXPECT_EQ(count(debug.all(), "SatNic: pcap file " + file + " closed; 5 frames were lost\n"), 1u) << debug.all();
 }
 
 // ---- uninstall ----
