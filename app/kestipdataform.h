@@ -61,6 +61,7 @@ public:
     static bool receiverEnabled();
 
     const RateHistory& adapterRateHistory() const override;
+    uint64_t adapterLostFrames() const override;
     TrayIcon* tray() const { return trayIcon; }
     QMenu* trayPopup() const { return trayMenu; }
     int indicator() const { return indicatorStatus; }

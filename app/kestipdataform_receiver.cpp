@@ -177,6 +177,11 @@ const RateHistory& KestIpDataForm::adapterRateHistory() const
     return statusPoller ? statusPoller->adapterRateHistory() : emptyHistory;
 }
 
+uint64_t KestIpDataForm::adapterLostFrames() const
+{
+    return statusPoller ? statusPoller->adapterLostFrames() : 0;
+}
+
 void KestIpDataForm::timerEvent(QTimerEvent* event)
 {
     if (event->timerId() == statusTimerId && statusPoller)

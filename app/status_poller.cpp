@@ -44,6 +44,7 @@ StatusSources StatusSources::receiver(std::function<CBDAManager*()> manager)
         return m != nullptr ? m->GetDemodLocked(v) : 0;
     };
     s.byteCount = [] { return readAdapterByteCount(decoderState().adapterHandle); };
+    s.lostFrames = [] { return readAdapterLostFrames(decoderState().adapterHandle); };
     return s;
 }
 
@@ -95,6 +96,8 @@ void StatusPoller::poll()
     // The counter is unsigned: widened without sign, a value past 2^31 is
     // still ahead of the one before it.
     const qint64 counter = sources_.byteCount ? qint64(sources_.byteCount()) : 0;
+    if (sources_.lostFrames)
+        lostFrames_ = sources_.lostFrames();
 
     if (locked != 0) {
         query(sources_.signalQuality, &quality);

@@ -32,9 +32,10 @@ struct StatusSources {
     std::function<int(int32_t*)> signalQuality;
     std::function<int(int32_t*)> demodLocked;
     std::function<uint32_t()> byteCount;
+    std::function<uint64_t()> lostFrames; // frames the adapter could not pass on
 
     // The card's queries through the manager `manager()` answers (none: every
-    // query fails) and the adapter counter of the decoder's adapterHandle.
+    // query fails) and the adapter counters of the decoder's adapterHandle.
     static StatusSources receiver(std::function<CBDAManager*()> manager);
 };
 
@@ -69,6 +70,7 @@ public:
 
     const RateHistory& rateHistory() const { return history_; }
     const RateHistory& adapterRateHistory() const override { return history_; }
+    uint64_t adapterLostFrames() const override { return lostFrames_; }
     qint64 lastByteCount() const { return lastByteCount_; }
     double unlockedMs() const { return unlockedMs_; }
     quint32 lastRate() const { return lastRate_; }
@@ -91,4 +93,5 @@ private:
     qint64 lastByteCount_ = 0;
     double unlockedMs_ = 0;
     quint32 lastRate_ = 0;
+    uint64_t lostFrames_ = 0;
 };

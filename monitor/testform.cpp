@@ -156,6 +156,11 @@ void TestForm::tick()
     labelMpeMin->setText(QString::number(mpe.minimum));
     labelMpeMax->setText(QString::number(mpe.peak));
     labelMpeAverage->setText(QString::number(mpe.average));
+    // Frames the adapter could not pass on (a full disk, an interface gone): shown in red
+    // as soon as there is one, since each is a datagram the network never saw.
+    const uint64_t lost = mainRates.adapterLostFrames();
+    labelMpeLost->setText(QString::number(lost));
+    labelMpeLost->setStyleSheet(lost > 0 ? QStringLiteral("color: red; font-weight: bold") : QString());
 
     rateAxisScale(statusTs, QwtPlot::yLeft, pidRateHistory.peak);
     rateAxisScale(statusTs, QwtPlot::yRight, mpe.peak);

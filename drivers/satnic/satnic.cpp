@@ -8,6 +8,7 @@
 #include "platform/win32/device.h"
 
 #include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <cstdio>
 #include <cstdlib>
@@ -35,6 +36,8 @@ constexpr DWORD kLostFrameCountSize = ::kLostFrameCountSize;
 } // namespace contract
 
 constexpr DWORD kErrorDeviceNotExist = 55; // ERROR_DEV_NOT_EXIST: the driver was uninstalled
+// A loss episode ends when frames have passed without a loss for this long.
+constexpr int64_t kLossEpisodeQuietNs = 2'000'000'000;
 
 using satnic::detail::Backend;
 using satnic::detail::Mac;
@@ -198,9 +201,12 @@ private:
         if (result.framesDropped) {
             framesDropped_.fetch_add(result.framesDropped, std::memory_order_relaxed);
             lastDropError_.store(result.dropError, std::memory_order_relaxed);
+            lastDropTime_.store(now(), std::memory_order_relaxed);
             if (!losing_.load(std::memory_order_relaxed) && !losing_.exchange(true))
                 tellLossBegan(result.dropError, result.framesDropped);
-        } else if (result.framesPassed && losing_.load(std::memory_order_relaxed) && losing_.exchange(false)) {
+        } else if (result.framesPassed && losing_.load(std::memory_order_relaxed)
+                   && now() - lastDropTime_.load(std::memory_order_relaxed) >= kLossEpisodeQuietNs
+                   && losing_.exchange(false)) {
             tellLossEnded("takes frames again");
         }
         if (batch.skipped)
@@ -212,7 +218,15 @@ private:
 
     // Frames are lost in episodes (the disk fills up, the interface goes away, until it
     // comes back): the debug output tells the start and the end of each, not every frame.
-    // Stack buffers: this runs on the streaming thread, which allocates nothing.
+    // A nearly full disk still takes a small frame now and then; the episode ends only when
+    // nothing was lost for a while. Stack buffers: this runs on the streaming thread, which
+    // allocates nothing.
+    static int64_t now()
+    {
+        return std::chrono::duration_cast<std::chrono::nanoseconds>(
+                   std::chrono::steady_clock::now().time_since_epoch())
+            .count();
+    }
     void tellLossBegan(int error, uint32_t dropped)
     {
         lossEpisodeStart_.store(framesDropped_.load() - dropped, std::memory_order_relaxed);
@@ -234,6 +248,7 @@ private:
     const std::string destination_;
     std::atomic<bool> losing_{false};
     std::atomic<uint64_t> lossEpisodeStart_{0};
+    std::atomic<int64_t> lastDropTime_{0};
     std::atomic<int> lastDropError_{0};
     std::atomic<Mac> station_{0};
     std::atomic<uint32_t> byteCount_{0};

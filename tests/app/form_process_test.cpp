@@ -6,6 +6,8 @@
 
 #include <csignal>
 
+#include <unistd.h>
+
 namespace {
 
 TEST_F(KestIpDataProcess, SecondStartEndsWithZeroAndTerminateQuitsTheFirst)
@@ -96,6 +98,49 @@ TEST_F(KestIpDataProcess, WithoutTheAdapterDriverItWarnsOnceAndShowsNoVolume)
     ASSERT_TRUE(tooltip.open(QIODevice::ReadOnly));
     const QString text = QString::fromUtf8(tooltip.readAll());
     EXPECT_TRUE(text.contains("Status: Locked\nIN: 0.000 MB\n")) << text.toStdString();
+}
+
+// The capture file's disk fills up under the receiver: the debug output says so once when
+// frames start being lost and once, with their number, when it ends; not once per frame.
+TEST_F(KestIpDataProcess, FullDiskIsToldOncePerEpisodeInTheDebugOutput)
+{
+    if (::geteuid() != 0 || QProcess::execute("sh", {"-c", "command -v unshare >/dev/null"}) != 0)
+        GTEST_SKIP() << "needs root and unshare for a small file system of its own";
+    const tsgen::MacAddress station{0x02, 0x11, 0x22, 0x33, 0x44, 0x55};
+    const teststream::KnownStream known = teststream::makeKnownStream(station, 800);
+    const QString stream = home_.filePath("known.ts");
+    ASSERT_TRUE(teststream::writeFile(stream.toStdString(), known.transportStream));
+    ASSERT_TRUE(writeSettings());
+    ASSERT_TRUE(QDir(home_.path()).mkpath("small"));
+    const QString pcap = home_.filePath("small/out.pcap");
+    env_.insert("KEST_SIM_TS", stream);
+    env_.insert("KEST_SIM_LOOP", "0");
+    env_.insert("KEST_SIM_RATE", "0");
+    env_.insert("KEST_SIM_MAC", "02:11:22:33:44:55");
+    env_.insert("KEST_SATNIC", "pcap:" + pcap);
+    env_.insert("KEST_DEBUG", "1");
+
+    // A 64 KiB file system in a private mount namespace: gone with the process.
+    QProcess process;
+    process.setProcessEnvironment(env_);
+    process.setWorkingDirectory(home_.path());
+    process.start("unshare", {"-m", "sh", "-c",
+                              "mount -t tmpfs -o size=64k kest '" + home_.filePath("small") + "' && exec '"
+                                  + QString(KEST_BIN_DIR) + "/KestIpData'"});
+    ASSERT_TRUE(process.waitForStarted(10000));
+    QByteArray errors;
+    const QByteArray began = "SatNic: pcap file " + pcap.toUtf8() + " refuses frames (No space left on device)";
+    for (int i = 0; i < 400 && !errors.contains(began); ++i) {
+        process.waitForFinished(50);
+        errors += process.readAllStandardError();
+    }
+    process.waitForFinished(1000); // the rest of the stream is lost too
+    process.terminate();
+    expectCleanEnd(process);
+    errors += process.readAllStandardError();
+    EXPECT_EQ(errors.count(began), 1) << errors.constData();
+    EXPECT_EQ(errors.count("refuses frames"), 1) << errors.constData();
+    EXPECT_EQ(errors.count("SatNic: pcap file " + pcap.toUtf8() + " closed; "), 1) << errors.constData();
 }
 
 // A stream file that can never deliver a byte is named once, not met with silence.

@@ -61,8 +61,10 @@ struct Form {
         sources.signalStrength = answer("strength", strength);
         sources.signalQuality = answer("quality", qualityValue);
         sources.demodLocked = answer("locked", locked);
-        if (withCounter)
+        if (withCounter) {
             sources.byteCount = [this] { return counter; };
+            sources.lostFrames = [this] { return lost; };
+        }
         poller = new StatusPoller(&widget, sources, hooks);
         poller->setupPlot();
     }
@@ -84,6 +86,7 @@ struct Form {
     // The tuner's and the adapter's answers.
     int32_t strength = 0, qualityValue = 0, locked = 0;
     uint32_t counter = 0;
+    uint64_t lost = 0;
     std::set<std::string> failing;
     std::vector<std::string> queries;
     LedMeter *level, *quality;
@@ -146,8 +149,10 @@ TEST(StatusPollerTest, SteadyStreamRateAxisAndTooltip)
 
     f.locked = 0;
     f.counter = 99999999; // not taken while unlocked
+    f.lost = 12;          // the adapter's losses are taken at every poll
     f.poller->poll();
     EXPECT_EQ(f.tray->toolTip(), "Kest Ip Data\nStatus: Unlocked\nIN: 2.000 MB\nAR: 8192 kbit/s");
+    EXPECT_EQ(f.poller->adapterLostFrames(), 12u);
 }
 
 TEST(StatusPollerTest, CounterEdges)
@@ -217,4 +222,5 @@ TEST(StatusPollerTest, ReceiverSourcesWithoutCardOrAdapterFail)
     EXPECT_EQ(s.signalStrength(&value) + s.signalQuality(&value) + s.demodLocked(&value), 0);
     EXPECT_EQ(value, 7) << "a failed query leaves the value";
     EXPECT_EQ(s.byteCount(), 0u);
+    EXPECT_EQ(s.lostFrames(), 0u);
 }

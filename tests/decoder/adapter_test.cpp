@@ -12,6 +12,7 @@ TEST(AdapterContract, ControlCodesNamesAndLayout)
     EXPECT_EQ(IOCTL_SEND_FRAMES, 0x222098u);
     EXPECT_EQ(IOCTL_READ_BYTE_COUNT, 0x2220BCu);
     EXPECT_EQ(IOCTL_SET_STATION_ADDRESS, 0x2220D8u);
+    EXPECT_EQ(IOCTL_READ_LOST_FRAMES, 0x222100u);
     EXPECT_EQ(sizeof(FrameBatch), 24388u);
     EXPECT_EQ(offsetof(FrameBatch, frameLengths), 24320u);
     EXPECT_EQ(offsetof(FrameBatch, frameCount), 24384u);
@@ -90,6 +91,7 @@ TEST_F(AdapterTest, NullHandleMakesNoRequest)
     FrameBatch batch{};
     EXPECT_FALSE(sendFrames(nullptr, &batch, sizeof batch));
     EXPECT_EQ(readAdapterByteCount(nullptr), 0u);
+    EXPECT_EQ(readAdapterLostFrames(nullptr), 0u);
     uint8_t address[6] = {1, 2, 3, 4, 5, 6};
     EXPECT_FALSE(setAdapterAddress(nullptr, address));
     EXPECT_EQ(address[0], 1);
@@ -105,6 +107,11 @@ TEST_F(AdapterTest, ByteCountAndStationAddress)
     EXPECT_EQ(readAdapterByteCount(h), 123456u);
     driver->state->refuseByteCount = true;
     EXPECT_EQ(readAdapterByteCount(h), 0u);
+
+    // Lost frames: a 64-bit count, 0 from an adapter that does not answer the request.
+    EXPECT_EQ(readAdapterLostFrames(h), 0u);
+    driver->state->lostFrames = 0x123456789ull;
+    EXPECT_EQ(readAdapterLostFrames(h), 0x123456789ull);
 
     uint8_t address[6] = {0x00, 0x11, 0x22, 0x33, 0x44, 0x55};
     EXPECT_TRUE(setAdapterAddress(h, address));

@@ -15,6 +15,7 @@
 #include <cstring>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <vector>
 
 namespace dt {
@@ -257,6 +258,7 @@ struct CaptureState {
     bool refuseSends = false;
     bool refuseByteCount = false;
     uint32_t byteCount = 0;
+    std::optional<uint64_t> lostFrames; // unset: the request is not supported
     Mac stationAddress{};
     bool rewriteAddress = false; // writes back the address with its first byte replaced by 0x02
 };
@@ -297,6 +299,15 @@ public:
             }
             std::memcpy(out, &state_->byteCount, 4);
             *returned = 4;
+            return true;
+        case IOCTL_READ_LOST_FRAMES:
+            ++state_->otherRequests;
+            if (!state_->lostFrames || out == nullptr || outSize < 8) {
+                *error = !state_->lostFrames ? ERROR_NOT_SUPPORTED : ERROR_INSUFFICIENT_BUFFER;
+                return false;
+            }
+            std::memcpy(out, &*state_->lostFrames, 8);
+            *returned = 8;
             return true;
         case IOCTL_SET_STATION_ADDRESS:
             ++state_->otherRequests;

@@ -34,7 +34,9 @@ namespace {
 class FakeMainWindow : public MainRateSource {
 public:
     const RateHistory& adapterRateHistory() const override { return history; }
+    uint64_t adapterLostFrames() const override { return lost; }
     RateHistory history;
+    uint64_t lost = 0;
 };
 
 // Every counter of the decoder record, to see that the window leaves them alone.
@@ -308,6 +310,15 @@ TEST_F(TestFormTest, TickShowsTheMainWindowsRatesAndMarker)
     main.history.average = 0;
     form.tick();
     EXPECT_FALSE(form.plotItems().mpeAverageMarker->isVisible());
+
+    // Frames the adapter lost are shown with the adapter's rates, and stand out.
+    EXPECT_EQ(form.textMpeLost->text(), "Lost frames:");
+    EXPECT_EQ(form.labelMpeLost->parentWidget(), form.groupMpeFilterRate);
+    EXPECT_EQ(form.labelMpeLost->text(), "0");
+    main.lost = 2537;
+    form.tick();
+    EXPECT_EQ(form.labelMpeLost->text(), "2537");
+    EXPECT_TRUE(form.labelMpeLost->styleSheet().contains("red")) << form.labelMpeLost->styleSheet().toStdString();
 }
 
 TEST_F(TestFormTest, ChangesNothingInTheDecoderOrTheMainWindow)
