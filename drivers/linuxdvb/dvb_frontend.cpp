@@ -106,7 +106,13 @@ bool DvbFrontend::supportsSatellite()
         return false;
     }
     dvb_frontend_info info{};
-    return devices_.ioctl(fd_, FE_GET_INFO, &info) == 0 && info.type == FE_QPSK;
+    if (devices_.ioctl(fd_, FE_GET_INFO, &info) != 0)
+        return false;
+    // Compared as plain bits: a type the enumeration does not name must not be loaded as one.
+    uint32_t type = 0;
+    static_assert(sizeof type == sizeof info.type, "fe_type is 32 bits");
+    std::memcpy(&type, &info.type, sizeof type);
+    return type == FE_QPSK;
 }
 
 bool DvbFrontend::setVoltage(const card::Tuning& tuning)
@@ -207,11 +213,16 @@ int32_t DvbFrontend::statPercent(uint32_t command, long long decibelFloor, long 
     property.cmd = command;
     dtv_properties properties{1, &property};
     if (devices_.ioctl(fd_, FE_GET_PROPERTY, &properties) == 0 && property.u.st.len > 0) {
+        // dtv_stats is packed: its value is copied out, not referred to. Clamped into the
+        // range before scaling: a driver's value may be anything.
         const dtv_stats& stat = property.u.st.stat[0];
+        const uint64_t relative = stat.uvalue;
+        const long long decibels = stat.svalue;
         if (stat.scale == FE_SCALE_RELATIVE)
-            return clampPercent(static_cast<long long>(stat.uvalue) * 100 / 65535);
+            return clampPercent(static_cast<long long>(std::min<uint64_t>(relative, 65535)) * 100 / 65535);
         if (stat.scale == FE_SCALE_DECIBEL)
-            return clampPercent((stat.svalue - decibelFloor) * 100 / decibelSpan);
+            return clampPercent(
+                (std::clamp(decibels, decibelFloor, decibelFloor + decibelSpan) - decibelFloor) * 100 / decibelSpan);
     }
     // Frontends without the DVBv5 statistics: the old 16-bit reads.
     uint16_t legacy = 0;
@@ -226,7 +237,9 @@ SignalStatus DvbFrontend::status()
     SignalStatus s;
     if (fd_ < 0)
         return s;
-    fe_status_t state{};
+    // Read as plain bits: a driver may set flags the enumeration does not name.
+    uint32_t state = 0;
+    static_assert(sizeof state == sizeof(fe_status_t), "FE_READ_STATUS writes an enum fe_status");
     s.locked = devices_.ioctl(fd_, FE_READ_STATUS, &state) == 0 && (state & FE_HAS_LOCK) != 0;
     // Strength in 0.001 dBm: -90 dBm no signal .. -30 dBm strong; carrier to
     // noise in 0.001 dB: 0 dB useless .. 15 dB excellent.

@@ -150,6 +150,16 @@ TEST_F(DvbFrontendTest, StatisticsMapToPercentages)
     s = frontend.status();
     EXPECT_EQ(s.strength, 0);
     EXPECT_EQ(s.quality, 100);
+    // A driver's value beyond any sense saturates; it must not overflow into the other end.
+    devices.strengthValue = INT64_MAX;
+    devices.cnrValue = INT64_MIN;
+    s = frontend.status();
+    EXPECT_EQ(s.strength, 100);
+    EXPECT_EQ(s.quality, 0);
+    devices.statScale = FE_SCALE_RELATIVE;
+    devices.strengthValue = -1; // 2^64 - 1 as the unsigned relative value
+    s = frontend.status();
+    EXPECT_EQ(s.strength, 100);
 
     devices.v5Stats = false;
     devices.legacyStrength = 0x8000;
