@@ -24,8 +24,11 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "iproute2")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qttranslations5-l10n")
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
-# libkestapi in the library path: the dynamic linker's cache is rebuilt by trigger.
-set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${CMAKE_CURRENT_SOURCE_DIR}/triggers)
+# libkestapi in the library path: the dynamic linker's cache is rebuilt by trigger
+# (our own maintainer scripts keep CPack from calling ldconfig in them).
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${CMAKE_CURRENT_SOURCE_DIR}/triggers
+  ${CMAKE_CURRENT_SOURCE_DIR}/postinst ${CMAKE_CURRENT_SOURCE_DIR}/postrm)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_PACKAGING_INSTALL_PREFIX ${CMAKE_INSTALL_PREFIX})
 include(CPack)
