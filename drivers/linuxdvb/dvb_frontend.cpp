@@ -260,7 +260,10 @@ bool DvbFrontend::setLnbPower(bool on)
 {
     std::lock_guard<std::mutex> lock(mutex_);
     powered_ = on;
-    return fd_ < 0 || setVoltage(tuning_);
+    if (fd_ < 0)
+        return true;
+    waitForQuietBus(messageEnd_);
+    return setVoltage(tuning_);
 }
 
 bool DvbFrontend::tune(const card::Tuning& tuning, const Candidate& candidate)
@@ -336,6 +339,8 @@ bool DvbFrontend::commit(const card::Tuning& tuning)
     tuning_ = tuning;
     if (fd_ < 0)
         return false;
+    // Supply and tone changes, like messages, need the bus quiet after a message.
+    waitForQuietBus(messageEnd_);
     setVoltage(tuning);
     setTone(false);
     for (const auto& message : waiting_)
