@@ -184,6 +184,11 @@ int DemodModel::setProperties(dtv_properties* p)
         case DTV_PILOT: cache_.pilot = q.u.data; break;
         case DTV_INVERSION: break;
         case DTV_TUNE: {
+            for (uint32_t m : variant.refusedModulations)
+                if (cache_.system == SYS_DVBS2 && cache_.modulation == m) {
+                    errno = EINVAL;
+                    return -1;
+                }
             if (variant.refusesAutoRollOff && cache_.system == SYS_DVBS2
                 && (cache_.rollOff == ROLLOFF_AUTO || cache_.pilot == PILOT_AUTO)) {
                 errno = EINVAL;

@@ -33,6 +33,7 @@ struct Variant {
     bool strengthInDbm = true;        // FE_SCALE_DECIBEL, else FE_SCALE_RELATIVE
     unsigned long refusedRequest = 0; // this ioctl always fails with EOPNOTSUPP
     bool noEnumDelsys = false;        // an old driver: FE_GET_INFO only
+    std::vector<uint32_t> refusedModulations; // DVB-S2 modulations it has not: EINVAL
 };
 
 enum class Lnb { Universal, CBand };

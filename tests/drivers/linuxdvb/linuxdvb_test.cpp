@@ -223,6 +223,7 @@ TEST_F(DvbFrontendTest, NothingLockingSaysUnlockedOnceAndNeverSpins)
 {
     frontend.setLockWaitForTests(std::chrono::milliseconds(10));
     devices.model.transponders = {transponder(12188, true, SYS_DVBS2, PSK_8)};
+    devices.model.variant.refusedModulations = {APSK_32};
     const card::Tuning wrong = universal(11000, card::kPolarisationVertical, card::kModulationNotDefined);
     commit(wrong);
     std::this_thread::sleep_for(std::chrono::milliseconds(600));
@@ -235,6 +236,12 @@ TEST_F(DvbFrontendTest, NothingLockingSaysUnlockedOnceAndNeverSpins)
         << debug.all();
     EXPECT_LE(tunings().size(), 45u) << "one tuning per wait, not a tight loop";
     EXPECT_GE(tunings().size(), 8u) << "the search goes round";
+    const auto calls = devices.callLog();
+    EXPECT_EQ(std::count_if(calls.begin(), calls.end(),
+                            [](const std::string& c) { return c.find("mod=32APSK") != std::string::npos; }),
+              2)
+        << "a modulation the frontend refused (with automatic and with fixed roll-off) is not asked again";
+    EXPECT_EQ(count(debug.all(), "the frontend refuses DVB-S2 32APSK: Invalid argument"), 1u);
 }
 
 TEST_F(DvbFrontendTest, RefusalsAndMissingSystemsLeaveItUnlockedAndAreSaidOnce)
