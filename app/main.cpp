@@ -10,6 +10,7 @@
 #include "app/qtsingleapplication.h"
 #include "app/trayicon.h"
 #include "platform/qt/messagebox.h"
+#include "platform/win32/debug.h"
 
 #include <cstdio>
 #include <string>
@@ -109,6 +110,23 @@ void saveScreenshotsLater(KestIpDataForm* form)
     });
 }
 
+// Translations/KestIPData_<locale> from the working directory, else from the
+// data folder of the installed program.
+bool loadTranslation(QTranslator& translator)
+{
+    const QString file = QStringLiteral("Translations/KestIPData_") + QLocale::system().name();
+    const QString installed =
+        QDir::cleanPath(QCoreApplication::applicationDirPath() + QStringLiteral("/" KEST_DATA_FROM_BIN));
+    for (const QString& dir : {QStringLiteral("."), installed}) {
+        if (translator.load(file, dir)) {
+            const QByteArray line = "KestIpData: translation " + QFile::encodeName(translator.filePath()) + '\n';
+            OutputDebugStringA(line.constData());
+            return true;
+        }
+    }
+    return false;
+}
+
 } // namespace
 
 // The stand-ins for the card and the adapter driver, as the environment says.
@@ -156,8 +174,7 @@ int main(int argc, char** argv)
         QTextCodec::setCodecForLocale(cp1251);
 
     QTranslator translator;
-    if (translator.load(QStringLiteral("Translations/KestIPData_") + QLocale::system().name(),
-                        QStringLiteral(".")))
+    if (loadTranslation(translator))
         app.installTranslator(&translator);
     // Qt's own texts (the standard buttons of the question boxes) in the same language.
     QTranslator qtTranslator;

@@ -37,6 +37,24 @@ constexpr const char* kUsage =
 // The decoder's section slots.
 constexpr size_t kMaxPids = 15;
 
+constexpr const char* kHelp =
+    "Decodes the IP datagrams of the MPE sections in a recorded MPEG-2 transport stream\n"
+    "as the receiver does, hands the Ethernet frames to a virtual adapter and prints the\n"
+    "packet, frame and byte counts and the decoder's error counters.\n"
+    "\n"
+    "  --pid N              decode MPE sections on PID N (0..8191); up to 15 PIDs, a\n"
+    "                       repeated one counts once\n"
+    "  --mac ADDRESS        station address for unicast sections (default 00:00:00:00:00:00)\n"
+    "  --sample-size BYTES  bytes per media sample fed to the decoder (default 65424)\n"
+    "  --pcap FILE          write the frames to a pcap capture file\n"
+    "  --tap IFNAME         send the frames into the TAP interface IFNAME\n"
+    "  --null               count the frames only (the default)\n"
+    "  FILE | -             the transport stream; - or nothing reads standard input\n"
+    "  --help, --version    print this text or the version and stop\n"
+    "\n"
+    "Exit status: 0 done, 1 the input or output cannot be opened or frames were lost\n"
+    "(the count and the reason on standard error), 2 bad arguments.\n";
+
 int badArguments(const char* why)
 {
     std::fprintf(stderr, "kestdecode: %s\n%s", why, kUsage);
@@ -244,6 +262,14 @@ private:
 
 int main(int argc, char** argv)
 {
+    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+        std::printf("kestdecode %s\n", KEST_VERSION);
+        return 0;
+    }
+    if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
+        std::printf("%s\n%s", kUsage, kHelp);
+        return 0;
+    }
     Options options;
     if (const int status = parseArguments(argc, argv, options))
         return status;

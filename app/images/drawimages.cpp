@@ -1,6 +1,8 @@
 // Draws the program's small images into a folder as PNG files.
 // Run once when an image is to change (kest_drawimages app/images) and commit the result;
 // the build compiles the PNGs in through kest_embedimages and images.txt.
+#include "app/images/programicon.h"
+
 #include <QDir>
 #include <QFont>
 #include <QGuiApplication>
@@ -65,28 +67,6 @@ QImage indicator(int size, QColor colour, bool activity, bool opaque)
     return image;
 }
 
-// A small satellite dish: bowl, feed arm and feed.
-void drawDish(QPainter& p, QRectF r, QColor bowl)
-{
-    const qreal w = r.width();
-    p.save();
-    p.translate(r.topLeft());
-    p.setPen(QPen(bowl.darker(200), w / 16));
-    p.setBrush(bowl);
-    QPainterPath path;
-    path.moveTo(w * 0.10, w * 0.30);
-    path.quadTo(w * 0.20, w * 0.95, w * 0.80, w * 0.85);
-    path.closeSubpath();
-    p.drawPath(path);
-    p.setPen(QPen(QColor(60, 60, 60), w / 14));
-    p.drawLine(QPointF(w * 0.42, w * 0.62), QPointF(w * 0.78, w * 0.28));
-    p.drawLine(QPointF(w * 0.45, w * 0.82), QPointF(w * 0.45, w * 0.98));
-    p.setBrush(QColor(230, 60, 40));
-    p.setPen(Qt::NoPen);
-    p.drawEllipse(QPointF(w * 0.80, w * 0.26), w * 0.09, w * 0.09);
-    p.restore();
-}
-
 QImage logo()
 {
     const int w = 50, h = 470;
@@ -123,19 +103,13 @@ QImage logo()
 
 QImage windowIcon()
 {
-    QImage image = blank(16, 16, QColor(32, 64, 128));
-    {
-        QPainter p(&image);
-        p.setRenderHint(QPainter::Antialiasing);
-        drawDish(p, QRectF(0, 0, 16, 16), QColor(240, 240, 240));
-    }
     // Palette of 64 colours: four levels per channel.
     QVector<QRgb> palette;
     for (int r = 0; r < 4; ++r)
         for (int g = 0; g < 4; ++g)
             for (int b = 0; b < 4; ++b)
                 palette.append(qRgb(r * 85, g * 85, b * 85));
-    return image.convertToFormat(QImage::Format_Indexed8, palette, Qt::ThresholdDither);
+    return programIcon(16).convertToFormat(QImage::Format_Indexed8, palette, Qt::ThresholdDither);
 }
 
 QImage legend(QColor fill)

@@ -1,4 +1,4 @@
-// The adapter's multiplex from dvr0, on the capture filter's streaming thread.
+// The adapter's multiplex from the frontend's dvr, on the capture filter's streaming thread.
 #include "drivers/linuxdvb/dvb_filters.h"
 
 #include "platform/win32/debug.h"

@@ -2,8 +2,16 @@
 
 namespace linuxdvb {
 
+int demuxOf(DvbDevices& devices, const DvbCard& card)
+{
+    if (devices.exists(devicePath(card.adapter, "demux", card.frontend))
+        && devices.exists(devicePath(card.adapter, "dvr", card.frontend)))
+        return card.frontend;
+    return 0;
+}
+
 DvbCardDevice::DvbCardDevice(DvbDevices& devices, const DvbCard& card)
-    : card_(card), frontend_(devices, card.adapter, card.frontend), stream_(devices, card.adapter)
+    : card_(card), frontend_(devices, card.adapter, card.frontend), stream_(devices, card.adapter, demuxOf(devices, card))
 {
 }
 

@@ -13,6 +13,10 @@
 
 namespace linuxdvb {
 
+// The demux and dvr of a frontend: those numbered like it where the adapter
+// has them (one per frontend), the first otherwise.
+int demuxOf(DvbDevices& devices, const DvbCard& card);
+
 class DvbCardDevice {
 public:
     DvbCardDevice(DvbDevices& devices, const DvbCard& card);
@@ -32,6 +36,7 @@ public:
     std::array<uint8_t, 6> macAddress() const;
 
     DvbStream& stream() { return stream_; }
+    DvbFrontend& frontend() { return frontend_; }
     const DvbCard& card() const { return card_; }
 
 private:

@@ -1,6 +1,6 @@
 // A Linux DVB adapter presented as a catalogue model's filters (see
 // drivers/cardfilters): tuning, commands, signal and MAC from the frontend and
-// the configuration, the capture filter's stream read from dvr0.
+// the configuration, the capture filter's stream read from the frontend's dvr.
 #pragma once
 
 #include "drivers/cardfilters/card_filters.h"

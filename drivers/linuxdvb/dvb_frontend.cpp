@@ -1,6 +1,7 @@
 #include "drivers/linuxdvb/dvb_frontend.h"
 
 #include "platform/win32/debug.h"
+#include "platform/win32/sync.h"
 
 #include <sys/ioctl.h>
 
@@ -16,11 +17,57 @@ namespace linuxdvb {
 
 namespace {
 
+// A DiSEqC byte is 9 bits of 1.5 ms; drivers may return before the bus is done.
+constexpr int64_t kDiseqcByteUs = 13500;
+constexpr auto kLockPoll = std::chrono::milliseconds(50);
+// Once "Unlocked" is said for a single candidate, the lock is watched more calmly.
+constexpr auto kIdlePoll = std::chrono::milliseconds(500);
+
 int32_t clampPercent(long long value) { return static_cast<int32_t>(std::clamp<long long>(value, 0, 100)); }
 
 void debug(const std::string& line) { OutputDebugStringA(("linuxdvb: " + line + "\n").c_str()); }
 
+void* ioctlValue(uintptr_t value) { return reinterpret_cast<void*>(value); }
+
+std::string transponderName(const card::Tuning& t)
+{
+    return std::to_string(t.carrierKhz / 1000) + " MHz "
+        + (t.polarisation == card::kPolarisationVertical ? "V" : "H") + " " + std::to_string(t.symbolRateKsps)
+        + " kS/s";
+}
+
+class SystemBusClock final : public BusClock {
+public:
+    int64_t nowUs() override
+    {
+        return std::chrono::duration_cast<std::chrono::microseconds>(
+                   std::chrono::steady_clock::now().time_since_epoch())
+            .count();
+    }
+    void sleepUs(int64_t us) override
+    {
+        if (us > 0)
+            Sleep(static_cast<DWORD>((us + 999) / 1000));
+    }
+};
+
+// An enumeration field of a driver's reply as plain bits: a value the enumeration does not
+// name must not be loaded as one.
+template <typename Enum> uint32_t bitsOf(const Enum& field)
+{
+    static_assert(sizeof(Enum) == sizeof(uint32_t), "32-bit enumeration");
+    uint32_t bits = 0;
+    std::memcpy(&bits, &field, sizeof bits);
+    return bits;
+}
+
 } // namespace
+
+BusClock& systemBusClock()
+{
+    static SystemBusClock clock;
+    return clock;
+}
 
 uint32_t linuxCodeRate(int32_t code)
 {
@@ -40,8 +87,8 @@ uint32_t linuxCodeRate(int32_t code)
     }
 }
 
-DvbFrontend::DvbFrontend(DvbDevices& devices, int adapter, int frontend)
-    : devices_(devices), adapter_(adapter), frontend_(frontend)
+DvbFrontend::DvbFrontend(DvbDevices& devices, int adapter, int frontend, BusClock& clock)
+    : devices_(devices), clock_(clock), adapter_(adapter), frontend_(frontend)
 {
 }
 
@@ -62,12 +109,26 @@ bool DvbFrontend::open(std::string* error)
     dvb_frontend_info info{};
     if (devices_.ioctl(fd_, FE_GET_INFO, &info) == 0)
         name_.assign(info.name, strnlen(info.name, sizeof info.name));
+    systems_ = readSystems();
+    voltage_.reset();
+    toneOn_.reset();
     return true;
 }
 
 void DvbFrontend::close()
 {
+    std::thread searcher;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        stopping_ = true;
+        searching_ = false;
+        searcher.swap(searcher_);
+    }
+    wake_.notify_all();
+    if (searcher.joinable())
+        searcher.join();
     std::lock_guard<std::mutex> lock(mutex_);
+    stopping_ = false;
     if (fd_ >= 0)
         devices_.close(fd_);
     fd_ = -1;
@@ -91,28 +152,44 @@ bool DvbFrontend::lnbPowered() const
     return powered_;
 }
 
-bool DvbFrontend::supportsSatellite()
+void DvbFrontend::setLockWaitForTests(std::chrono::milliseconds wait)
 {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (fd_ < 0)
-        return false;
+    lockWaitForTests_ = wait;
+}
+
+void DvbFrontend::reportOnce(const std::string& key, const std::string& line)
+{
+    if (reported_.insert(key).second)
+        debug(line);
+}
+
+FrontendSystems DvbFrontend::readSystems()
+{
+    FrontendSystems systems;
+    dvb_frontend_info info{};
+    const bool haveInfo = devices_.ioctl(fd_, FE_GET_INFO, &info) == 0;
     dtv_property property{};
     property.cmd = DTV_ENUM_DELSYS;
     dtv_properties properties{1, &property};
     if (devices_.ioctl(fd_, FE_GET_PROPERTY, &properties) == 0) {
-        for (uint32_t i = 0; i < property.u.buffer.len && i < sizeof property.u.buffer.data; ++i)
-            if (property.u.buffer.data[i] == SYS_DVBS || property.u.buffer.data[i] == SYS_DVBS2)
-                return true;
-        return false;
+        for (uint32_t i = 0; i < property.u.buffer.len && i < sizeof property.u.buffer.data; ++i) {
+            systems.dvbs = systems.dvbs || property.u.buffer.data[i] == SYS_DVBS;
+            systems.dvbs2 = systems.dvbs2 || property.u.buffer.data[i] == SYS_DVBS2;
+        }
+    } else if (haveInfo && bitsOf(info.type) == FE_QPSK) {
+        // Drivers older than DTV_ENUM_DELSYS: the capabilities tell.
+        systems.dvbs = true;
+        systems.dvbs2 = (bitsOf(info.caps) & FE_CAN_2G_MODULATION) != 0;
     }
-    dvb_frontend_info info{};
-    if (devices_.ioctl(fd_, FE_GET_INFO, &info) != 0)
-        return false;
-    // Compared as plain bits: a type the enumeration does not name must not be loaded as one.
-    uint32_t type = 0;
-    static_assert(sizeof type == sizeof info.type, "fe_type is 32 bits");
-    std::memcpy(&type, &info.type, sizeof type);
-    return type == FE_QPSK;
+    systems.qamAuto = systems.dvbs2 && haveInfo && (bitsOf(info.caps) & FE_CAN_QAM_AUTO) != 0;
+    return systems;
+}
+
+bool DvbFrontend::supportsSatellite()
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return fd_ >= 0 && (systems_.dvbs || systems_.dvbs2);
 }
 
 bool DvbFrontend::setVoltage(const card::Tuning& tuning)
@@ -120,21 +197,57 @@ bool DvbFrontend::setVoltage(const card::Tuning& tuning)
     const fe_sec_voltage voltage = !powered_ ? SEC_VOLTAGE_OFF
         : tuning.polarisation == card::kPolarisationVertical ? SEC_VOLTAGE_13
                                                              : SEC_VOLTAGE_18;
-    return devices_.ioctl(fd_, FE_SET_VOLTAGE, reinterpret_cast<void*>(static_cast<uintptr_t>(voltage))) == 0;
+    if (devices_.ioctl(fd_, FE_SET_VOLTAGE, ioctlValue(voltage)) != 0) {
+        reportOnce("voltage", std::string("the frontend refuses to set the LNB supply: ") + std::strerror(errno));
+        voltage_.reset();
+        return false;
+    }
+    if (voltage_ != static_cast<int>(voltage))
+        voltageAt_ = clock_.nowUs();
+    voltage_ = voltage;
+    return true;
+}
+
+void DvbFrontend::setTone(bool on)
+{
+    if (devices_.ioctl(fd_, FE_SET_TONE, ioctlValue(on ? SEC_TONE_ON : SEC_TONE_OFF)) != 0) {
+        reportOnce("tone", std::string("the frontend refuses to switch the 22 kHz tone: ") + std::strerror(errno));
+        toneOn_.reset();
+        return;
+    }
+    if (!on && toneOn_ != false)
+        toneOffAt_ = clock_.nowUs();
+    toneOn_ = on;
+}
+
+void DvbFrontend::waitForQuietBus(int64_t since)
+{
+    const int64_t remaining = since + kBusQuietUs - clock_.nowUs();
+    if (remaining > 0)
+        clock_.sleepUs(remaining);
 }
 
 bool DvbFrontend::sendMessage(const std::vector<uint8_t>& message)
 {
-    if (toneOn_) {
-        // DiSEqC signalling is a burst of the 22 kHz tone: the continuous tone must be off.
-        devices_.ioctl(fd_, FE_SET_TONE, reinterpret_cast<void*>(static_cast<uintptr_t>(SEC_TONE_OFF)));
-        toneOn_ = false;
+    if (!powered_) {
+        debug("DiSEqC message not sent: the LNB supply is off");
+        return false;
     }
+    if (!voltage_ || *voltage_ == SEC_VOLTAGE_OFF)
+        setVoltage(tuning_);
+    // DiSEqC signalling is a burst of the 22 kHz tone: the continuous tone must be off.
+    if (toneOn_ != false)
+        setTone(false);
+    waitForQuietBus(std::max({voltageAt_, toneOffAt_, messageEnd_}));
     dvb_diseqc_master_cmd command{};
     std::memcpy(command.msg, message.data(), message.size());
     command.msg_len = static_cast<uint8_t>(message.size());
-    if (devices_.ioctl(fd_, FE_DISEQC_SEND_MASTER_CMD, &command) != 0) {
-        debug(std::string("DiSEqC message refused: ") + std::strerror(errno));
+    const int64_t start = clock_.nowUs();
+    const bool sent = devices_.ioctl(fd_, FE_DISEQC_SEND_MASTER_CMD, &command) == 0;
+    const int error = errno;
+    messageEnd_ = std::max(clock_.nowUs(), start + kDiseqcByteUs * static_cast<int64_t>(message.size()));
+    if (!sent) {
+        reportOnce("diseqc", std::string("the frontend refuses DiSEqC messages: ") + std::strerror(error));
         return false;
     }
     return true;
@@ -157,53 +270,167 @@ bool DvbFrontend::setLnbPower(bool on)
 {
     std::lock_guard<std::mutex> lock(mutex_);
     powered_ = on;
-    return fd_ < 0 || setVoltage(tuning_);
+    if (fd_ < 0)
+        return true;
+    waitForQuietBus(messageEnd_);
+    return setVoltage(tuning_);
 }
 
-bool DvbFrontend::tune(const card::Tuning& tuning, uint32_t deliverySystem)
+bool DvbFrontend::tune(const card::Tuning& tuning, const Candidate& candidate)
 {
-    dtv_property p[8]{};
-    p[0].cmd = DTV_CLEAR;
-    p[1].cmd = DTV_DELIVERY_SYSTEM;
-    p[1].u.data = deliverySystem;
-    p[2].cmd = DTV_FREQUENCY;
-    p[2].u.data = card::intermediateFrequencyKhz(tuning);
-    p[3].cmd = DTV_SYMBOL_RATE;
-    p[3].u.data = tuning.symbolRateKsps * 1000;
-    p[4].cmd = DTV_INNER_FEC;
-    p[4].u.data = linuxCodeRate(tuning.innerFec);
-    p[5].cmd = DTV_ROLLOFF;
-    p[5].u.data = ROLLOFF_AUTO;
-    p[6].cmd = DTV_PILOT;
-    p[6].u.data = PILOT_AUTO;
-    p[7].cmd = DTV_TUNE;
-    dtv_properties properties{8, p};
-    return devices_.ioctl(fd_, FE_SET_PROPERTY, &properties) == 0;
+    const bool s2 = candidate.system == SYS_DVBS2;
+    auto tuneWith = [&](bool fixedRollOff) {
+        dtv_property p[9]{};
+        uint32_t n = 0;
+        auto set = [&](uint32_t command, uint32_t value) {
+            p[n].cmd = command;
+            p[n++].u.data = value;
+        };
+        set(DTV_CLEAR, 0);
+        set(DTV_DELIVERY_SYSTEM, candidate.system);
+        set(DTV_FREQUENCY, card::intermediateFrequencyKhz(tuning));
+        set(DTV_SYMBOL_RATE, tuning.symbolRateKsps * 1000);
+        set(DTV_INNER_FEC, linuxCodeRate(tuning.innerFec));
+        set(DTV_MODULATION, candidate.modulation);
+        // Several drivers take only 0.35 for DVB-S, and refuse anything else in
+        // their own thread, after the call has succeeded.
+        set(DTV_ROLLOFF, s2 && !fixedRollOff ? ROLLOFF_AUTO : ROLLOFF_35);
+        if (s2)
+            set(DTV_PILOT, fixedRollOff ? PILOT_ON : PILOT_AUTO);
+        set(DTV_TUNE, 0);
+        dtv_properties properties{n, p};
+        return devices_.ioctl(fd_, FE_SET_PROPERTY, &properties) == 0;
+    };
+    if (tuneWith(s2 && fixedRollOff_))
+        return true;
+    if (!s2 || fixedRollOff_ || errno != EINVAL)
+        return false;
+    // Some demodulators need the roll-off and pilots named; the headers of the
+    // DVB-S2 frames tell them the rest.
+    const int error = errno;
+    if (tuneWith(true)) {
+        fixedRollOff_ = true;
+        debug("the frontend refuses automatic roll-off and pilots: DVB-S2 is tuned with 0.35 and pilots on");
+        return true;
+    }
+    errno = error;
+    return false;
+}
+
+bool DvbFrontend::startAttempt()
+{
+    for (size_t tries = 0; tries < round_.size(); ++tries) {
+        const Candidate candidate = round_.current();
+        const std::string name = candidateName(candidate);
+        debug("searching " + name + " on " + transponderName(tuning_));
+        if (tune(tuning_, candidate)) {
+            searching_ = true;
+            attemptAt_ = std::chrono::steady_clock::now();
+            ++attempt_;
+            return true;
+        }
+        const int error = errno;
+        if (round_.refuseCurrent())
+            debug("the frontend refuses " + name + ": " + std::strerror(error));
+        if (!round_.advance())
+            break;
+    }
+    searching_ = false;
+    if (!round_.unlockedReported) {
+        round_.unlockedReported = true;
+        debug("the frontend refuses every tuning of " + transponderName(tuning_) + ": Unlocked");
+    }
+    return false;
 }
 
 bool DvbFrontend::commit(const card::Tuning& tuning)
 {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::unique_lock<std::mutex> lock(mutex_);
     tuning_ = tuning;
     if (fd_ < 0)
         return false;
-    bool ok = setVoltage(tuning);
-    devices_.ioctl(fd_, FE_SET_TONE, reinterpret_cast<void*>(static_cast<uintptr_t>(SEC_TONE_OFF)));
-    toneOn_ = false;
+    // Supply and tone changes, like messages, need the bus quiet after a message.
+    waitForQuietBus(messageEnd_);
+    setVoltage(tuning);
+    setTone(false);
     for (const auto& message : waiting_)
         sendMessage(message);
     waiting_.clear();
-    if (card::isHighBand(tuning)) {
-        ok = devices_.ioctl(fd_, FE_SET_TONE, reinterpret_cast<void*>(static_cast<uintptr_t>(SEC_TONE_ON))) == 0 && ok;
-        toneOn_ = true;
+    waitForQuietBus(messageEnd_);
+    if (card::isHighBand(tuning))
+        setTone(true);
+
+    if (!round_.begin(tuning, searchCandidates(tuning.modulation, systems_)))
+        expiredInRound_ = 0;
+    if (round_.empty()) {
+        searching_ = false;
+        if (!round_.noneReported) {
+            round_.noneReported = true;
+            const char* wanted = tuning.modulation == card::kModulationDvbS2 ? "DVB-S2"
+                : tuning.modulation == card::kModulationQpsk                 ? "DVB-S"
+                                                                             : "satellite delivery system";
+            debug(std::string("the frontend offers no ") + wanted + ": Unlocked");
+        }
+        return true;
     }
-    const uint32_t wanted = tuning.modulation == card::kModulationDvbS2 ? SYS_DVBS2 : SYS_DVBS;
-    if (tune(tuning, wanted))
-        return ok;
-    const uint32_t other = wanted == SYS_DVBS2 ? SYS_DVBS : SYS_DVBS2;
-    debug(std::string("tuning with ") + (wanted == SYS_DVBS2 ? "DVB-S2" : "DVB-S") + " refused ("
-          + std::strerror(errno) + "), trying " + (other == SYS_DVBS2 ? "DVB-S2" : "DVB-S"));
-    return tune(tuning, other) && ok;
+    startAttempt();
+    if (!searcher_.joinable())
+        searcher_ = std::thread([this] { searchLoop(); });
+    lock.unlock();
+    wake_.notify_all();
+    return true;
+}
+
+bool DvbFrontend::lockedNow()
+{
+    // Read as plain bits: a driver may set flags the enumeration does not name.
+    uint32_t state = 0;
+    static_assert(sizeof state == sizeof(fe_status_t), "FE_READ_STATUS writes an enum fe_status");
+    if (devices_.ioctl(fd_, FE_READ_STATUS, &state) != 0) {
+        reportOnce("status", std::string("the frontend refuses to tell its lock: ") + std::strerror(errno));
+        return false;
+    }
+    return (state & FE_HAS_LOCK) != 0;
+}
+
+void DvbFrontend::searchLoop()
+{
+    std::unique_lock<std::mutex> lock(mutex_);
+    while (!stopping_) {
+        if (!searching_ || fd_ < 0) {
+            wake_.wait(lock, [this] { return stopping_ || (searching_ && fd_ >= 0); });
+            continue;
+        }
+        const uint64_t attempt = attempt_;
+        const auto poll = round_.size() == 1 && round_.unlockedReported ? kIdlePoll : kLockPoll;
+        if (wake_.wait_for(lock, poll, [&] { return stopping_ || attempt_ != attempt || !searching_; }))
+            continue;
+        if (lockedNow()) {
+            debug("locked with " + candidateName(round_.current()) + " on " + transponderName(tuning_));
+            round_.lockedOnCurrent();
+            searching_ = false;
+            continue;
+        }
+        const auto wait = lockWaitForTests_.value_or(lockWait(tuning_.symbolRateKsps));
+        if (std::chrono::steady_clock::now() - attemptAt_ < wait)
+            continue;
+        if (++expiredInRound_ >= round_.size() && !round_.unlockedReported) {
+            round_.unlockedReported = true;
+            std::string tried;
+            for (const Candidate& candidate : round_.candidates())
+                tried += (tried.empty() ? "" : ", ") + candidateName(candidate);
+            debug("no lock on " + transponderName(tuning_) + " with " + tried + ": Unlocked"
+                  + (round_.size() > 1 ? ", the search goes on" : ""));
+        }
+        if (round_.size() > 1) {
+            if (round_.advance())
+                startAttempt();
+            else
+                searching_ = false;
+        } else {
+            attemptAt_ = std::chrono::steady_clock::now();
+        }
+    }
 }
 
 int32_t DvbFrontend::statPercent(uint32_t command, long long decibelFloor, long long decibelSpan,
@@ -237,10 +464,7 @@ SignalStatus DvbFrontend::status()
     SignalStatus s;
     if (fd_ < 0)
         return s;
-    // Read as plain bits: a driver may set flags the enumeration does not name.
-    uint32_t state = 0;
-    static_assert(sizeof state == sizeof(fe_status_t), "FE_READ_STATUS writes an enum fe_status");
-    s.locked = devices_.ioctl(fd_, FE_READ_STATUS, &state) == 0 && (state & FE_HAS_LOCK) != 0;
+    s.locked = lockedNow();
     // Strength in 0.001 dBm: -90 dBm no signal .. -30 dBm strong; carrier to
     // noise in 0.001 dB: 0 dB useless .. 15 dB excellent.
     s.strength = statPercent(DTV_STAT_SIGNAL_STRENGTH, -90000, 60000, FE_READ_SIGNAL_STRENGTH);

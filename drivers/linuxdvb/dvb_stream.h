@@ -1,5 +1,5 @@
 // The transport stream of a Linux DVB adapter: the whole multiplex routed to
-// dvr0 (PID 0x2000), or one filter per wanted PID where the demultiplexer
+// its dvr (PID 0x2000), or one filter per wanted PID where the demultiplexer
 // refuses that, read in large chunks.
 #pragma once
 
@@ -22,7 +22,7 @@ public:
     DvbStream(const DvbStream&) = delete;
     DvbStream& operator=(const DvbStream&) = delete;
 
-    // Opens dvr0 and sets the filters. `fallbackPids` are used only when the
+    // Opens the dvr and sets the filters on the demux of the same number. `fallbackPids` are used only when the
     // whole multiplex cannot be had. False with *error naming the device.
     bool start(const std::vector<uint16_t>& fallbackPids, std::string* error);
     void stop();

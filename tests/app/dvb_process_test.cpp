@@ -1,5 +1,6 @@
 // The receiver end to end on a Linux DVB adapter: the unchanged program with a
-// fake adapter 9 preloaded, tuned from its settings, its datagrams in a capture file.
+// fake adapter 9 preloaded, whose frontend is the demodulator model; tuned
+// from its settings, its datagrams in a capture file.
 #include "receiver_process.h"
 
 #include <set>
@@ -22,20 +23,37 @@ long long datagramSequence(const QByteArray& frame)
     return static_cast<long long>(sequence);
 }
 
-TEST_F(KestIpDataProcess, OnALinuxDvbAdapterDeliversItsDatagramsToTheAdapter)
+struct Reception {
+    const char* name;
+    const char* card;         // KEST_CARD
+    const char* transponders; // the model's table; the first carries the stream
+    const char* variant;
+    const char* lnb;
+    QByteArray settings;
+    const char* lockedWith; // the debug line that names the system
+};
+
+std::ostream& operator<<(std::ostream& out, const Reception& r) { return out << r.name; }
+
+class DvbReception : public KestIpDataProcess, public ::testing::WithParamInterface<Reception> {};
+
+TEST_P(DvbReception, LocksAndDeliversExactlyTheStationsDatagrams)
 {
+    const Reception& r = GetParam();
     const QString stream = home_.filePath("known.ts");
     const int datagrams = 300;
     ASSERT_TRUE(writeKnownStream(stream, datagrams));
-    // 11778 MHz horizontal on a universal LNB: the high band, 1178 MHz.
-    ASSERT_TRUE(writeSettings("Freqency=11778\nSymbol-Rate=27500\n"));
+    ASSERT_TRUE(writeSettings(r.settings));
     const QString pcap = home_.filePath("out.pcap");
     const QString log = home_.filePath("fake-dvb.log");
-    env_.insert("KEST_CARD", "dvb:9:0:cedar");
+    env_.insert("KEST_CARD", r.card);
     env_.insert("KEST_DVB_MAC", "02:11:22:33:44:55");
     env_.insert("KEST_SATNIC", "pcap:" + pcap);
+    env_.insert("KEST_DEBUG", "1");
     env_.insert("LD_PRELOAD", KEST_FAKE_DVB);
-    env_.insert("KEST_FAKEDVB_IF", "1178000");
+    env_.insert("KEST_FAKEDVB_TRANSPONDERS", r.transponders);
+    env_.insert("KEST_FAKEDVB_VARIANT", r.variant);
+    env_.insert("KEST_FAKEDVB_LNB", r.lnb);
     env_.insert("KEST_FAKEDVB_TS", stream);
     env_.insert("KEST_FAKEDVB_LOG", log);
 
@@ -53,19 +71,85 @@ TEST_F(KestIpDataProcess, OnALinuxDvbAdapterDeliversItsDatagramsToTheAdapter)
     ASSERT_TRUE(process.waitForFinished(20000));
     const QByteArray errors = process.readAllStandardError();
     EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
-    EXPECT_EQ(process.exitCode(), 0) << errors.constData();
+    EXPECT_EQ(process.exitCode(), 0);
 
-    QFile tunings(log);
-    ASSERT_TRUE(tunings.open(QIODevice::ReadOnly)) << "never tuned: " << errors.constData();
-    const QByteArray tuned = tunings.readAll();
-    EXPECT_TRUE(tuned.startsWith("tune 1178000 27500000\n")) << tuned.constData();
+    QFile modelLog(log);
+    ASSERT_TRUE(modelLog.open(QIODevice::ReadOnly)) << "never tuned";
+    const QByteArray seen = modelLog.readAll();
+    EXPECT_FALSE(seen.contains("violation")) << seen.constData();
+    const int locked = seen.indexOf("locked 0\n");
+    ASSERT_GE(locked, 0) << "never locked to the station's transponder:\n" << seen.constData();
+    EXPECT_EQ(seen.indexOf("tune ", locked), -1) << "retuned after the lock:\n" << seen.constData();
+    EXPECT_TRUE(errors.contains(r.lockedWith)) << "the debug output names the system";
+
     std::set<long long> sequences;
     for (const QByteArray& frame : frames)
         sequences.insert(datagramSequence(frame));
-    EXPECT_EQ(static_cast<int>(frames.size()), datagrams) << "none lost, none twice; " << errors.constData();
+    EXPECT_EQ(static_cast<int>(frames.size()), datagrams) << "none lost, none twice";
     ASSERT_EQ(static_cast<int>(sequences.size()), datagrams);
     EXPECT_EQ(*sequences.begin(), 0) << "every frame one of the stream's datagrams, whole";
     EXPECT_EQ(*sequences.rbegin(), datagrams - 1);
 }
+
+TEST_F(KestIpDataProcess, OnALinuxDvbAdapterThatNeverLocksSaysUnlockedOnceAndKeepsPolling)
+{
+    ASSERT_TRUE(writeSettings("Freqency=11778\nSymbol-Rate=27500\nPolarisation=0\nModulation=0\n"));
+    const QString log = home_.filePath("fake-dvb.log");
+    env_.insert("KEST_CARD", "dvb:9:0:spruce");
+    env_.insert("KEST_DEBUG", "1");
+    env_.insert("LD_PRELOAD", KEST_FAKE_DVB);
+    env_.insert("KEST_FAKEDVB_TRANSPONDERS", "0:V:11778:27500:S2:8PSK"); // the other polarisation
+    env_.insert("KEST_FAKEDVB_LOG", log);
+    QProcess process;
+    start(process);
+    // A round of five candidates at 27500 kS/s takes six seconds; the re-apply would come at twelve.
+    process.waitForFinished(9000);
+    ASSERT_EQ(process.state(), QProcess::Running);
+    process.terminate();
+    ASSERT_TRUE(process.waitForFinished(20000));
+    EXPECT_EQ(process.exitCode(), 0);
+    const QByteArray errors = process.readAllStandardError();
+    EXPECT_EQ(errors.count("linuxdvb: no lock on 11778 MHz H 27500 kS/s with DVB-S, DVB-S2 8PSK, DVB-S2 QPSK, DVB-S2 "
+                           "16APSK, DVB-S2 32APSK: Unlocked"),
+              1)
+        << errors.constData();
+    EXPECT_GE(errors.count("CBDAManager::GetDemodLocked\n"), 6) << "the window's status poll goes on";
+    QFile modelLog(log);
+    ASSERT_TRUE(modelLog.open(QIODevice::ReadOnly));
+    const QByteArray seen = modelLog.readAll();
+    EXPECT_GE(seen.count("tune "), 5) << seen.constData();
+    EXPECT_LE(seen.count("tune "), 10) << "one candidate at a time, no tight loop:\n" << seen.constData();
+}
+
+// 11778 MHz horizontal on a universal LNB: the high band. Settings: polarisation 0 is H;
+// modulation 0 "Auto", 1 "DVB-S", 2 "DVB-S2".
+const QByteArray kHighBand = "Freqency=11778\nSymbol-Rate=27500\nPolarisation=0\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, DvbReception,
+    ::testing::Values(
+        Reception{"DvbSQpskAuto", "dvb:9:0:larch", "0:H:11778:27500:S:QPSK,0:V:11778:27500:S2:8PSK", "", "universal",
+                  kHighBand + "Modulation=0\n", "locked with DVB-S on 11778 MHz"},
+        Reception{"DvbS2_8pskAutoOnSpruce", "dvb:9:0:spruce", "0:H:11778:27500:S2:8PSK", "", "universal",
+                  kHighBand + "Modulation=0\n", "locked with DVB-S2 8PSK"},
+        Reception{"DvbS2_8pskAutoOnSpruceQamAuto", "dvb:9:0:spruce", "0:H:11778:27500:S2:8PSK", "qamauto", "universal",
+                  kHighBand + "Modulation=0\n", "locked with DVB-S2 on 11778 MHz"},
+        Reception{"DvbS2_16apskAutoOnSpruce", "dvb:9:0:spruce", "0:H:11778:27500:S2:16APSK", "", "universal",
+                  kHighBand + "Modulation=0\n", "locked with DVB-S2 16APSK"},
+        Reception{"DvbS2_16apskAutoOnSpruceQamAuto", "dvb:9:0:spruce", "0:H:11778:27500:S2:16APSK", "qamauto",
+                  "universal", kHighBand + "Modulation=0\n", "locked with DVB-S2 on 11778 MHz"},
+        Reception{"DvbS2_8pskChosenOnCedar", "dvb:9:0:cedar", "0:H:11778:27500:S2:8PSK", "", "universal",
+                  kHighBand + "Modulation=2\n", "locked with DVB-S2 8PSK"},
+        // The same transponder on port 0 would lock too, without the station's stream.
+        Reception{"BehindSwitchPort3", "dvb:9:0:cedar", "3:V:10992:22000:S2:8PSK,0:V:10992:22000:S2:8PSK", "",
+                  "universal",
+                  "Freqency=10992\nSymbol-Rate=22000\nPolarisation=1\nModulation=0\nDiSEqC-1.0=1\nMultiOption=3\n"
+                  "RepeatCount=1\nGapTime=50\n",
+                  "locked with DVB-S2 8PSK"},
+        Reception{"CBandLnb", "dvb:9:0:cedar", "0:H:3800:27500:S:QPSK", "", "cband",
+                  "Freqency=3800\nSymbol-Rate=27500\nPolarisation=0\nModulation=1\nLNBType=1\nLOF1=5150\nLOF2=0\n"
+                  "LOF_SW=0\n",
+                  "locked with DVB-S on 3800 MHz"}),
+    [](const ::testing::TestParamInfo<Reception>& info) { return std::string(info.param.name); });
 
 } // namespace

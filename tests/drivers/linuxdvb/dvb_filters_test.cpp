@@ -82,6 +82,17 @@ protected:
         ASSERT_TRUE(manager.GetIRCtrlInterface());
     }
     size_t mark() const { return devices.callLog().size(); }
+    // The model's DVB-S transponder on 11778 MHz H, tuned.
+    void tuneToATransponder()
+    {
+        devices.withModel([](demodmodel::DemodModel& m) { m.transponders = {demodmodel::Transponder{}}; });
+        SatelliteParams p;
+        p.carrierFrequency = 11778000;
+        p.polarisation = card::kPolarisationHorizontal;
+        p.symbolRate = 27500;
+        p.modulation = card::kModulationQpsk;
+        ASSERT_EQ(manager.SetNewSatParams(&p), 1);
+    }
     std::vector<std::string> since(size_t from) const
     {
         const auto calls = devices.callLog();
@@ -99,14 +110,21 @@ TEST_F(DvbManagerTest, TuningIsAppliedAtTheCommitInTheHardwaresOrder)
     p.symbolRate = 27500;
     p.modulation = card::kModulationDvbS2;
     p.innerFecRate = 3;
+    demodmodel::Transponder t;
+    t.frequencyMhz = 12188;
+    t.horizontal = false;
+    t.system = SYS_DVBS2;
+    t.modulation = PSK_8;
+    t.strengthMilliDbm = -30000;
+    t.cnrMilliDb = 7500;
+    devices.withModel([&](demodmodel::DemodModel& m) { m.transponders = {t}; });
     const size_t from = mark();
     EXPECT_EQ(manager.SetNewSatParams(&p), 1);
-    EXPECT_EQ(since(from), (std::vector<std::string>{"voltage 13", "tone off", "tone on",
-                                                     "tune clear S2 if=1588000 sr=27500000 fec=3 rolloff=auto pilot=auto go"}))
+    EXPECT_EQ(since(from),
+              (std::vector<std::string>{"voltage 13", "tone off", "tone on",
+                                        "tune clear S2 if=1588000 sr=27500000 fec=3 mod=8PSK rolloff=auto pilot=auto go"}))
         << "nothing reaches the frontend before the commit";
 
-    devices.strengthValue = 65535;
-    devices.cnrValue = 32768;
     LONG locked = 0, strength = 0, quality = 0;
     EXPECT_EQ(manager.GetDemodLocked(&locked), 1);
     EXPECT_EQ(locked, 1);
@@ -125,7 +143,9 @@ TEST_F(DvbManagerTest, CommandsReachTheFrontendAndTheMacComesFromTheConfiguratio
     EXPECT_EQ(manager.SendDiSEqC(tooLong, sizeof tooLong), 0) << "longer than Linux carries";
     EXPECT_EQ(manager.Power(0), 1);
     EXPECT_EQ(manager.Power(1), 1);
-    EXPECT_EQ(since(from), (std::vector<std::string>{"diseqc e0 10 38 f2", "voltage off", "voltage 18"}));
+    EXPECT_EQ(since(from), (std::vector<std::string>{"voltage 18", "tone off", "diseqc e0 10 38 f2", "voltage off",
+                                                     "voltage 18"}))
+        << "the first message waits for the supply and the tone";
 
     BYTE mac[6] = {};
     EXPECT_EQ(manager.ReadMACAddress(mac), 1);
@@ -149,6 +169,7 @@ TEST_F(DvbManagerTest, CaptureStreamsTheMultiplexAndAVanishedDeviceEndsIt)
         std::lock_guard<std::recursive_mutex> lock(devices.mutex);
         devices.dvr = {{first}, {{}, EOVERFLOW}, {second}, {{}, ENODEV}};
     }
+    tuneToATransponder();
     LONG locked = 0;
     manager.GetDemodLocked(&locked);
     EXPECT_EQ(locked, 1);

@@ -1,8 +1,9 @@
-// Fake device nodes /dev/dvb/adapter9/{frontend0,demux0,dvr0}: every call
-// written down, the frontend's answers and the dvr's stream set by the test.
+// Fake device nodes /dev/dvb/adapter9/*: every call written down, the
+// frontend a demodulator model, the dvr's stream set by the test.
 #pragma once
 
 #include "drivers/linuxdvb/dvb_device.h"
+#include "tests/drivers/linuxdvb/demod_model.h"
 
 #include <linux/dvb/dmx.h>
 #include <linux/dvb/frontend.h>
@@ -16,6 +17,7 @@
 #include <deque>
 #include <map>
 #include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -35,33 +37,35 @@ inline std::string hex(const uint8_t* p, size_t n)
     return s;
 }
 
-// Serves /dev/dvb/adapter9/{frontend0,demux0,dvr0} and writes down every call.
+// Serves /dev/dvb/adapter9/{frontend0,demux0,dvr0} (and whatever else `nodes`
+// names) and writes down every call; the frontend is a demodulator model.
 class FakeDevices : public DvbDevices {
 public:
-    bool refuseDvbS2 = false;
+    demodmodel::DemodModel model;
+    std::set<std::string> nodes = {"frontend0", "demux0", "dvr0"};
     bool refuseWholeMultiplex = false;
-    bool v5Stats = true;
-    fe_sec_voltage lastVoltage = SEC_VOLTAGE_OFF;
-    int statScale = FE_SCALE_RELATIVE;
-    int64_t strengthValue = 0;
-    int64_t cnrValue = 0;
-    uint16_t legacyStrength = 0, legacySnr = 0;
-    bool locked = true;
     bool gone = false; // unplugged: every call fails with ENODEV (a read failing so unplugs it)
-    std::vector<uint32_t> deliverySystems = {SYS_DVBS, SYS_DVBS2};
-    // dvr0: chunks to read; an empty chunk with an errno fails one read.
+    // dvr: chunks to read; an empty chunk with an errno fails one read.
     struct Chunk {
         std::vector<uint8_t> bytes;
         int error = 0;
     };
     std::deque<Chunk> dvr;
     std::vector<std::string> calls;
-    // The streaming thread reads while the test thread looks; hold it to look.
+    // The streaming thread and the frontend's search run while the test thread
+    // looks; hold it to look.
     mutable std::recursive_mutex mutex;
     std::vector<std::string> callLog() const
     {
         std::lock_guard<std::recursive_mutex> lock(mutex);
         return calls;
+    }
+    // Runs f on the model under the lock.
+    template <class F>
+    auto withModel(F f) -> decltype(f(model))
+    {
+        std::lock_guard<std::recursive_mutex> lock(mutex);
+        return f(model);
     }
 
     int open(const std::string& path, int) override
@@ -84,10 +88,8 @@ public:
     bool exists(const std::string& path) override
     {
         std::lock_guard<std::recursive_mutex> lock(mutex);
-        for (const char* n : {"frontend0", "demux0", "dvr0"})
-            if (path == std::string("/dev/dvb/adapter9/") + n)
-                return true;
-        return false;
+        const std::string base = "/dev/dvb/adapter9/";
+        return path.rfind(base, 0) == 0 && nodes.count(path.substr(base.size())) != 0;
     }
     int close(int fd) override
     {
@@ -136,32 +138,24 @@ public:
             return -1;
         }
         switch (request) {
-        case FE_GET_INFO: {
-            auto* info = static_cast<dvb_frontend_info*>(arg);
-            std::strcpy(info->name, "Fake DVB-S2 frontend");
-            info->type = FE_QPSK;
-            return 0;
-        }
         case FE_SET_VOLTAGE:
-            lastVoltage = static_cast<fe_sec_voltage>(value);
             calls.push_back(std::string("voltage ") + (value == SEC_VOLTAGE_13 ? "13" : value == SEC_VOLTAGE_18 ? "18" : "off"));
-            return 0;
-        case FE_SET_TONE:
-            calls.push_back(std::string("tone ") + (value == SEC_TONE_ON ? "on" : "off"));
-            return 0;
+            break;
+        case FE_SET_TONE: calls.push_back(std::string("tone ") + (value == SEC_TONE_ON ? "on" : "off")); break;
         case FE_DISEQC_SEND_MASTER_CMD: {
             auto* cmd = static_cast<dvb_diseqc_master_cmd*>(arg);
             calls.push_back("diseqc " + hex(cmd->msg, cmd->msg_len));
-            return 0;
+            break;
         }
-        case FE_SET_PROPERTY: return setProperty(static_cast<dtv_properties*>(arg));
-        case FE_GET_PROPERTY: return getProperty(static_cast<dtv_properties*>(arg));
-        case FE_READ_STATUS:
-            *static_cast<fe_status_t*>(arg) = locked ? static_cast<fe_status_t>(FE_HAS_SIGNAL | FE_HAS_LOCK)
-                                                     : static_cast<fe_status_t>(0);
-            return 0;
-        case FE_READ_SIGNAL_STRENGTH: *static_cast<uint16_t*>(arg) = legacyStrength; return 0;
-        case FE_READ_SNR: *static_cast<uint16_t*>(arg) = legacySnr; return 0;
+        case FE_SET_PROPERTY: calls.push_back(tuneLine(static_cast<dtv_properties*>(arg))); break;
+        }
+        if (names_[fd].rfind("frontend", 0) == 0) {
+            const int result = model.ioctl(request, arg);
+            if (result != 0 && request == FE_SET_PROPERTY)
+                calls.back() += " refused";
+            return result;
+        }
+        switch (request) {
         case DMX_SET_BUFFER_SIZE: calls.push_back("buffer " + std::to_string(value)); return 0;
         case DMX_SET_PES_FILTER: {
             auto* f = static_cast<dmx_pes_filter_params*>(arg);
@@ -174,65 +168,35 @@ public:
             return 0;
         }
         }
-        (void)fd;
         errno = ENOTTY;
         return -1;
     }
 
 private:
-    int setProperty(dtv_properties* p)
+    // "tune clear S2 if=1588000 sr=27500000 fec=9 mod=8PSK rolloff=auto pilot=auto go"
+    static std::string tuneLine(const dtv_properties* p)
     {
         std::string line = "tune";
         for (uint32_t i = 0; i < p->num; ++i) {
             const dtv_property& q = p->props[i];
             switch (q.cmd) {
             case DTV_CLEAR: line += " clear"; break;
-            case DTV_DELIVERY_SYSTEM:
-                line += q.u.data == SYS_DVBS2 ? " S2" : q.u.data == SYS_DVBS ? " S" : " ?";
-                if (q.u.data == SYS_DVBS2 && refuseDvbS2) {
-                    calls.push_back(line + " refused");
-                    errno = EINVAL;
-                    return -1;
-                }
-                break;
+            case DTV_DELIVERY_SYSTEM: line += q.u.data == SYS_DVBS2 ? " S2" : q.u.data == SYS_DVBS ? " S" : " ?"; break;
             case DTV_FREQUENCY: line += " if=" + std::to_string(q.u.data); break;
             case DTV_SYMBOL_RATE: line += " sr=" + std::to_string(q.u.data); break;
             case DTV_INNER_FEC: line += " fec=" + std::to_string(q.u.data); break;
-            case DTV_ROLLOFF: line += q.u.data == ROLLOFF_AUTO ? " rolloff=auto" : " rolloff=?"; break;
-            case DTV_PILOT: line += q.u.data == PILOT_AUTO ? " pilot=auto" : " pilot=?"; break;
+            case DTV_MODULATION: line += " mod=" + demodmodel::modulationName(q.u.data); break;
+            case DTV_ROLLOFF:
+                line += q.u.data == ROLLOFF_AUTO ? " rolloff=auto" : q.u.data == ROLLOFF_35 ? " rolloff=0.35" : " rolloff=?";
+                break;
+            case DTV_PILOT:
+                line += q.u.data == PILOT_AUTO ? " pilot=auto" : q.u.data == PILOT_ON ? " pilot=on" : " pilot=off";
+                break;
             case DTV_TUNE: line += " go"; break;
             default: line += " ?" + std::to_string(q.cmd);
             }
         }
-        calls.push_back(line);
-        return 0;
-    }
-    int getProperty(dtv_properties* p)
-    {
-        for (uint32_t i = 0; i < p->num; ++i) {
-            dtv_property& q = p->props[i];
-            if (q.cmd == DTV_ENUM_DELSYS) {
-                q.u.buffer.len = static_cast<uint32_t>(deliverySystems.size());
-                for (size_t k = 0; k < deliverySystems.size(); ++k)
-                    q.u.buffer.data[k] = static_cast<uint8_t>(deliverySystems[k]);
-            } else if (q.cmd == DTV_STAT_SIGNAL_STRENGTH || q.cmd == DTV_STAT_CNR) {
-                if (!v5Stats) {
-                    q.u.st.len = 0;
-                    continue;
-                }
-                q.u.st.len = 1;
-                q.u.st.stat[0].scale = static_cast<uint8_t>(statScale);
-                const int64_t v = q.cmd == DTV_STAT_CNR ? cnrValue : strengthValue;
-                if (statScale == FE_SCALE_DECIBEL)
-                    q.u.st.stat[0].svalue = v;
-                else
-                    q.u.st.stat[0].uvalue = static_cast<uint64_t>(v);
-            } else {
-                errno = EINVAL;
-                return -1;
-            }
-        }
-        return 0;
+        return line;
     }
 
     int next_ = 10;

@@ -1,9 +1,19 @@
 // Preloaded into an unchanged program: serves /dev/dvb/adapter9/{frontend0,
-// demux0,dvr0} as a satellite adapter that locks 100 ms after a tuning to
-// KEST_FAKEDVB_IF (kHz) and then delivers, as a demodulator does, a little
-// stuffing and the transport stream of KEST_FAKEDVB_TS once. Every other path
-// and descriptor goes to the C library. KEST_FAKEDVB_LOG names a file that
-// gets one line per tuning ("tune IF SR").
+// demux0,dvr0} as a satellite adapter whose frontend is the demodulator model
+// (demod_model.h), locking 100 ms after a tuning that matches a transponder.
+// Locked to the first transponder, the dvr delivers, as a demodulator does, a
+// little stuffing and then the transport stream of KEST_FAKEDVB_TS once.
+// Every other path and descriptor goes to the C library.
+//
+// KEST_FAKEDVB_TRANSPONDERS  PORT:POL:MHZ:KSPS:SYSTEM:MODULATION[,...], e.g.
+//                            "3:H:11778:27500:S2:8PSK" (SYSTEM S or S2; H or V)
+// KEST_FAKEDVB_LNB           universal (default) or cband
+// KEST_FAKEDVB_VARIANT       qamauto: the demodulator reports FE_CAN_QAM_AUTO
+// KEST_FAKEDVB_LOG           a file that gets a line per tuning ("tune S2 8PSK
+//                            if=... sr=..."), per ignored DiSEqC message
+//                            ("violation: ...") and per lock ("locked N").
+#include "tests/drivers/linuxdvb/demod_model.h"
+
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <linux/dvb/dmx.h>
@@ -12,7 +22,6 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdarg>
@@ -20,6 +29,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <string>
 #include <thread>
 
 namespace {
@@ -32,11 +42,10 @@ std::mutex lock;
 Kind kinds[kMaxFd];
 std::FILE* stream;
 bool streamEnded;
-uint32_t tunedKhz;
-uint32_t symbolRate;
-std::chrono::steady_clock::time_point lockAt;
-bool tuned;
 bool stuffingSent;
+size_t tuningsLogged;
+size_t violationsLogged;
+int lockLogged = -1;
 
 template <class F>
 F next(const char* name)
@@ -63,15 +72,50 @@ Kind kindOf(int fd)
     return fd >= 0 && fd < kMaxFd ? kinds[fd] : None;
 }
 
-uint32_t expectedKhz()
+// One "PORT:POL:MHZ:KSPS:SYSTEM:MODULATION" entry; false when malformed.
+bool parseTransponder(const std::string& text, demodmodel::Transponder* t)
 {
-    const char* text = std::getenv("KEST_FAKEDVB_IF");
-    return text ? static_cast<uint32_t>(std::strtoul(text, nullptr, 10)) : 0;
+    char pol = 0;
+    char system[8] = {}, modulation[8] = {};
+    unsigned mhz = 0, rate = 0;
+    int port = 0;
+    if (std::sscanf(text.c_str(), "%d:%c:%u:%u:%7[^:]:%7s", &port, &pol, &mhz, &rate, system, modulation) != 6)
+        return false;
+    t->port = port;
+    t->horizontal = pol == 'H' || pol == 'h';
+    t->frequencyMhz = mhz;
+    t->symbolRateKsps = rate;
+    t->system = std::strcmp(system, "S2") == 0 ? SYS_DVBS2 : SYS_DVBS;
+    for (uint32_t m : {QPSK, PSK_8, APSK_16, APSK_32})
+        if (demodmodel::modulationName(m) == modulation)
+            t->modulation = m;
+    return true;
 }
 
-bool lockedNow()
+demodmodel::DemodModel& model()
 {
-    return tuned && tunedKhz == expectedKhz() && std::chrono::steady_clock::now() >= lockAt;
+    static demodmodel::DemodModel m = [] {
+        demodmodel::DemodModel made;
+        made.lockDelayUs = 100000;
+        const char* table = std::getenv("KEST_FAKEDVB_TRANSPONDERS");
+        std::string entries = table != nullptr ? table : "0:H:12562:24000:S:QPSK";
+        size_t start = 0;
+        while (start <= entries.size()) {
+            const size_t comma = entries.find(',', start);
+            demodmodel::Transponder t;
+            if (parseTransponder(entries.substr(start, comma - start), &t))
+                made.transponders.push_back(t);
+            if (comma == std::string::npos)
+                break;
+            start = comma + 1;
+        }
+        if (const char* lnb = std::getenv("KEST_FAKEDVB_LNB"))
+            made.lnb = std::strcmp(lnb, "cband") == 0 ? demodmodel::Lnb::CBand : demodmodel::Lnb::Universal;
+        if (const char* variant = std::getenv("KEST_FAKEDVB_VARIANT"))
+            made.variant.qamAuto = std::strstr(variant, "qamauto") != nullptr;
+        return made;
+    }();
+    return m;
 }
 
 int openFake(Kind kind, int flags)
@@ -88,78 +132,46 @@ int openFake(Kind kind, int flags)
     return fd;
 }
 
-void logLine(const char* text)
+void logLine(const std::string& text)
 {
     if (const char* path = std::getenv("KEST_FAKEDVB_LOG"))
         if (std::FILE* log = std::fopen(path, "a")) {
-            std::fputs(text, log);
+            std::fputs((text + "\n").c_str(), log);
             std::fclose(log);
         }
+}
+
+// What the model saw since the last look, to the log.
+void logNews()
+{
+    demodmodel::DemodModel& m = model();
+    for (; tuningsLogged < m.tunings.size(); ++tuningsLogged) {
+        logLine("tune " + m.tunings[tuningsLogged]);
+        stuffingSent = false;
+        lockLogged = -1;
+    }
+    for (; violationsLogged < m.violations.size(); ++violationsLogged)
+        logLine("violation: " + m.violations[violationsLogged]);
+    const int locked = m.lockedTransponder();
+    if (locked >= 0 && locked != lockLogged)
+        logLine("locked " + std::to_string(locked));
+    lockLogged = locked;
 }
 
 int frontendIoctl(unsigned long request, void* argument)
 {
     std::lock_guard<std::mutex> guard(lock);
-    switch (request) {
-    case FE_GET_INFO: {
-        auto* info = static_cast<dvb_frontend_info*>(argument);
-        std::memset(info, 0, sizeof *info);
-        std::strcpy(info->name, "Fake adapter 9");
-        info->type = FE_QPSK;
-        return 0;
-    }
-    case FE_SET_PROPERTY: {
-        auto* properties = static_cast<dtv_properties*>(argument);
-        for (uint32_t i = 0; i < properties->num; ++i) {
-            const dtv_property& p = properties->props[i];
-            if (p.cmd == DTV_FREQUENCY)
-                tunedKhz = p.u.data;
-            else if (p.cmd == DTV_SYMBOL_RATE)
-                symbolRate = p.u.data;
-            else if (p.cmd == DTV_TUNE) {
-                tuned = true;
-                stuffingSent = false;
-                lockAt = std::chrono::steady_clock::now() + std::chrono::milliseconds(100);
-                char line[64];
-                std::snprintf(line, sizeof line, "tune %u %u\n", tunedKhz, symbolRate);
-                logLine(line);
-            }
-        }
-        return 0;
-    }
-    case FE_GET_PROPERTY: {
-        auto* properties = static_cast<dtv_properties*>(argument);
-        for (uint32_t i = 0; i < properties->num; ++i) {
-            dtv_property& p = properties->props[i];
-            if (p.cmd == DTV_ENUM_DELSYS) {
-                p.u.buffer.len = 2;
-                p.u.buffer.data[0] = SYS_DVBS;
-                p.u.buffer.data[1] = SYS_DVBS2;
-            } else {
-                p.u.st.len = 0; // no DVBv5 statistics: the legacy reads
-            }
-        }
-        return 0;
-    }
-    case FE_READ_STATUS:
-        *static_cast<fe_status_t*>(argument) = lockedNow() ? static_cast<fe_status_t>(FE_HAS_SIGNAL | FE_HAS_CARRIER
-                                                                                      | FE_HAS_SYNC | FE_HAS_LOCK)
-                                                          : static_cast<fe_status_t>(0);
-        return 0;
-    case FE_READ_SIGNAL_STRENGTH:
-    case FE_READ_SNR:
-        *static_cast<uint16_t*>(argument) = lockedNow() ? 0xC000 : 0;
-        return 0;
-    case FE_SET_VOLTAGE:
-    case FE_SET_TONE:
-    case FE_DISEQC_SEND_MASTER_CMD:
-        return 0;
-    }
-    errno = ENOTTY;
-    return -1;
+    const int result = model().ioctl(request, argument);
+    const int error = errno;
+    logNews();
+    errno = error;
+    return result;
 }
 
-bool dvrReadable() { return lockedNow() && (!stuffingSent || (stream != nullptr && !streamEnded)); }
+bool dvrReadable()
+{
+    return model().lockedTransponder() == 0 && (!stuffingSent || (stream != nullptr && !streamEnded));
+}
 
 ssize_t dvrRead(void* buffer, size_t size)
 {

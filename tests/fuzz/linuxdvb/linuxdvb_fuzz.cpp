@@ -14,15 +14,21 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <vector>
 
 namespace {
 
-// The input as a stream of answers; zeros once it is used up.
+// The input as a stream of answers; zeros once it is used up. The frontend's search
+// thread may ask too (under the frontend's own lock, but the stream asks without it).
 class Answers {
 public:
     Answers(const uint8_t* data, size_t size) : data_(data), size_(size) {}
-    uint8_t byte() { return at_ < size_ ? data_[at_++] : 0; }
+    uint8_t byte()
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return at_ < size_ ? data_[at_++] : 0;
+    }
     void fill(void* out, size_t n)
     {
         auto* bytes = static_cast<uint8_t*>(out);
@@ -35,12 +41,27 @@ public:
         fill(&v, sizeof v);
         return v;
     }
-    bool left() const { return at_ < size_; }
+    bool left()
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return at_ < size_;
+    }
 
 private:
+    std::mutex mutex_;
     const uint8_t* data_;
     size_t size_;
     size_t at_ = 0;
+};
+
+// DiSEqC bus pauses pass at once.
+class InstantClock : public linuxdvb::BusClock {
+public:
+    int64_t nowUs() override { return now_; }
+    void sleepUs(int64_t us) override { now_ += us; }
+
+private:
+    int64_t now_ = 0;
 };
 
 int fail(int error)
@@ -124,8 +145,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     Answers answers(data, size);
     FuzzedDevices devices(answers);
+    InstantClock clock;
 
-    linuxdvb::DvbFrontend frontend(devices, 0, 0);
+    linuxdvb::DvbFrontend frontend(devices, 0, 0, clock);
     if (frontend.open(nullptr)) {
         if (frontend.name().size() > sizeof(dvb_frontend_info{}.name))
             std::abort();
