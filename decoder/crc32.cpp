@@ -1,0 +1,177 @@
+// CRC-32 of MPEG-2 sections: slice-by-8 tables and carry-less multiplication.
+#include "decoder/crc32.h"
+
+#include <array>
+#include <atomic>
+
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#define KEST_CRC32_CARRYLESS 1
+#endif
+
+namespace {
+
+constexpr uint32_t kPolynomial = 0x04C11DB7u;
+constexpr uint32_t kInitial = 0xFFFFFFFFu;
+
+// tables[k][b]: the register after byte b followed by k zero bytes, from 0.
+using Tables = std::array<std::array<uint32_t, 256>, 8>;
+
+constexpr Tables makeTables()
+{
+    Tables t{};
+    for (uint32_t b = 0; b < 256; ++b) {
+        uint32_t c = b << 24;
+        for (int bit = 0; bit < 8; ++bit)
+            c = (c & 0x80000000u) ? (c << 1) ^ kPolynomial : c << 1;
+        t[0][b] = c;
+    }
+    for (size_t k = 1; k < t.size(); ++k)
+        for (size_t b = 0; b < 256; ++b)
+            t[k][b] = (t[k - 1][b] << 8) ^ t[0][t[k - 1][b] >> 24];
+    return t;
+}
+
+constexpr Tables kTables = makeTables();
+
+inline uint32_t loadBigEndian32(const uint8_t* p)
+{
+    return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
+}
+
+uint32_t sliceBy8(const uint8_t* p, size_t n, uint32_t crc)
+{
+    for (; n >= 8; p += 8, n -= 8) {
+        const uint32_t hi = loadBigEndian32(p) ^ crc;
+        const uint32_t lo = loadBigEndian32(p + 4);
+        crc = kTables[7][hi >> 24] ^ kTables[6][(hi >> 16) & 0xFF] ^ kTables[5][(hi >> 8) & 0xFF]
+            ^ kTables[4][hi & 0xFF] ^ kTables[3][lo >> 24] ^ kTables[2][(lo >> 16) & 0xFF]
+            ^ kTables[1][(lo >> 8) & 0xFF] ^ kTables[0][lo & 0xFF];
+    }
+    for (; n > 0; ++p, --n)
+        crc = (crc << 8) ^ kTables[0][(crc >> 24) ^ *p];
+    return crc;
+}
+
+uint32_t sliceBy8Kernel(const uint8_t* p, size_t n) { return sliceBy8(p, n, kInitial); }
+
+#ifdef KEST_CRC32_CARRYLESS
+
+// Folding: 16 bytes loaded byte-reversed are a polynomial of degree < 128 whose
+// highest coefficient is the first bit of the data. An accumulator H·x^64 + L
+// moved d bits further along is congruent to H·(x^(d+64) mod P) + L·(x^d mod P),
+// two carry-less products of at most 96 bits. Four accumulators fold 64 bytes
+// at a time; they are then folded into one, and its 16 bytes plus the tail go
+// through the tables, starting from 0, to finish.
+constexpr uint64_t kXPow128 = 0xE8A45605u; // x^128 mod P
+constexpr uint64_t kXPow192 = 0xC5B9CD4Cu;
+constexpr uint64_t kXPow512 = 0xE6228B11u;
+constexpr uint64_t kXPow576 = 0x8833794Cu;
+
+#define KEST_CARRYLESS_TARGET __attribute__((target("pclmul,ssse3")))
+
+KEST_CARRYLESS_TARGET inline __m128i byteReversal()
+{
+    return _mm_set_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
+}
+
+KEST_CARRYLESS_TARGET inline __m128i loadReversed(const uint8_t* p, __m128i reversal)
+{
+    return _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)), reversal);
+}
+
+KEST_CARRYLESS_TARGET inline __m128i fold(__m128i accumulator, __m128i constants, __m128i next)
+{
+    const __m128i low = _mm_clmulepi64_si128(accumulator, constants, 0x00);
+    const __m128i high = _mm_clmulepi64_si128(accumulator, constants, 0x11);
+    return _mm_xor_si128(_mm_xor_si128(low, high), next);
+}
+
+KEST_CARRYLESS_TARGET uint32_t carrylessKernel(const uint8_t* p, size_t n)
+{
+    if (n < 64)
+        return sliceBy8(p, n, kInitial);
+    const __m128i reversal = byteReversal();
+    // The initial value acts as the first 32 bits of the data inverted.
+    __m128i x0 = _mm_xor_si128(loadReversed(p, reversal), _mm_set_epi32(-1, 0, 0, 0));
+    __m128i x1 = loadReversed(p + 16, reversal);
+    __m128i x2 = loadReversed(p + 32, reversal);
+    __m128i x3 = loadReversed(p + 48, reversal);
+    p += 64;
+    n -= 64;
+    const __m128i by512 = _mm_set_epi64x(static_cast<long long>(kXPow576), static_cast<long long>(kXPow512));
+    for (; n >= 64; p += 64, n -= 64) {
+        x0 = fold(x0, by512, loadReversed(p, reversal));
+        x1 = fold(x1, by512, loadReversed(p + 16, reversal));
+        x2 = fold(x2, by512, loadReversed(p + 32, reversal));
+        x3 = fold(x3, by512, loadReversed(p + 48, reversal));
+    }
+    const __m128i by128 = _mm_set_epi64x(static_cast<long long>(kXPow192), static_cast<long long>(kXPow128));
+    x1 = fold(x0, by128, x1);
+    x2 = fold(x1, by128, x2);
+    x3 = fold(x2, by128, x3);
+    for (; n >= 16; p += 16, n -= 16)
+        x3 = fold(x3, by128, loadReversed(p, reversal));
+    alignas(16) uint8_t folded[16];
+    _mm_store_si128(reinterpret_cast<__m128i*>(folded), _mm_shuffle_epi8(x3, reversal));
+    return sliceBy8(p, n, sliceBy8(folded, sizeof folded, 0));
+}
+
+bool carrylessSupported()
+{
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("pclmul") && __builtin_cpu_supports("ssse3");
+}
+
+#else
+
+uint32_t carrylessKernel(const uint8_t* p, size_t n) { return sliceBy8Kernel(p, n); }
+bool carrylessSupported() { return false; }
+
+#endif
+
+using KernelFunction = uint32_t (*)(const uint8_t*, size_t);
+
+KernelFunction kernelFunction(Crc32Kernel kernel)
+{
+    return kernel == Crc32Kernel::CarrylessMultiply ? carrylessKernel : sliceBy8Kernel;
+}
+
+Crc32Kernel bestKernel()
+{
+    static const Crc32Kernel best =
+        carrylessSupported() ? Crc32Kernel::CarrylessMultiply : Crc32Kernel::SliceBy8;
+    return best;
+}
+
+uint32_t chooseAndRun(const uint8_t* p, size_t n);
+
+// Starts at chooseAndRun, which puts the chosen kernel here: after the first
+// call, every call is one indirect jump.
+std::atomic<KernelFunction> g_kernel{chooseAndRun};
+
+uint32_t chooseAndRun(const uint8_t* p, size_t n)
+{
+    const KernelFunction chosen = kernelFunction(bestKernel());
+    g_kernel.store(chosen, std::memory_order_relaxed);
+    return chosen(p, n);
+}
+
+} // namespace
+
+uint32_t crc32Mpeg(const uint8_t* data, size_t length)
+{
+    return g_kernel.load(std::memory_order_relaxed)(data, length);
+}
+
+Crc32Kernel crc32MpegKernel() { return bestKernel(); }
+
+bool crc32MpegKernelAvailable(Crc32Kernel kernel)
+{
+    return kernel == Crc32Kernel::SliceBy8 || carrylessSupported();
+}
+
+uint32_t crc32MpegWith(Crc32Kernel kernel, const uint8_t* data, size_t length)
+{
+    return kernelFunction(kernel)(data, length);
+}
