@@ -12,10 +12,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <random>
 #include <sstream>
@@ -81,6 +83,46 @@ TEST(Kestdecode, ReferenceStreamGivesItsDatagramsAsEthernetFrames)
         EXPECT_EQ(f[14], 0x45);
     }
     std::remove(pcap.c_str());
+}
+
+// Bits flipped on the way (errors the demodulator let through without flagging the
+// packet): each damaged section is counted under "CRC errors" and its datagram is not
+// delivered; the rest arrive unchanged.
+TEST(Kestdecode, DamagedSectionsAreCountedAsCrcErrorsAndNotDelivered)
+{
+    std::ifstream in(kReferenceStream, std::ios::binary);
+    std::vector<uint8_t> ts((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    ASSERT_EQ(ts.size() % 188, 0u);
+    int damaged = 0;
+    for (size_t packet = 500; packet < ts.size() / 188 && damaged < 3; packet += 1500) {
+        // The next continuation packet of PID 1001: section data from its 4th byte on.
+        while (packet < ts.size() / 188) {
+            const uint8_t* p = &ts[packet * 188];
+            if ((((p[1] & 0x1F) << 8) | p[2]) == 1001 && !(p[1] & 0x40) && (p[3] & 0x30) == 0x10)
+                break;
+            ++packet;
+        }
+        ts[packet * 188 + 100] ^= 0x08;
+        ++damaged;
+    }
+    ASSERT_EQ(damaged, 3);
+    const std::string damagedTs = tempPath("damaged.ts");
+    std::ofstream(damagedTs, std::ios::binary).write(reinterpret_cast<const char*>(ts.data()),
+                                                     static_cast<std::streamsize>(ts.size()));
+    const std::string cleanPcap = tempPath("clean.pcap"), damagedPcap = tempPath("damaged.pcap");
+    ASSERT_EQ(runCommand(kKestdecode + " --pid 1001 --pcap " + cleanPcap + " " + kReferenceStream).status, 0);
+    const RunResult r = runCommand(kKestdecode + " --pid 1001 --pcap " + damagedPcap + " " + damagedTs);
+    ASSERT_EQ(r.status, 0) << r.out;
+    EXPECT_NE(r.out.find("frames: 657\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("CRC errors: 3\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("TOTAL errors: 3\n"), std::string::npos) << r.out;
+    const auto clean = readPcapFrames(cleanPcap);
+    const auto got = readPcapFrames(damagedPcap);
+    EXPECT_EQ(got.size(), 657u);
+    for (const auto& f : got)
+        EXPECT_NE(std::find(clean.begin(), clean.end(), f), clean.end()) << "a damaged datagram was delivered";
+    for (const std::string& path : {damagedTs, cleanPcap, damagedPcap})
+        std::remove(path.c_str());
 }
 
 TEST(Kestdecode, ReadsStdinAndDecodesTheSameInAnySampleSize)
