@@ -146,8 +146,8 @@ Crc32Kernel bestKernel()
 
 uint32_t chooseAndRun(const uint8_t* p, size_t n);
 
-// Starts at chooseAndRun, which puts the chosen kernel here: after the first
-// call, every call is one indirect jump.
+// The chosen kernel, set at program start; a call made before that (from
+// another static initialiser) goes through chooseAndRun, which sets it.
 std::atomic<KernelFunction> g_kernel{chooseAndRun};
 
 uint32_t chooseAndRun(const uint8_t* p, size_t n)
@@ -156,6 +156,11 @@ uint32_t chooseAndRun(const uint8_t* p, size_t n)
     g_kernel.store(chosen, std::memory_order_relaxed);
     return chosen(p, n);
 }
+
+const bool g_chosenAtStart = [] {
+    g_kernel.store(kernelFunction(bestKernel()), std::memory_order_relaxed);
+    return true;
+}();
 
 } // namespace
 

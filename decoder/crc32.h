@@ -4,7 +4,7 @@
 //
 // Two kernels compute the same value: slice-by-8 tables, everywhere, and
 // carry-less multiplication (PCLMULQDQ) where the processor has it. The
-// faster one is chosen once, on first use; neither allocates.
+// faster one is chosen once, at program start; neither allocates.
 #pragma once
 
 #include <cstddef>
