@@ -201,6 +201,7 @@ void BM_SectionCrc(benchmark::State& state, Crc32Kernel kernel)
 }
 BENCHMARK_CAPTURE(BM_SectionCrc, slice_by_8, Crc32Kernel::SliceBy8)->Arg(1416)->Arg(4096);
 BENCHMARK_CAPTURE(BM_SectionCrc, carryless, Crc32Kernel::CarrylessMultiply)->Arg(1416)->Arg(4096);
+BENCHMARK_CAPTURE(BM_SectionCrc, carryless_256, Crc32Kernel::CarrylessMultiply256)->Arg(1416)->Arg(4096);
 
 // The full zeroing of the whole batch, on its own, for comparison.
 void BM_ZeroFrameBatch(benchmark::State& state)

@@ -1,4 +1,5 @@
-// CRC-32 of MPEG-2 sections: slice-by-8 tables and carry-less multiplication.
+// CRC-32 of MPEG-2 sections: slice-by-8 tables and carry-less multiplication
+// on 128-bit and 256-bit vectors.
 #include "decoder/crc32.h"
 
 #include <array>
@@ -65,10 +66,15 @@ uint32_t sliceBy8Kernel(const uint8_t* p, size_t n) { return sliceBy8(p, n, kIni
 // through the tables, starting from 0, to finish.
 constexpr uint64_t kXPow128 = 0xE8A45605u; // x^128 mod P
 constexpr uint64_t kXPow192 = 0xC5B9CD4Cu;
+constexpr uint64_t kXPow256 = 0x75BE46B7u;
+constexpr uint64_t kXPow320 = 0x569700E5u;
 constexpr uint64_t kXPow512 = 0xE6228B11u;
 constexpr uint64_t kXPow576 = 0x8833794Cu;
+constexpr uint64_t kXPow1024 = 0x567FDDEBu;
+constexpr uint64_t kXPow1088 = 0x10BD4D7Cu;
 
 #define KEST_CARRYLESS_TARGET __attribute__((target("pclmul,ssse3")))
+#define KEST_WIDE_CARRYLESS_TARGET __attribute__((target("vpclmulqdq,avx2,pclmul,ssse3")))
 
 KEST_CARRYLESS_TARGET inline __m128i byteReversal()
 {
@@ -85,6 +91,19 @@ KEST_CARRYLESS_TARGET inline __m128i fold(__m128i accumulator, __m128i constants
     const __m128i low = _mm_clmulepi64_si128(accumulator, constants, 0x00);
     const __m128i high = _mm_clmulepi64_si128(accumulator, constants, 0x11);
     return _mm_xor_si128(_mm_xor_si128(low, high), next);
+}
+
+// The last whole 16-byte chunks folded in, then the folded 16 bytes and the
+// tail through the tables.
+KEST_CARRYLESS_TARGET uint32_t finishFolding(__m128i x, const uint8_t* p, size_t n)
+{
+    const __m128i reversal = byteReversal();
+    const __m128i by128 = _mm_set_epi64x(static_cast<long long>(kXPow192), static_cast<long long>(kXPow128));
+    for (; n >= 16; p += 16, n -= 16)
+        x = fold(x, by128, loadReversed(p, reversal));
+    alignas(16) uint8_t folded[16];
+    _mm_store_si128(reinterpret_cast<__m128i*>(folded), _mm_shuffle_epi8(x, reversal));
+    return sliceBy8(p, n, sliceBy8(folded, sizeof folded, 0));
 }
 
 KEST_CARRYLESS_TARGET uint32_t carrylessKernel(const uint8_t* p, size_t n)
@@ -110,23 +129,79 @@ KEST_CARRYLESS_TARGET uint32_t carrylessKernel(const uint8_t* p, size_t n)
     x1 = fold(x0, by128, x1);
     x2 = fold(x1, by128, x2);
     x3 = fold(x2, by128, x3);
-    for (; n >= 16; p += 16, n -= 16)
-        x3 = fold(x3, by128, loadReversed(p, reversal));
-    alignas(16) uint8_t folded[16];
-    _mm_store_si128(reinterpret_cast<__m128i*>(folded), _mm_shuffle_epi8(x3, reversal));
-    return sliceBy8(p, n, sliceBy8(folded, sizeof folded, 0));
+    return finishFolding(x3, p, n);
 }
 
-bool carrylessSupported()
+KEST_WIDE_CARRYLESS_TARGET inline __m256i loadReversed(const uint8_t* p, __m256i reversal)
+{
+    return _mm256_shuffle_epi8(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)), reversal);
+}
+
+KEST_WIDE_CARRYLESS_TARGET inline __m256i fold(__m256i accumulator, __m256i constants, __m256i next)
+{
+    const __m256i low = _mm256_clmulepi64_epi128(accumulator, constants, 0x00);
+    const __m256i high = _mm256_clmulepi64_epi128(accumulator, constants, 0x11);
+    return _mm256_xor_si256(_mm256_xor_si256(low, high), next);
+}
+
+KEST_WIDE_CARRYLESS_TARGET inline __m256i foldConstants(uint64_t low, uint64_t high)
+{
+    return _mm256_set_epi64x(static_cast<long long>(high), static_cast<long long>(low), static_cast<long long>(high),
+                             static_cast<long long>(low));
+}
+
+// The same folding on 256-bit vectors (two 16-byte chunks side by side): eight
+// chunks, 128 bytes, at a time, then 8 -> 4 -> 2 -> 1.
+KEST_WIDE_CARRYLESS_TARGET uint32_t wideCarrylessKernel(const uint8_t* p, size_t n)
+{
+    if (n < 128)
+        return carrylessKernel(p, n);
+    const __m256i reversal = _mm256_set_m128i(byteReversal(), byteReversal());
+    __m256i y0 = _mm256_xor_si256(loadReversed(p, reversal), _mm256_set_epi32(0, 0, 0, 0, -1, 0, 0, 0));
+    __m256i y1 = loadReversed(p + 32, reversal);
+    __m256i y2 = loadReversed(p + 64, reversal);
+    __m256i y3 = loadReversed(p + 96, reversal);
+    p += 128;
+    n -= 128;
+    const __m256i by1024 = foldConstants(kXPow1024, kXPow1088);
+    for (; n >= 128; p += 128, n -= 128) {
+        y0 = fold(y0, by1024, loadReversed(p, reversal));
+        y1 = fold(y1, by1024, loadReversed(p + 32, reversal));
+        y2 = fold(y2, by1024, loadReversed(p + 64, reversal));
+        y3 = fold(y3, by1024, loadReversed(p + 96, reversal));
+    }
+    const __m256i by512 = foldConstants(kXPow512, kXPow576);
+    y2 = fold(y0, by512, y2);
+    y3 = fold(y1, by512, y3);
+    y3 = fold(y2, foldConstants(kXPow256, kXPow320), y3);
+    const __m128i by128 = _mm_set_epi64x(static_cast<long long>(kXPow192), static_cast<long long>(kXPow128));
+    const __m128i x = fold(_mm256_castsi256_si128(y3), by128, _mm256_extracti128_si256(y3, 1));
+    // The rest is 128-bit code without VEX encoding: upper halves left dirty
+    // would slow down every such instruction, here and in the caller.
+    _mm256_zeroupper();
+    return finishFolding(x, p, n);
+}
+
+bool supported(Crc32Kernel kernel)
 {
     __builtin_cpu_init();
-    return __builtin_cpu_supports("pclmul") && __builtin_cpu_supports("ssse3");
+    switch (kernel) {
+    case Crc32Kernel::SliceBy8:
+        return true;
+    case Crc32Kernel::CarrylessMultiply:
+        return __builtin_cpu_supports("pclmul") && __builtin_cpu_supports("ssse3");
+    case Crc32Kernel::CarrylessMultiply256:
+        return __builtin_cpu_supports("vpclmulqdq") && __builtin_cpu_supports("avx2")
+            && __builtin_cpu_supports("pclmul") && __builtin_cpu_supports("ssse3");
+    }
+    return false;
 }
 
 #else
 
 uint32_t carrylessKernel(const uint8_t* p, size_t n) { return sliceBy8Kernel(p, n); }
-bool carrylessSupported() { return false; }
+uint32_t wideCarrylessKernel(const uint8_t* p, size_t n) { return sliceBy8Kernel(p, n); }
+bool supported(Crc32Kernel kernel) { return kernel == Crc32Kernel::SliceBy8; }
 
 #endif
 
@@ -134,13 +209,22 @@ using KernelFunction = uint32_t (*)(const uint8_t*, size_t);
 
 KernelFunction kernelFunction(Crc32Kernel kernel)
 {
-    return kernel == Crc32Kernel::CarrylessMultiply ? carrylessKernel : sliceBy8Kernel;
+    switch (kernel) {
+    case Crc32Kernel::CarrylessMultiply:
+        return carrylessKernel;
+    case Crc32Kernel::CarrylessMultiply256:
+        return wideCarrylessKernel;
+    case Crc32Kernel::SliceBy8:
+        break;
+    }
+    return sliceBy8Kernel;
 }
 
 Crc32Kernel bestKernel()
 {
-    static const Crc32Kernel best =
-        carrylessSupported() ? Crc32Kernel::CarrylessMultiply : Crc32Kernel::SliceBy8;
+    static const Crc32Kernel best = supported(Crc32Kernel::CarrylessMultiply256) ? Crc32Kernel::CarrylessMultiply256
+        : supported(Crc32Kernel::CarrylessMultiply)                              ? Crc32Kernel::CarrylessMultiply
+                                                                                 : Crc32Kernel::SliceBy8;
     return best;
 }
 
@@ -171,10 +255,7 @@ uint32_t crc32Mpeg(const uint8_t* data, size_t length)
 
 Crc32Kernel crc32MpegKernel() { return bestKernel(); }
 
-bool crc32MpegKernelAvailable(Crc32Kernel kernel)
-{
-    return kernel == Crc32Kernel::SliceBy8 || carrylessSupported();
-}
+bool crc32MpegKernelAvailable(Crc32Kernel kernel) { return supported(kernel); }
 
 uint32_t crc32MpegWith(Crc32Kernel kernel, const uint8_t* data, size_t length)
 {

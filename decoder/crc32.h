@@ -2,9 +2,10 @@
 // no reflection, no final inversion. A section whose CRC_32 field is right
 // gives 0 over all of its bytes, the CRC field included.
 //
-// Two kernels compute the same value: slice-by-8 tables, everywhere, and
-// carry-less multiplication (PCLMULQDQ) where the processor has it. The
-// faster one is chosen once, at program start; neither allocates.
+// Three kernels compute the same value: slice-by-8 tables, everywhere, and
+// carry-less multiplication where the processor has it, on 128-bit vectors
+// (PCLMULQDQ) or 256-bit ones (VPCLMULQDQ). The fastest one is chosen once, at
+// program start; none allocates.
 #pragma once
 
 #include <cstddef>
@@ -13,6 +14,7 @@
 enum class Crc32Kernel {
     SliceBy8,
     CarrylessMultiply,
+    CarrylessMultiply256,
 };
 
 // CRC of `length` bytes with the kernel chosen for this processor.

@@ -12,13 +12,24 @@ namespace {
 std::vector<Crc32Kernel> availableKernels()
 {
     std::vector<Crc32Kernel> kernels;
-    for (Crc32Kernel k : {Crc32Kernel::SliceBy8, Crc32Kernel::CarrylessMultiply})
+    for (Crc32Kernel k : {Crc32Kernel::SliceBy8, Crc32Kernel::CarrylessMultiply, Crc32Kernel::CarrylessMultiply256})
         if (crc32MpegKernelAvailable(k))
             kernels.push_back(k);
     return kernels;
 }
 
-const char* name(Crc32Kernel k) { return k == Crc32Kernel::SliceBy8 ? "slice-by-8" : "carry-less multiply"; }
+const char* name(Crc32Kernel k)
+{
+    switch (k) {
+    case Crc32Kernel::SliceBy8:
+        return "slice-by-8";
+    case Crc32Kernel::CarrylessMultiply:
+        return "carry-less multiply";
+    case Crc32Kernel::CarrylessMultiply256:
+        return "carry-less multiply, 256-bit";
+    }
+    return "?";
+}
 
 TEST(Crc32Test, CheckValueOf123456789)
 {
@@ -38,7 +49,7 @@ TEST(Crc32Test, KernelsAgreeWithTheReferenceAtEveryLengthAndAlignment)
     for (auto& b : data)
         b = static_cast<uint8_t>(rng());
     std::vector<size_t> lengths;
-    for (size_t n = 0; n <= 300; ++n)
+    for (size_t n = 0; n <= 400; ++n)
         lengths.push_back(n);
     for (size_t n : {511, 512, 513, 1358, 1522, 4095, 4096, 4096 + 63})
         lengths.push_back(n);
