@@ -63,8 +63,9 @@ uint32_t sliceBy8Kernel(const uint8_t* p, size_t n) { return sliceBy8(p, n, kIni
 // moved d bits further along is congruent to H·(x^(d+64) mod P) + L·(x^d mod P),
 // two carry-less products of at most 96 bits. Four accumulators fold 64 bytes
 // at a time; they are then folded into one, and its 16 bytes plus the tail go
-// through the tables, starting from 0, to finish.
-constexpr uint64_t kXPow128 = 0xE8A45605u; // x^128 mod P
+// through the tables, starting from 0, to finish. P is the generator, x^32 plus
+// the polynomial above; kXPowD is x^D mod P.
+constexpr uint64_t kXPow128 = 0xE8A45605u;
 constexpr uint64_t kXPow192 = 0xC5B9CD4Cu;
 constexpr uint64_t kXPow256 = 0x75BE46B7u;
 constexpr uint64_t kXPow320 = 0x569700E5u;
