@@ -1,5 +1,6 @@
 // MPE decoding and frame batching
 #include "decoder/adapter.h"
+#include "decoder/crc32.h"
 #include "decoder/decoder.h"
 
 #include <cstdio>
@@ -13,6 +14,7 @@ constexpr uint8_t kFlagsMask = static_cast<uint8_t>(~0x02); // LLC_SNAP_flag ign
 constexpr uint8_t kFlagsExpected = 0xC1;
 constexpr uint8_t kLlcSnapFlag = 0x02;
 constexpr uint8_t kLlcSnapHeader[6] = {0xAA, 0xAA, 0x03, 0x00, 0x00, 0x00};
+constexpr uint8_t kSectionSyntaxIndicator = 0x80; // in byte 1
 
 // Station address of a section: MAC_address_1..6 = bytes 11, 10, 9, 8, 4, 3.
 inline bool accepted(const uint8_t* section, const uint8_t* filter)
@@ -22,7 +24,19 @@ inline bool accepted(const uint8_t* section, const uint8_t* filter)
         return true;
     if (section[11] == 0x01 && section[10] == 0x00 && section[9] == 0x5E)
         return true; // IPv4 multicast
+    if (section[11] == 0x33 && section[10] == 0x33)
+        return true; // IPv6 multicast (RFC 2464)
     return section[11] == 0xFF && section[10] == 0xFF && section[9] == 0xFF; // broadcast
+}
+
+// A section with section_syntax_indicator 1 ends in a CRC_32, and the CRC over
+// all of its bytes is then 0. With the indicator 0 the last four bytes are the
+// DSM-CC checksum instead, which is not verified: such sections pass.
+inline bool checksumHolds(const uint8_t* section, uint32_t size)
+{
+    if ((section[1] & kSectionSyntaxIndicator) == 0)
+        return true;
+    return crc32Mpeg(section, size) == 0;
 }
 
 // Bytes at the start of frame slot 0 that may be non-zero: the longest frame
@@ -49,6 +63,85 @@ inline void clearFrameBatch(FrameBatch& batch)
     g_slot0Dirty = 0;
 }
 
+// Checks an accepted section and sends its datagram as one frame. False when
+// the fault found ends the walk of the buffer.
+bool decodeSection(DecoderState& s, const uint8_t* p, uint32_t sectionSize, uint32_t remaining)
+{
+    // Corrupted on the way: nothing of it is trusted, not even its flags, but
+    // its length still leads to the next section (a corrupted length makes the
+    // walk end on bytes that are no section, or fail their checksum).
+    if (!checksumHolds(p, sectionSize)) {
+        countError(s.rxCrcErrors);
+        return true;
+    }
+    FrameBatch& batch = s.frameBatch;
+    // Flags test: reserved 11, scrambling 00 00, current_next 1.
+    if ((p[5] & kFlagsMask) != kFlagsExpected) {
+        countError(s.rxCrcErrors);
+        return false;
+    }
+    uint32_t datagramOffset = 12;
+    const bool llcSnap = (p[5] & kLlcSnapFlag) != 0;
+    if (llcSnap) {
+        if (remaining < 24 || std::memcmp(p + 12, kLlcSnapHeader, sizeof kLlcSnapHeader) != 0) {
+            countError(s.rxDropped);
+            return false;
+        }
+        datagramOffset = 20;
+    }
+
+    // Bounds: the IP header bytes read, then the datagram itself, must lie
+    // within the section (which lies within the buffer), and the datagram
+    // must fit a frame slot. Such a section is dropped and the walk goes on
+    // with the next one: the section itself is well delimited.
+    const uint8_t* datagram = p + datagramOffset;
+    bool fits = datagramOffset < sectionSize;
+    uint32_t n = 0;
+    bool ipv6 = false;
+    if (fits) {
+        ipv6 = (datagram[0] >> 4) == 6;
+        const uint32_t headerBytes = ipv6 ? 6 : 4;
+        fits = datagramOffset + headerBytes <= sectionSize;
+    }
+    if (fits) {
+        n = ipv6 ? 40 + ((uint32_t(datagram[4]) << 8) | datagram[5])
+                 : (uint32_t(datagram[2] & 0x0F) << 8) | datagram[3];
+        fits = n <= kMaxDatagramSize && datagramOffset + n <= sectionSize;
+    }
+    if (!fits) {
+        countError(s.rxLengthErrors);
+        return true;
+    }
+
+    uint8_t* frame = batch.frames[0];
+    std::memcpy(frame + kEthernetHeaderSize, datagram, n);
+    frame[0] = p[11];
+    frame[1] = p[10];
+    frame[2] = p[9];
+    frame[3] = p[8];
+    frame[4] = p[4];
+    frame[5] = p[3];
+    std::memset(frame + 6, 0, 6);
+    if (llcSnap) {
+        frame[12] = p[18];
+        frame[13] = p[19];
+    } else if (ipv6) {
+        frame[12] = 0x86;
+        frame[13] = 0xDD;
+    } else {
+        frame[12] = 0x08;
+        frame[13] = 0x00;
+    }
+    batch.frameLengths[0] = n + static_cast<uint32_t>(kEthernetHeaderSize);
+    if (batch.frameLengths[0] > g_slot0Dirty)
+        g_slot0Dirty = batch.frameLengths[0];
+    batch.frameCount = 1;
+    // The result is not looked at.
+    sendFrames(s.adapterHandle, &batch, static_cast<DWORD>(sizeof batch));
+    batch.frameCount = 0;
+    return true;
+}
+
 } // namespace
 
 void decodeMpeBuffer(int bufferHandle)
@@ -56,9 +149,7 @@ void decodeMpeBuffer(int bufferHandle)
     DecoderState& s = g_decoder;
     FrameBatch& batch = s.frameBatch;
 
-    // 1.
     clearFrameBatch(batch);
-    // 2.-4.
     const uint32_t length = s.sectionBuffers.bufferLength(bufferHandle);
     const uint8_t* p = s.sectionBuffers.bufferData(bufferHandle);
     if (length < kMinimumBuffer) {
@@ -69,7 +160,7 @@ void decodeMpeBuffer(int bufferHandle)
     if (length == kMinimumBuffer)
         return;
 
-    // 5. The walk; R > 16 holds at the top of every round, so bytes 0..16 of p
+    // The walk; R > 16 holds at the top of every round, so bytes 0..16 of p
     // lie within the buffer.
     uint32_t remaining = length;
     do {
@@ -86,72 +177,8 @@ void decodeMpeBuffer(int bufferHandle)
             return;
         }
 
-        if (accepted(p, s.macFilter)) {
-            // Flags test: reserved 11, scrambling 00 00, current_next 1.
-            if ((p[5] & kFlagsMask) != kFlagsExpected) {
-                countError(s.rxCrcErrors);
-                return;
-            }
-            uint32_t datagramOffset = 12;
-            const bool llcSnap = (p[5] & kLlcSnapFlag) != 0;
-            if (llcSnap) {
-                if (remaining < 24 || std::memcmp(p + 12, kLlcSnapHeader, sizeof kLlcSnapHeader) != 0) {
-                    countError(s.rxDropped);
-                    return;
-                }
-                datagramOffset = 20;
-            }
-
-            // Bounds: the IP header bytes read, then the datagram itself, must lie
-            // within the section (which lies within the buffer), and the datagram
-            // must fit a frame slot. Such a section is dropped and the walk goes on
-            // with the next one: the section itself is well delimited.
-            const uint8_t* datagram = p + datagramOffset;
-            bool fits = datagramOffset < sectionSize;
-            uint32_t n = 0;
-            bool ipv6 = false;
-            if (fits) {
-                ipv6 = (datagram[0] >> 4) == 6;
-                const uint32_t headerBytes = ipv6 ? 6 : 4;
-                fits = datagramOffset + headerBytes <= sectionSize;
-            }
-            if (fits) {
-                n = ipv6 ? 40 + ((uint32_t(datagram[4]) << 8) | datagram[5])
-                         : (uint32_t(datagram[2] & 0x0F) << 8) | datagram[3];
-                fits = n <= kMaxDatagramSize && datagramOffset + n <= sectionSize;
-            }
-            if (!fits) {
-                countError(s.rxLengthErrors);
-            } else {
-                uint8_t* frame = batch.frames[0];
-                std::memcpy(frame + kEthernetHeaderSize, datagram, n);
-                frame[0] = p[11];
-                frame[1] = p[10];
-                frame[2] = p[9];
-                frame[3] = p[8];
-                frame[4] = p[4];
-                frame[5] = p[3];
-                std::memset(frame + 6, 0, 6);
-                if (llcSnap) {
-                    frame[12] = p[18];
-                    frame[13] = p[19];
-                } else if (ipv6) {
-                    frame[12] = 0x86;
-                    frame[13] = 0xDD;
-                } else {
-                    frame[12] = 0x08;
-                    frame[13] = 0x00;
-                }
-                batch.frameLengths[0] = n + static_cast<uint32_t>(kEthernetHeaderSize);
-                if (batch.frameLengths[0] > g_slot0Dirty)
-                    g_slot0Dirty = batch.frameLengths[0];
-                batch.frameCount = 1;
-                // 6. The result is not looked at.
-                sendFrames(s.adapterHandle, &batch, static_cast<DWORD>(sizeof batch));
-                batch.frameCount = 0;
-            }
-        }
-        // 7.
+        if (accepted(p, s.macFilter) && !decodeSection(s, p, sectionSize, remaining))
+            return;
         remaining -= sectionSize;
         p += sectionSize;
     } while (remaining > kMinimumBuffer);

@@ -12,12 +12,18 @@ const Mac kOwn{0x00, 0x11, 0x22, 0x33, 0x44, 0x55};
 const Mac kZero{};
 const Mac kMulticast{0x01, 0x00, 0x5E, 0x7F, 0x00, 0x01};
 const Mac kNotMulticast{0x01, 0x00, 0x5F, 0x00, 0x00, 0x01};
+const Mac kIpv6Multicast{0x33, 0x33, 0xFF, 0x00, 0x00, 0x01};
 const Mac kBroadcastish{0xFF, 0xFF, 0xFF, 0x12, 0x34, 0x56};
 const Mac kOther{0x00, 0x11, 0x22, 0x33, 0x44, 0x56};
 
 class MpeTest : public DecoderTest {
 protected:
-    void decode(const Bytes& buffer) { decodeMpeBuffer(exactBuffer(buffer)); }
+    void decode(const Bytes& buffer)
+    {
+        const int handle = exactBuffer(buffer);
+        decodeMpeBuffer(handle);
+        g_decoder.sectionBuffers.freeBuffer(handle);
+    }
     int sendRequests() { return capture().sendRequests; }
 };
 
@@ -73,28 +79,34 @@ TEST_F(MpeTest, AddressFilterOwnMulticastBroadcastAndOthers)
 {
     setMacFilter(kOwn);
     const Bytes d1 = ipv4(100, 1), d2 = ipv4(101, 2), d3 = ipv4(102, 3), d4 = ipv4(103, 4), d5 = ipv4(104, 5);
+    const Bytes d6 = ipv6(64, 6);
     const Mac kAlmostBroadcast{0xFF, 0xFF, 0xFE, 0xFF, 0xFF, 0xFF};
+    const Mac kAlmostIpv6Multicast{0x33, 0x32, 0xFF, 0x00, 0x00, 0x01};
+    const Mac kAlmostIpv6Multicast2{0x32, 0x33, 0xFF, 0x00, 0x00, 0x01};
     decode(concat({mpeSection(kOwn, d1), mpeSection(kMulticast, d2), mpeSection(kNotMulticast, d3),
                    mpeSection(kBroadcastish, d4), mpeSection(kOther, d5), mpeSection(kAlmostBroadcast, d5),
-                   mpeSection(kZero, d5)}));
-    ASSERT_EQ(frames().size(), 3u);
+                   mpeSection(kZero, d5), mpeSection(kIpv6Multicast, d6), mpeSection(kAlmostIpv6Multicast, d6),
+                   mpeSection(kAlmostIpv6Multicast2, d6)}));
+    ASSERT_EQ(frames().size(), 4u);
     EXPECT_EQ(frames()[0], expectedFrame(kOwn, 0x0800, d1));
     EXPECT_EQ(Bytes(frames()[0].begin(), frames()[0].begin() + 6), Bytes({0x00, 0x11, 0x22, 0x33, 0x44, 0x55}));
     EXPECT_EQ(frames()[1], expectedFrame(kMulticast, 0x0800, d2));
     EXPECT_EQ(frames()[2], expectedFrame(kBroadcastish, 0x0800, d4));
+    EXPECT_EQ(frames()[3], expectedFrame(kIpv6Multicast, 0x86DD, d6)) << "IPv6 multicast 33:33:xx:xx:xx:xx";
     EXPECT_EQ(errorCounters(), noErrors());
-    EXPECT_EQ(sendRequests(), 3);
+    EXPECT_EQ(sendRequests(), 4);
 }
 
 TEST_F(MpeTest, ZeroFilterPassesOnlyZeroMulticastAndBroadcast)
 {
     const Bytes d = ipv4(60);
     decode(concat({mpeSection(kOwn, d), mpeSection(kZero, d), mpeSection(kMulticast, d),
-                   mpeSection(kBroadcastish, d), mpeSection(Mac{0, 0, 0, 0, 0, 1}, d)}));
-    ASSERT_EQ(frames().size(), 3u);
+                   mpeSection(kBroadcastish, d), mpeSection(Mac{0, 0, 0, 0, 0, 1}, d), mpeSection(kIpv6Multicast, d)}));
+    ASSERT_EQ(frames().size(), 4u);
     EXPECT_EQ(frames()[0], expectedFrame(kZero, 0x0800, d));
     EXPECT_EQ(frames()[1], expectedFrame(kMulticast, 0x0800, d));
     EXPECT_EQ(frames()[2], expectedFrame(kBroadcastish, 0x0800, d));
+    EXPECT_EQ(frames()[3], expectedFrame(kIpv6Multicast, 0x0800, d));
 }
 
 TEST_F(MpeTest, FlagsC1AndC3Pass)
@@ -137,6 +149,110 @@ TEST_F(MpeTest, FlagsOfASkippedSectionAreNotTested)
     EXPECT_EQ(errorCounters(), noErrors());
 }
 
+// A section of exactly `size` bytes carrying `datagram` for `mac`: the room
+// behind the datagram is stuffing (0xFF), as a section may carry.
+Bytes sectionOfSize(const Mac& mac, const Bytes& datagram, size_t size, bool llcSnap = false)
+{
+    SectionOptions o;
+    o.llcSnap = llcSnap;
+    o.ethertype = (datagram[0] >> 4) == 6 ? 0x86DD : 0x0800;
+    Bytes s = mpeSection(mac, datagram, o);
+    const size_t stuffing = size - s.size();
+    s.insert(s.end() - 4, stuffing, 0xFF);
+    const size_t sectionLength = s.size() - 3;
+    s[1] = static_cast<uint8_t>(0xB0 | (sectionLength >> 8));
+    s[2] = static_cast<uint8_t>(sectionLength);
+    sealSection(s);
+    return s;
+}
+
+TEST_F(MpeTest, SectionFailingItsCrcIsDroppedCountedAndTheWalkGoesOn)
+{
+    const Bytes d1 = ipv4(300, 1), d2 = ipv4(400, 2);
+    Bytes bad = mpeSection(kZero, d1);
+    bad[100] ^= 0x10;
+    decode(concat({bad, mpeSection(kZero, d2)}));
+    ASSERT_EQ(frames().size(), 1u);
+    EXPECT_EQ(frames()[0], expectedFrame(kZero, 0x0800, d2));
+    EXPECT_EQ(errorCounters(), onlyError(kCrc));
+
+    // A section for another station is skipped without its CRC being looked at.
+    Bytes other = mpeSection(kOther, d1);
+    other.back() ^= 1;
+    decode(concat({other, mpeSection(kZero, d2)}));
+    EXPECT_EQ(frames().size(), 2u);
+    EXPECT_EQ(errorCounters(), onlyError(kCrc));
+}
+
+TEST_F(MpeTest, SectionWithTheDsmccChecksumPassesUnverified)
+{
+    // section_syntax_indicator 0: the last four bytes are a checksum, not a CRC_32.
+    const Bytes d = ipv4(200);
+    Bytes s = mpeSection(kZero, d);
+    s[1] &= 0x7F;
+    s[s.size() - 1] ^= 0x5A;
+    decode(s);
+    ASSERT_EQ(frames().size(), 1u);
+    EXPECT_EQ(frames()[0], expectedFrame(kZero, 0x0800, d));
+    EXPECT_EQ(errorCounters(), noErrors());
+}
+
+TEST_F(MpeTest, EverySingleBitFlipInASectionIsCaught)
+{
+    capture().keepBatches = false;
+    setMacFilter(kOwn);
+    const Bytes next = ipv4(40, 9);
+    const Bytes nextSection = mpeSection(kOwn, next);
+    const Bytes nextFrame = expectedFrame(kOwn, 0x0800, next);
+    struct Case {
+        const char* what;
+        Bytes datagram;
+        size_t size;
+        bool llcSnap;
+    };
+    const Case cases[] = {
+        {"smallest IPv4", ipv4(20, 1), 36, false},
+        {"IPv6 behind LLC/SNAP", ipv6(0, 2), 64, true},
+        {"two packets' worth", ipv4(330, 3), 346, false},
+        {"largest datagram", ipv4(1506, 4), 1522, false},
+        {"4096 bytes with stuffing", ipv6(1400, 5), 4096, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const Bytes good = sectionOfSize(kOwn, c.datagram, c.size, c.llcSnap);
+        ASSERT_EQ(good.size(), c.size);
+        const Bytes goodFrame = expectedFrame(kOwn, (c.datagram[0] >> 4) == 6 ? 0x86DD : 0x0800, c.datagram);
+        capture().frames.clear();
+        decode(concat({good, nextSection}));
+        ASSERT_EQ(frames().size(), 2u);
+        ASSERT_EQ(frames()[0], goodFrame);
+        capture().frames.clear();
+        for (size_t bit = 0; bit < good.size() * 8; ++bit) {
+            Bytes flipped = good;
+            flipped[bit / 8] ^= static_cast<uint8_t>(0x80 >> (bit % 8));
+            resetErrorCounters();
+            capture().frames.clear();
+            decode(concat({flipped, nextSection}));
+            const size_t byte = bit / 8;
+            const bool syntaxIndicator = bit == 8;
+            // The corrupted section never yields a frame; only a flipped
+            // section_syntax_indicator lets it through (unverified checksum),
+            // with its data intact.
+            for (const Bytes& f : frames())
+                ASSERT_TRUE(f == nextFrame || (syntaxIndicator && f == goodFrame)) << "bit " << bit;
+            const bool walkMayChange = byte <= 2; // table_id, section_length
+            const bool addressByte = byte == 3 || byte == 4 || (byte >= 8 && byte <= 11);
+            if (addressByte) {
+                ASSERT_EQ(errorCounters(), noErrors()) << "bit " << bit << ": another station's section, skipped";
+                ASSERT_EQ(frames().size(), 1u) << "bit " << bit;
+            } else if (!walkMayChange) {
+                ASSERT_EQ(errorCounters(), onlyError(kCrc)) << "bit " << bit;
+                ASSERT_EQ(frames().size(), 1u) << "bit " << bit << ": the next section is still delivered";
+            }
+        }
+    }
+}
+
 TEST_F(MpeTest, LlcSnapWithAWrongHeaderCountsAnLlcSnapErrorAndEndsTheWalk)
 {
     SectionOptions badOui;
@@ -159,6 +275,7 @@ TEST_F(MpeTest, LlcSnapSectionWithFewerThan24BytesLeftIsAnLlcSnapError)
     Bytes s = mpeSection(kZero, Bytes(3, 0x45));
     ASSERT_EQ(s.size(), 19u);
     s[5] = 0xC3;
+    sealSection(s);
     decode(s);
     EXPECT_EQ(errorCounters(), onlyError(kDropped));
 }
@@ -336,10 +453,12 @@ TEST_F(MpeTest, DatagramLengthUpToItsSectionEndIsAccepted)
     Bytes s = mpeSection(kZero, d);
     s[12 + 2] = 0;
     s[12 + 3] = 104;
+    sealSection(s);
     decode(s);
     ASSERT_EQ(frames().size(), 1u);
     EXPECT_EQ(frames()[0].size(), 14u + 104);
     s[12 + 3] = 105;
+    sealSection(s);
     decode(s);
     EXPECT_EQ(frames().size(), 1u);
     EXPECT_EQ(errorCounters(), onlyError(kLength));
@@ -370,8 +489,11 @@ TEST_F(MpeTest, DatagramOver1506BytesIsALengthError)
 TEST_F(MpeTest, IpHeaderBeyondTheSectionIsALengthError)
 {
     // A 19-byte LLC/SNAP section: its datagram would start at byte 20, behind the
-    // section; the buffer goes on (stuffing), so the LLC/SNAP test passes.
+    // section; the buffer goes on (stuffing), so the LLC/SNAP test passes. The
+    // header overlaps the CRC field, so these sections carry the DSM-CC
+    // checksum (section_syntax_indicator 0), which is not verified.
     Bytes s = mpeSection(kZero, Bytes(3, 0x45));
+    s[1] &= 0x7F;
     s[5] = 0xC3;
     const Bytes header{0xAA, 0xAA, 0x03, 0x00, 0x00, 0x00, 0x08};
     std::copy(header.begin(), header.end(), s.begin() + 12);
@@ -381,6 +503,7 @@ TEST_F(MpeTest, IpHeaderBeyondTheSectionIsALengthError)
     // An IPv6 datagram whose payload length bytes would lie behind the section:
     // LLC/SNAP section of 24 bytes, datagram at 20 with 4 bytes.
     Bytes v6 = mpeSection(kZero, Bytes{0xAA, 0xAA, 0x03, 0x00, 0x00, 0x00, 0x86, 0xDD, 0x60, 0, 0, 0});
+    v6[1] &= 0x7F;
     v6[5] = 0xC3;
     ASSERT_EQ(v6.size(), 28u);
     v6[2] = 21; // section_length 21: 24 bytes, the datagram's 4 bytes at 20..23

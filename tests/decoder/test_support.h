@@ -96,6 +96,26 @@ inline Bytes ipv6(uint32_t payloadLength, uint8_t seed = 3)
     return d;
 }
 
+// MPEG-2 CRC-32, bit by bit: the reference the decoder's kernels are held to.
+inline uint32_t referenceCrc32(const uint8_t* data, size_t length)
+{
+    uint32_t crc = 0xFFFFFFFFu;
+    for (size_t i = 0; i < length; ++i) {
+        crc ^= uint32_t(data[i]) << 24;
+        for (int bit = 0; bit < 8; ++bit)
+            crc = (crc & 0x80000000u) ? (crc << 1) ^ 0x04C11DB7u : crc << 1;
+    }
+    return crc;
+}
+
+// Writes the CRC_32 of a section into its last four bytes.
+inline void sealSection(Bytes& section)
+{
+    const uint32_t crc = referenceCrc32(section.data(), section.size() - 4);
+    for (int i = 0; i < 4; ++i)
+        section[section.size() - 4 + i] = static_cast<uint8_t>(crc >> (24 - 8 * i));
+}
+
 struct SectionOptions {
     uint8_t flags = 0xC1;             // byte 5 (the LLC_SNAP_flag bit is set by llcSnap)
     bool llcSnap = false;
@@ -106,7 +126,7 @@ struct SectionOptions {
 };
 
 // A DSM-CC MPE section for station address `mac` (transmission order) carrying
-// `datagram`, with a 4-byte CRC placeholder.
+// `datagram`, closed by its CRC_32.
 inline Bytes mpeSection(const Mac& mac, const Bytes& datagram, const SectionOptions& o = {})
 {
     Bytes s;
@@ -128,11 +148,11 @@ inline Bytes mpeSection(const Mac& mac, const Bytes& datagram, const SectionOpti
         s.push_back(static_cast<uint8_t>(o.ethertype));
     }
     s.insert(s.end(), datagram.begin(), datagram.end());
-    for (int i = 0; i < 4; ++i)
-        s.push_back(0xC0 + i); // CRC_32 (never checked)
+    s.insert(s.end(), 4, 0); // CRC_32
     const int sectionLength = static_cast<int>(s.size()) - 3 + o.sectionLengthAdjust;
     s[1] = static_cast<uint8_t>(0xB0 | ((sectionLength >> 8) & 0x0F));
     s[2] = static_cast<uint8_t>(sectionLength & 0xFF);
+    sealSection(s);
     return s;
 }
 

@@ -7,14 +7,17 @@
 #include <arpa/inet.h>
 #include <net/if.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <random>
 #include <sstream>
@@ -80,6 +83,46 @@ TEST(Kestdecode, ReferenceStreamGivesItsDatagramsAsEthernetFrames)
         EXPECT_EQ(f[14], 0x45);
     }
     std::remove(pcap.c_str());
+}
+
+// Bits flipped on the way (errors the demodulator let through without flagging the
+// packet): each damaged section is counted under "CRC errors" and its datagram is not
+// delivered; the rest arrive unchanged.
+TEST(Kestdecode, DamagedSectionsAreCountedAsCrcErrorsAndNotDelivered)
+{
+    std::ifstream in(kReferenceStream, std::ios::binary);
+    std::vector<uint8_t> ts((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    ASSERT_EQ(ts.size() % 188, 0u);
+    int damaged = 0;
+    for (size_t packet = 500; packet < ts.size() / 188 && damaged < 3; packet += 1500) {
+        // The next continuation packet of PID 1001: section data from its 4th byte on.
+        while (packet < ts.size() / 188) {
+            const uint8_t* p = &ts[packet * 188];
+            if ((((p[1] & 0x1F) << 8) | p[2]) == 1001 && !(p[1] & 0x40) && (p[3] & 0x30) == 0x10)
+                break;
+            ++packet;
+        }
+        ts[packet * 188 + 100] ^= 0x08;
+        ++damaged;
+    }
+    ASSERT_EQ(damaged, 3);
+    const std::string damagedTs = tempPath("damaged.ts");
+    std::ofstream(damagedTs, std::ios::binary).write(reinterpret_cast<const char*>(ts.data()),
+                                                     static_cast<std::streamsize>(ts.size()));
+    const std::string cleanPcap = tempPath("clean.pcap"), damagedPcap = tempPath("damaged.pcap");
+    ASSERT_EQ(runCommand(kKestdecode + " --pid 1001 --pcap " + cleanPcap + " " + kReferenceStream).status, 0);
+    const RunResult r = runCommand(kKestdecode + " --pid 1001 --pcap " + damagedPcap + " " + damagedTs);
+    ASSERT_EQ(r.status, 0) << r.out;
+    EXPECT_NE(r.out.find("frames: 657\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("CRC errors: 3\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("TOTAL errors: 3\n"), std::string::npos) << r.out;
+    const auto clean = readPcapFrames(cleanPcap);
+    const auto got = readPcapFrames(damagedPcap);
+    EXPECT_EQ(got.size(), 657u);
+    for (const auto& f : got)
+        EXPECT_NE(std::find(clean.begin(), clean.end(), f), clean.end()) << "a damaged datagram was delivered";
+    for (const std::string& path : {damagedTs, cleanPcap, damagedPcap})
+        std::remove(path.c_str());
 }
 
 TEST(Kestdecode, ReadsStdinAndDecodesTheSameInAnySampleSize)
@@ -190,7 +233,8 @@ TEST(Kestdecode, FramesLostToAFullDiskAreCountedAndFailTheRun)
 }
 
 // A generated stream of mixed datagrams to the station, to joined multicast groups
-// and to broadcast, spread over three PIDs.
+// and to broadcast, spread over three PIDs; optionally followed by IPv6 datagrams to
+// an IPv6 multicast group.
 struct GeneratedStream {
     std::vector<uint8_t> ts;
     std::map<uint64_t, std::vector<uint8_t>> payloads; // by sequence number
@@ -198,8 +242,49 @@ struct GeneratedStream {
 
 const tsgen::MacAddress kStation{0x02, 0x11, 0x22, 0x33, 0x44, 0x55};
 const uint32_t kGroups[2] = {0xEF010101u, 0xEF020202u}; // 239.1.1.1, 239.2.2.2
+const uint8_t kGroup6[16] = {0xFF, 0x02, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x40, 0x06}; // ff02::4006
+const uint8_t kSource6[16] = {0xFE, 0x80, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x99};  // fe80::99
+const uint16_t kPort6 = 4006;
 
-GeneratedStream generateStream(size_t count)
+// An IPv6/UDP datagram from fe80::99 to ff02::4006, port 4006, with its (mandatory)
+// UDP checksum.
+std::vector<uint8_t> makeUdp6Datagram(const std::vector<uint8_t>& payload)
+{
+    const size_t udpLength = 8 + payload.size();
+    std::vector<uint8_t> d(40 + udpLength, 0);
+    d[0] = 0x60;
+    d[4] = static_cast<uint8_t>(udpLength >> 8);
+    d[5] = static_cast<uint8_t>(udpLength);
+    d[6] = 17; // UDP
+    d[7] = 1;  // hop limit
+    std::memcpy(&d[8], kSource6, 16);
+    std::memcpy(&d[24], kGroup6, 16);
+    uint8_t* udp = &d[40];
+    udp[0] = 40000 >> 8;
+    udp[1] = 40000 & 0xFF;
+    udp[2] = kPort6 >> 8;
+    udp[3] = kPort6 & 0xFF;
+    udp[4] = d[4];
+    udp[5] = d[5];
+    std::memcpy(udp + 8, payload.data(), payload.size());
+    uint32_t sum = 17 + static_cast<uint32_t>(udpLength);
+    auto add = [&sum](const uint8_t* p, size_t n) {
+        for (size_t i = 0; i + 1 < n; i += 2)
+            sum += uint32_t(p[i]) << 8 | p[i + 1];
+        if (n & 1)
+            sum += uint32_t(p[n - 1]) << 8;
+    };
+    add(&d[8], 32); // source and destination addresses
+    add(udp, udpLength);
+    while (sum >> 16)
+        sum = (sum & 0xFFFF) + (sum >> 16);
+    const uint16_t check = sum == 0xFFFF ? 0xFFFF : static_cast<uint16_t>(~sum);
+    udp[6] = static_cast<uint8_t>(check >> 8);
+    udp[7] = static_cast<uint8_t>(check);
+    return d;
+}
+
+GeneratedStream generateStream(size_t count, size_t ipv6MulticastCount = 0)
 {
     GeneratedStream stream;
     std::vector<tsgen::MpeStreamWriter> writers{tsgen::MpeStreamWriter(0x100), tsgen::MpeStreamWriter(0x101),
@@ -231,6 +316,20 @@ GeneratedStream generateStream(size_t count)
         writers[seq % 3].writeSection(mac, datagram.data(), datagram.size(), stream.ts);
         if (seq % 50 == 0)
             tsgen::writeNullPacket(stream.ts);
+        stream.payloads[seq] = std::move(payload);
+    }
+    // IPv6 multicast: destination 33:33 and the group's last four bytes (RFC 2464).
+    // Payloads up to 1458 bytes: with the 48 header bytes the largest datagram a frame holds.
+    const tsgen::MacAddress group6Mac{0x33, 0x33, kGroup6[12], kGroup6[13], kGroup6[14], kGroup6[15]};
+    std::uniform_int_distribution<size_t> sizes6(64, 1458);
+    for (uint64_t seq = count; seq < count + ipv6MulticastCount; ++seq) {
+        std::vector<uint8_t> payload(sizes6(random));
+        for (size_t i = 0; i < payload.size(); ++i)
+            payload[i] = static_cast<uint8_t>(random());
+        for (int k = 0; k < 8; ++k)
+            payload[k] = static_cast<uint8_t>(seq >> (8 * (7 - k)));
+        const auto datagram = makeUdp6Datagram(payload);
+        writers[seq % 3].writeSection(group6Mac, datagram.data(), datagram.size(), stream.ts);
         stream.payloads[seq] = std::move(payload);
     }
     const uint8_t closing[28] = {0x45, 0, 0, 28};
@@ -292,11 +391,13 @@ TEST(Kestdecode, EveryDatagramArrivesThroughTapInsideOwnNamespace)
     if (!ns.ok())
         GTEST_SKIP() << "cannot create a network namespace with a TAP interface here";
 
-    const GeneratedStream stream = generateStream(10000);
+    // Behind the IPv4 datagrams, IPv6 ones to a group joined on the TAP interface.
+    const GeneratedStream stream = generateStream(10000, 300);
     const std::string ts = writeStream(stream, "tap.ts");
 
     std::atomic<bool> ready{false}, done{false};
     std::map<uint64_t, std::vector<uint8_t>> received;
+    size_t receivedOverIpv6 = 0;
     std::string receiverError;
     std::thread receiver([&] {
         if (!ns.enter()) {
@@ -304,6 +405,7 @@ TEST(Kestdecode, EveryDatagramArrivesThroughTapInsideOwnNamespace)
             ready = true;
             return;
         }
+        const int ifindex = static_cast<int>(if_nametoindex("ktap0"));
         const int s = socket(AF_INET, SOCK_DGRAM, 0);
         const int yes = 1, big = 64 << 20;
         setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
@@ -318,31 +420,50 @@ TEST(Kestdecode, EveryDatagramArrivesThroughTapInsideOwnNamespace)
         for (uint32_t group : kGroups) {
             ip_mreqn req{};
             req.imr_multiaddr.s_addr = htonl(group);
-            req.imr_ifindex = static_cast<int>(if_nametoindex("ktap0"));
+            req.imr_ifindex = ifindex;
             if (setsockopt(s, IPPROTO_IP, IP_ADD_MEMBERSHIP, &req, sizeof req) != 0)
                 receiverError = "join failed";
         }
-        timeval tv{0, 200000};
-        setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+        const int s6 = socket(AF_INET6, SOCK_DGRAM, 0);
+        setsockopt(s6, IPPROTO_IPV6, IPV6_V6ONLY, &yes, sizeof yes);
+        setsockopt(s6, SOL_SOCKET, SO_RCVBUFFORCE, &big, sizeof big);
+        sockaddr_in6 addr6{};
+        addr6.sin6_family = AF_INET6;
+        addr6.sin6_port = htons(kPort6);
+        addr6.sin6_addr = in6addr_any;
+        if (s6 < 0 || bind(s6, reinterpret_cast<sockaddr*>(&addr6), sizeof addr6) != 0)
+            receiverError = "IPv6 socket or bind failed";
+        ipv6_mreq req6{};
+        std::memcpy(&req6.ipv6mr_multiaddr, kGroup6, 16);
+        req6.ipv6mr_interface = static_cast<unsigned>(ifindex);
+        if (setsockopt(s6, IPPROTO_IPV6, IPV6_JOIN_GROUP, &req6, sizeof req6) != 0)
+            receiverError = "IPv6 join failed";
         ready = true;
         std::vector<uint8_t> buf(2048);
         int idle = 0;
         while (idle < 10) {
-            const ssize_t n = recv(s, buf.data(), buf.size(), 0);
-            if (n < 0) {
+            pollfd fds[2] = {{s, POLLIN, 0}, {s6, POLLIN, 0}};
+            if (poll(fds, 2, 200) <= 0) {
                 if (done)
                     ++idle;
                 continue;
             }
             idle = 0;
-            if (n < 8)
-                continue;
-            uint64_t seq = 0;
-            for (int k = 0; k < 8; ++k)
-                seq = seq << 8 | buf[k];
-            received[seq].assign(buf.begin(), buf.begin() + n);
+            for (const pollfd& f : fds) {
+                if (!(f.revents & POLLIN))
+                    continue;
+                const ssize_t n = recv(f.fd, buf.data(), buf.size(), 0);
+                if (n < 8)
+                    continue;
+                uint64_t seq = 0;
+                for (int k = 0; k < 8; ++k)
+                    seq = seq << 8 | buf[k];
+                received[seq].assign(buf.begin(), buf.begin() + n);
+                receivedOverIpv6 += f.fd == s6;
+            }
         }
         close(s);
+        close(s6);
     });
     while (!ready)
         std::this_thread::yield();
@@ -352,8 +473,10 @@ TEST(Kestdecode, EveryDatagramArrivesThroughTapInsideOwnNamespace)
     receiver.join();
     ASSERT_TRUE(receiverError.empty()) << receiverError;
     ASSERT_EQ(r.status, 0) << r.out;
-    EXPECT_NE(r.out.find("frames: 10000\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("frames: 10300\n"), std::string::npos) << r.out;
     EXPECT_EQ(received.size(), stream.payloads.size()) << "datagrams lost on the way through the TAP interface";
+    EXPECT_EQ(receivedOverIpv6, 300u) << "IPv6 multicast datagrams (to 33:33:00:00:40:06) not delivered";
+
     size_t mismatched = 0;
     for (const auto& [seq, payload] : stream.payloads) {
         auto it = received.find(seq);

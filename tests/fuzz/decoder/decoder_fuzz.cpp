@@ -4,19 +4,37 @@
 // Input layout:
 //   byte 0      flags: bit 0 station filter 00:11:22:33:44:55 (else zero),
 //               bit 1 no adapter open, bit 2 resync halfway through,
-//               bit 3 release and reassign the first PID halfway through
-//   byte 1      n: number of extra PIDs, n & 7
+//               bit 3 release and reassign the first PID halfway through,
+//               bit 4 the rest is sections, not a transport stream (below)
+//   byte 1      n: number of extra PIDs, n & 15 (so up to 17 PIDs: all 15
+//               slots taken, and PIDs refused a slot)
 //   2n bytes    the extra PIDs, big-endian, low 13 bits
 //   4 bytes     sample size selectors, used in turn: b < 128 gives 1 + b bytes,
 //               otherwise 1 + (b - 128) * 64 bytes
-//   the rest    the transport stream
+//   the rest    the transport stream, or with flag bit 4 section records:
+//                 1 byte   bits 0-3 PID (index into the selected PIDs, modulo),
+//                          bit 4 keep the section as it is (no fix-up),
+//                          bit 5 start the section in a packet of its own
+//                 2 bytes  L, big-endian, low 12 bits (cut to the input left)
+//                 L bytes  the section
+//               The harness fixes up each section (unless bit 4): its
+//               section_length becomes L - 3 and its last four bytes its
+//               CRC_32, so that random sections pass the CRC check and reach
+//               the frame builder. It then packetises the sections per PID as
+//               a multiplexer does (pointer fields, continuity counters) and
+//               ends each PID with a section start that hands the last
+//               section over.
 // PIDs 0x100 and 1001 (0x3E9) are always selected (the corpus uses them).
+// Inputs up to 1 MiB (see LLVMFuzzerInitialize): long runs fill section
+// buffers to their end.
 // Besides the sanitizers, the target checks invariants and aborts on a breach.
 #include "decoder/adapter.h"
+#include "decoder/crc32.h"
 #include "decoder/decoder.h"
 #include "decoder/packet_aligner.h"
 #include "platform/win32.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -72,6 +90,112 @@ public:
     std::unique_ptr<platform::DeviceFile> open(DWORD, DWORD*) override { return std::make_unique<SinkFile>(); }
 };
 
+// Packetises the sections of one PID back to back.
+class PidPacketiser {
+public:
+    explicit PidPacketiser(int pid) : pid_(pid) {}
+
+    void section(const uint8_t* data, size_t n, bool ownPacket, std::vector<uint8_t>& out)
+    {
+        if (fill_ > 0 && (ownPacket || (!pointerSet_ && fill_ > kPayload - 2)))
+            finish(out);
+        if (fill_ == 0) {
+            begin(true);
+            payload()[0] = 0;
+            fill_ = 1;
+            pointerSet_ = true;
+        } else if (!pointerSet_) {
+            // The first section start in this packet: the pointer field says where.
+            std::memmove(payload() + 1, payload(), fill_);
+            payload()[0] = static_cast<uint8_t>(fill_);
+            packet_[1] |= 0x40;
+            ++fill_;
+            pointerSet_ = true;
+        }
+        while (n > 0) {
+            if (fill_ == 0)
+                begin(false);
+            const size_t take = std::min(n, kPayload - fill_);
+            std::memcpy(payload() + fill_, data, take);
+            fill_ += take;
+            data += take;
+            n -= take;
+            if (fill_ == kPayload)
+                finish(out);
+        }
+    }
+
+    // Stuffs the open packet, then a section start of stuffing hands the last section over.
+    void close(std::vector<uint8_t>& out)
+    {
+        finish(out);
+        begin(true);
+        std::memset(payload(), 0xFF, kPayload);
+        payload()[0] = 0;
+        fill_ = kPayload;
+        finish(out);
+    }
+
+private:
+    static constexpr size_t kPayload = 184;
+
+    uint8_t* payload() { return packet_ + 4; }
+    void begin(bool unitStart)
+    {
+        packet_[0] = kTsSyncByte;
+        packet_[1] = static_cast<uint8_t>((unitStart ? 0x40 : 0) | (pid_ >> 8));
+        packet_[2] = static_cast<uint8_t>(pid_);
+        packet_[3] = static_cast<uint8_t>(0x10 | continuity_);
+        continuity_ = (continuity_ + 1) & 0x0F;
+        fill_ = 0;
+        pointerSet_ = false;
+    }
+    void finish(std::vector<uint8_t>& out)
+    {
+        if (fill_ == 0)
+            return;
+        std::memset(payload() + fill_, 0xFF, kPayload - fill_);
+        out.insert(out.end(), packet_, packet_ + sizeof packet_);
+        fill_ = 0;
+        pointerSet_ = false;
+    }
+
+    int pid_;
+    uint8_t continuity_ = 0;
+    uint8_t packet_[kTsPacketSize] = {};
+    size_t fill_ = 0;
+    bool pointerSet_ = false;
+};
+
+// The transport stream of section records (see the input layout).
+std::vector<uint8_t> streamOfSections(const uint8_t* data, size_t size, const std::vector<int>& pids)
+{
+    std::vector<PidPacketiser> writers(pids.begin(), pids.end());
+    std::vector<uint8_t> out;
+    std::vector<uint8_t> section;
+    size_t pos = 0;
+    while (pos + 3 <= size) {
+        const uint8_t control = data[pos];
+        const size_t wanted = ((size_t(data[pos + 1]) << 8) | data[pos + 2]) & 0x0FFF;
+        pos += 3;
+        const size_t n = std::min(wanted, size - pos);
+        section.assign(data + pos, data + pos + n);
+        pos += n;
+        if ((control & 0x10) == 0 && n >= 16) {
+            const size_t sectionLength = n - 3;
+            section[1] = static_cast<uint8_t>((section[1] & 0xF0) | (sectionLength >> 8));
+            section[2] = static_cast<uint8_t>(sectionLength);
+            const uint32_t crc = crc32Mpeg(section.data(), n - 4);
+            for (int i = 0; i < 4; ++i)
+                section[n - 4 + i] = static_cast<uint8_t>(crc >> (24 - 8 * i));
+        }
+        writers[(control & 0x0F) % writers.size()].section(section.data(), n, (control & 0x20) != 0, out);
+    }
+    for (PidPacketiser& w : writers)
+        w.close(out);
+    return out;
+}
+
 long sampleSize(uint8_t selector)
 {
     return selector < 128 ? 1 + selector : 1 + long(selector - 128) * 64;
@@ -86,6 +210,10 @@ void checkState()
     check(counterValue(s.rxErrors) == sum, "rxErrors is the sum of the seven");
     for (const SectionBufferEntry& e : s.sectionBuffers.entries)
         check(e.data == nullptr ? (e.length == 0 && e.capacity == 0) : e.length < e.capacity, "pool entry");
+    int taken = 0;
+    for (int pid = 0; pid < kPidCount; ++pid)
+        taken += s.pidSlot[pid] != 0;
+    check(taken < kSlotCount, "at most 15 PIDs hold a slot");
     for (int n = 1; n < kSlotCount; ++n) {
         const SectionSlot& slot = s.sectionSlots[n];
         check(slot.state >= SlotAssembling && slot.state <= SlotOverflow, "slot state");
@@ -98,8 +226,22 @@ void checkState()
 
 } // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char***)
+extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
 {
+    // Inputs up to 1 MiB unless -max_len says otherwise: a section buffer holds
+    // 128 KiB, and only long inputs reach its end.
+    static char maxLength[] = "-max_len=1048576";
+    static std::vector<char*> arguments;
+    bool given = false;
+    for (int i = 1; i < *argc; ++i)
+        given = given || std::strncmp((*argv)[i], "-max_len=", 9) == 0;
+    if (!given) {
+        arguments.assign(*argv, *argv + *argc);
+        arguments.insert(arguments.begin() + 1, maxLength);
+        arguments.push_back(nullptr);
+        *argv = arguments.data();
+        ++*argc;
+    }
     // The short-buffer message would flood the output.
     if (std::freopen("/dev/null", "w", stdout) == nullptr)
         std::fprintf(stderr, "cannot silence stdout\n");
@@ -112,7 +254,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (size < 2)
         return 0;
     const uint8_t flags = data[0];
-    const size_t extra = data[1] & 7;
+    const size_t extra = data[1] & 15;
     size_t pos = 2;
     std::vector<int> pids{0x100, 1001};
     for (size_t i = 0; i < extra && pos + 1 < size; ++i, pos += 2)
@@ -121,7 +263,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     for (int i = 0; i < 4 && pos < size; ++i)
         selectors[i] = data[pos++];
     const uint8_t* stream = data + pos;
-    const long length = static_cast<long>(size - pos);
+    long length = static_cast<long>(size - pos);
+    std::vector<uint8_t> sectionStream;
+    if (flags & 0x10) {
+        sectionStream = streamOfSections(stream, size - pos, pids);
+        stream = sectionStream.data();
+        length = static_cast<long>(sectionStream.size());
+    }
 
     // A fresh bring-up.
     DecoderState& s = g_decoder;

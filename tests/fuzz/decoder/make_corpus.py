@@ -3,7 +3,10 @@
 
 Each seed is the fuzz target's header (flags, extra PIDs, four sample-size
 selectors) followed by a transport stream: cuts of the reference stream
-tests/data/mpe-udp-pid1001.ts and hand-built MPE streams on PID 0x100.
+tests/data/mpe-udp-pid1001.ts and hand-built MPE streams on PID 0x100; or,
+with flag bit 4, followed by section records that the target packetises
+itself (fixing up each section's CRC_32); and long streams that fill a
+section buffer or use all 15 slots.
 Run from anywhere: python3 tests/fuzz/decoder/make_corpus.py
 """
 import os
@@ -18,6 +21,16 @@ def header(flags=0, pids=(), selectors=(200, 200, 200, 200)):
     for p in pids:
         h += struct.pack('>H', p)
     return h + bytes(selectors)
+
+
+def crc32_mpeg(data):
+    crc = 0xFFFFFFFF
+    for b in data:
+        crc ^= b << 24
+        for _ in range(8):
+            crc = ((crc << 1) ^ 0x04C11DB7) if crc & 0x80000000 else crc << 1
+            crc &= 0xFFFFFFFF
+    return crc
 
 
 def ipv4(length, seed):
@@ -39,10 +52,11 @@ def section(mac, datagram, llc=False, flags=0xC1, ethertype=0x0800):
                    mac[3], mac[2], mac[1], mac[0]])
     if llc:
         s += bytes([0xAA, 0xAA, 0x03, 0, 0, 0]) + struct.pack('>H', ethertype)
-    s += datagram + b'\xC0\xC1\xC2\xC3'
+    s += datagram + b'\0\0\0\0'
     n = len(s) - 3
     s[1] = 0xB0 | (n >> 8)
     s[2] = n & 0xFF
+    s[-4:] = struct.pack('>I', crc32_mpeg(bytes(s[:-4])))
     return bytes(s)
 
 
@@ -97,6 +111,12 @@ def null_packets(n):
     return [bytes([0x47, 0x1F, 0xFF, 0x10 | (i & 15)]) + b'\xFF' * 184 for i in range(n)]
 
 
+def record(pid_index, section_bytes, keep=False, own_packet=False):
+    """A section record of the target's section mode."""
+    control = (pid_index & 15) | (0x10 if keep else 0) | (0x20 if own_packet else 0)
+    return bytes([control]) + struct.pack('>H', len(section_bytes)) + section_bytes
+
+
 def write(name, data):
     with open(os.path.join(OUT, name), 'wb') as f:
         f.write(data)
@@ -140,6 +160,45 @@ def main():
     cut = section(bytes(6), ipv4(800, 7))[:300]
     errs += packetise(0x100, cut, [0], cc=9)
     write('mpe-errors', header(2, (0x100, 0x101), (200, 200, 200, 200)) + b''.join(bytes(p) for p in errs))
+
+    # Section mode: sections for every kind of address on four PIDs, some
+    # corrupted (kept as they are, so their CRC fails), some with a DSM-CC
+    # checksum (section_syntax_indicator 0), some in packets of their own.
+    own = bytes([0x00, 0x11, 0x22, 0x33, 0x44, 0x55])
+    macs = [own, bytes([0x01, 0x00, 0x5E, 0x01, 0x02, 0x03]), bytes([0x33, 0x33, 0, 0, 0x40, 0x06]),
+            bytes([0xFF] * 6), bytes([0x02, 0, 0, 0, 0, 9]), bytes(6)]
+    records = b''
+    for i in range(24):
+        d = ipv6(40 + i * 50, i) if i % 4 == 1 else ipv4(28 + i * 61, i)
+        s = bytearray(section(macs[i % len(macs)], d, llc=(i % 5 == 3),
+                              ethertype=0x86DD if d[0] >> 4 == 6 else 0x0800))
+        keep = False
+        if i % 7 == 6:
+            s[len(s) // 2] ^= 0x04
+            keep = True
+        if i % 9 == 8:
+            s[1] &= 0x7F
+            s[-1] ^= 0x55
+            keep = True
+        records += record(i % 4, bytes(s), keep=keep, own_packet=(i % 6 == 5))
+    write('sections-mixed', header(0x11, (0x200, 0x201), (200, 60, 255, 150)) + records)
+
+    # All 15 slots taken (17 PIDs asked for: the last two get none), sections on
+    # the first 16 (a record names one of 16).
+    pids = tuple(0x300 + k for k in range(15))
+    records = b''.join(record(k, section(own if k % 2 else macs[1], ipv4(100 + 10 * k, k))) for k in range(16))
+    write('sections-all-slots', header(0x11, pids, (255, 255, 255, 255)) + records)
+
+    # One section start, then continuation packets without end on PID 0x100: the
+    # section buffer fills to its end (131071 bytes) and the next append is refused.
+    first = bytes([0x47, 0x41, 0x00, 0x10, 0]) + section(own, ipv4(100, 1))
+    long_run = [first + b'\xFF' * (188 - len(first))]
+    for k in range(1, 730):
+        long_run.append(bytes([0x47, 0x01, 0x00, 0x10 | (k & 15)]) + bytes([(k * 7 + j) & 0xFF for j in range(184)]))
+    long_run.append(bytes([0x47, 0x41, 0x00, 0x10 | (730 & 15), 0]) + section(own, ipv4(60, 2))
+                    + b'\xFF' * (188 - 5 - len(section(own, ipv4(60, 2)))))
+    long_run.append(bytes([0x47, 0x41, 0x00, 0x10 | (731 & 15), 0]) + b'\xFF' * 183)
+    write('buffer-fills-up', header(1, (), (255, 255, 255, 255)) + b''.join(long_run))
 
 
 if __name__ == '__main__':

@@ -1,0 +1,264 @@
+// CRC-32 of MPEG-2 sections: slice-by-8 tables and carry-less multiplication
+// on 128-bit and 256-bit vectors.
+#include "decoder/crc32.h"
+
+#include <array>
+#include <atomic>
+
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#define KEST_CRC32_CARRYLESS 1
+#endif
+
+namespace {
+
+constexpr uint32_t kPolynomial = 0x04C11DB7u;
+constexpr uint32_t kInitial = 0xFFFFFFFFu;
+
+// tables[k][b]: the register after byte b followed by k zero bytes, from 0.
+using Tables = std::array<std::array<uint32_t, 256>, 8>;
+
+constexpr Tables makeTables()
+{
+    Tables t{};
+    for (uint32_t b = 0; b < 256; ++b) {
+        uint32_t c = b << 24;
+        for (int bit = 0; bit < 8; ++bit)
+            c = (c & 0x80000000u) ? (c << 1) ^ kPolynomial : c << 1;
+        t[0][b] = c;
+    }
+    for (size_t k = 1; k < t.size(); ++k)
+        for (size_t b = 0; b < 256; ++b)
+            t[k][b] = (t[k - 1][b] << 8) ^ t[0][t[k - 1][b] >> 24];
+    return t;
+}
+
+constexpr Tables kTables = makeTables();
+
+inline uint32_t loadBigEndian32(const uint8_t* p)
+{
+    return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
+}
+
+uint32_t sliceBy8(const uint8_t* p, size_t n, uint32_t crc)
+{
+    for (; n >= 8; p += 8, n -= 8) {
+        const uint32_t hi = loadBigEndian32(p) ^ crc;
+        const uint32_t lo = loadBigEndian32(p + 4);
+        crc = kTables[7][hi >> 24] ^ kTables[6][(hi >> 16) & 0xFF] ^ kTables[5][(hi >> 8) & 0xFF]
+            ^ kTables[4][hi & 0xFF] ^ kTables[3][lo >> 24] ^ kTables[2][(lo >> 16) & 0xFF]
+            ^ kTables[1][(lo >> 8) & 0xFF] ^ kTables[0][lo & 0xFF];
+    }
+    for (; n > 0; ++p, --n)
+        crc = (crc << 8) ^ kTables[0][(crc >> 24) ^ *p];
+    return crc;
+}
+
+uint32_t sliceBy8Kernel(const uint8_t* p, size_t n) { return sliceBy8(p, n, kInitial); }
+
+#ifdef KEST_CRC32_CARRYLESS
+
+// Folding: 16 bytes loaded byte-reversed are a polynomial of degree < 128 whose
+// highest coefficient is the first bit of the data. An accumulator H·x^64 + L
+// moved d bits further along is congruent to H·(x^(d+64) mod P) + L·(x^d mod P),
+// two carry-less products of at most 96 bits. Four accumulators fold 64 bytes
+// at a time; they are then folded into one, and its 16 bytes plus the tail go
+// through the tables, starting from 0, to finish. P is the generator, x^32 plus
+// the polynomial above; kXPowD is x^D mod P.
+constexpr uint64_t kXPow128 = 0xE8A45605u;
+constexpr uint64_t kXPow192 = 0xC5B9CD4Cu;
+constexpr uint64_t kXPow256 = 0x75BE46B7u;
+constexpr uint64_t kXPow320 = 0x569700E5u;
+constexpr uint64_t kXPow512 = 0xE6228B11u;
+constexpr uint64_t kXPow576 = 0x8833794Cu;
+constexpr uint64_t kXPow1024 = 0x567FDDEBu;
+constexpr uint64_t kXPow1088 = 0x10BD4D7Cu;
+
+#define KEST_CARRYLESS_TARGET __attribute__((target("pclmul,ssse3")))
+#define KEST_WIDE_CARRYLESS_TARGET __attribute__((target("vpclmulqdq,avx2,pclmul,ssse3")))
+
+KEST_CARRYLESS_TARGET inline __m128i byteReversal()
+{
+    return _mm_set_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
+}
+
+KEST_CARRYLESS_TARGET inline __m128i loadReversed(const uint8_t* p, __m128i reversal)
+{
+    return _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)), reversal);
+}
+
+KEST_CARRYLESS_TARGET inline __m128i fold(__m128i accumulator, __m128i constants, __m128i next)
+{
+    const __m128i low = _mm_clmulepi64_si128(accumulator, constants, 0x00);
+    const __m128i high = _mm_clmulepi64_si128(accumulator, constants, 0x11);
+    return _mm_xor_si128(_mm_xor_si128(low, high), next);
+}
+
+// The last whole 16-byte chunks folded in, then the folded 16 bytes and the
+// tail through the tables.
+KEST_CARRYLESS_TARGET uint32_t finishFolding(__m128i x, const uint8_t* p, size_t n)
+{
+    const __m128i reversal = byteReversal();
+    const __m128i by128 = _mm_set_epi64x(static_cast<long long>(kXPow192), static_cast<long long>(kXPow128));
+    for (; n >= 16; p += 16, n -= 16)
+        x = fold(x, by128, loadReversed(p, reversal));
+    alignas(16) uint8_t folded[16];
+    _mm_store_si128(reinterpret_cast<__m128i*>(folded), _mm_shuffle_epi8(x, reversal));
+    return sliceBy8(p, n, sliceBy8(folded, sizeof folded, 0));
+}
+
+KEST_CARRYLESS_TARGET uint32_t carrylessKernel(const uint8_t* p, size_t n)
+{
+    if (n < 64)
+        return sliceBy8(p, n, kInitial);
+    const __m128i reversal = byteReversal();
+    // The initial value acts as the first 32 bits of the data inverted.
+    __m128i x0 = _mm_xor_si128(loadReversed(p, reversal), _mm_set_epi32(-1, 0, 0, 0));
+    __m128i x1 = loadReversed(p + 16, reversal);
+    __m128i x2 = loadReversed(p + 32, reversal);
+    __m128i x3 = loadReversed(p + 48, reversal);
+    p += 64;
+    n -= 64;
+    const __m128i by512 = _mm_set_epi64x(static_cast<long long>(kXPow576), static_cast<long long>(kXPow512));
+    for (; n >= 64; p += 64, n -= 64) {
+        x0 = fold(x0, by512, loadReversed(p, reversal));
+        x1 = fold(x1, by512, loadReversed(p + 16, reversal));
+        x2 = fold(x2, by512, loadReversed(p + 32, reversal));
+        x3 = fold(x3, by512, loadReversed(p + 48, reversal));
+    }
+    const __m128i by128 = _mm_set_epi64x(static_cast<long long>(kXPow192), static_cast<long long>(kXPow128));
+    x1 = fold(x0, by128, x1);
+    x2 = fold(x1, by128, x2);
+    x3 = fold(x2, by128, x3);
+    return finishFolding(x3, p, n);
+}
+
+KEST_WIDE_CARRYLESS_TARGET inline __m256i loadReversed(const uint8_t* p, __m256i reversal)
+{
+    return _mm256_shuffle_epi8(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)), reversal);
+}
+
+KEST_WIDE_CARRYLESS_TARGET inline __m256i fold(__m256i accumulator, __m256i constants, __m256i next)
+{
+    const __m256i low = _mm256_clmulepi64_epi128(accumulator, constants, 0x00);
+    const __m256i high = _mm256_clmulepi64_epi128(accumulator, constants, 0x11);
+    return _mm256_xor_si256(_mm256_xor_si256(low, high), next);
+}
+
+KEST_WIDE_CARRYLESS_TARGET inline __m256i foldConstants(uint64_t low, uint64_t high)
+{
+    return _mm256_set_epi64x(static_cast<long long>(high), static_cast<long long>(low), static_cast<long long>(high),
+                             static_cast<long long>(low));
+}
+
+// The same folding on 256-bit vectors (two 16-byte chunks side by side): eight
+// chunks, 128 bytes, at a time, then 8 -> 4 -> 2 -> 1.
+KEST_WIDE_CARRYLESS_TARGET uint32_t wideCarrylessKernel(const uint8_t* p, size_t n)
+{
+    if (n < 128)
+        return carrylessKernel(p, n);
+    const __m256i reversal = _mm256_set_m128i(byteReversal(), byteReversal());
+    __m256i y0 = _mm256_xor_si256(loadReversed(p, reversal), _mm256_set_epi32(0, 0, 0, 0, -1, 0, 0, 0));
+    __m256i y1 = loadReversed(p + 32, reversal);
+    __m256i y2 = loadReversed(p + 64, reversal);
+    __m256i y3 = loadReversed(p + 96, reversal);
+    p += 128;
+    n -= 128;
+    const __m256i by1024 = foldConstants(kXPow1024, kXPow1088);
+    for (; n >= 128; p += 128, n -= 128) {
+        y0 = fold(y0, by1024, loadReversed(p, reversal));
+        y1 = fold(y1, by1024, loadReversed(p + 32, reversal));
+        y2 = fold(y2, by1024, loadReversed(p + 64, reversal));
+        y3 = fold(y3, by1024, loadReversed(p + 96, reversal));
+    }
+    const __m256i by512 = foldConstants(kXPow512, kXPow576);
+    y2 = fold(y0, by512, y2);
+    y3 = fold(y1, by512, y3);
+    y3 = fold(y2, foldConstants(kXPow256, kXPow320), y3);
+    const __m128i by128 = _mm_set_epi64x(static_cast<long long>(kXPow192), static_cast<long long>(kXPow128));
+    const __m128i x = fold(_mm256_castsi256_si128(y3), by128, _mm256_extracti128_si256(y3, 1));
+    // The rest is 128-bit code without VEX encoding: upper halves left dirty
+    // would slow down every such instruction, here and in the caller.
+    _mm256_zeroupper();
+    return finishFolding(x, p, n);
+}
+
+bool supported(Crc32Kernel kernel)
+{
+    __builtin_cpu_init();
+    switch (kernel) {
+    case Crc32Kernel::SliceBy8:
+        return true;
+    case Crc32Kernel::CarrylessMultiply:
+        return __builtin_cpu_supports("pclmul") && __builtin_cpu_supports("ssse3");
+    case Crc32Kernel::CarrylessMultiply256:
+        return __builtin_cpu_supports("vpclmulqdq") && __builtin_cpu_supports("avx2")
+            && __builtin_cpu_supports("pclmul") && __builtin_cpu_supports("ssse3");
+    }
+    return false;
+}
+
+#else
+
+uint32_t carrylessKernel(const uint8_t* p, size_t n) { return sliceBy8Kernel(p, n); }
+uint32_t wideCarrylessKernel(const uint8_t* p, size_t n) { return sliceBy8Kernel(p, n); }
+bool supported(Crc32Kernel kernel) { return kernel == Crc32Kernel::SliceBy8; }
+
+#endif
+
+using KernelFunction = uint32_t (*)(const uint8_t*, size_t);
+
+KernelFunction kernelFunction(Crc32Kernel kernel)
+{
+    switch (kernel) {
+    case Crc32Kernel::CarrylessMultiply:
+        return carrylessKernel;
+    case Crc32Kernel::CarrylessMultiply256:
+        return wideCarrylessKernel;
+    case Crc32Kernel::SliceBy8:
+        break;
+    }
+    return sliceBy8Kernel;
+}
+
+Crc32Kernel bestKernel()
+{
+    static const Crc32Kernel best = supported(Crc32Kernel::CarrylessMultiply256) ? Crc32Kernel::CarrylessMultiply256
+        : supported(Crc32Kernel::CarrylessMultiply)                              ? Crc32Kernel::CarrylessMultiply
+                                                                                 : Crc32Kernel::SliceBy8;
+    return best;
+}
+
+uint32_t chooseAndRun(const uint8_t* p, size_t n);
+
+// The chosen kernel, set at program start; a call made before that (from
+// another static initialiser) goes through chooseAndRun, which sets it.
+std::atomic<KernelFunction> g_kernel{chooseAndRun};
+
+uint32_t chooseAndRun(const uint8_t* p, size_t n)
+{
+    const KernelFunction chosen = kernelFunction(bestKernel());
+    g_kernel.store(chosen, std::memory_order_relaxed);
+    return chosen(p, n);
+}
+
+const bool g_chosenAtStart = [] {
+    g_kernel.store(kernelFunction(bestKernel()), std::memory_order_relaxed);
+    return true;
+}();
+
+} // namespace
+
+uint32_t crc32Mpeg(const uint8_t* data, size_t length)
+{
+    return g_kernel.load(std::memory_order_relaxed)(data, length);
+}
+
+Crc32Kernel crc32MpegKernel() { return bestKernel(); }
+
+bool crc32MpegKernelAvailable(Crc32Kernel kernel) { return supported(kernel); }
+
+uint32_t crc32MpegWith(Crc32Kernel kernel, const uint8_t* data, size_t length)
+{
+    return kernelFunction(kernel)(data, length);
+}
