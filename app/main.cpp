@@ -21,6 +21,7 @@
 #include <QLibraryInfo>
 #include <QLocale>
 #include <QPixmap>
+#include <QPointer>
 #include <QScreen>
 #include <QSettings>
 #include <QSocketNotifier>
@@ -46,6 +47,8 @@ constexpr Qt::WindowFlags MainWindowFlags = Qt::Dialog | Qt::WindowTitleHint
 // SIGTERM and SIGINT arrive through a pipe so that the window is closed from
 // the event loop, as the tray menu's Quit does.
 int signalPipe[2] = {-1, -1};
+bool endRequested = false;
+QPointer<KestIpDataForm> mainForm;
 
 void onTerminate(int)
 {
@@ -68,16 +71,23 @@ void catchTerminationSignals()
     sigaction(SIGINT, &action, nullptr);
 }
 
-void quitOnSignals(KestIpDataForm* form)
+// Watched from before the window exists. Quitting leaves every event loop,
+// the main one and those of open message boxes alike (a box opened later
+// returns at once), so the program ends even while a box waits for an answer;
+// main then takes the receiver down as usual.
+void quitOnSignals(QObject* owner)
 {
     if (signalPipe[0] < 0)
         return;
-    auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, form);
-    QObject::connect(notifier, &QSocketNotifier::activated, form, [form] {
+    auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, owner);
+    QObject::connect(notifier, &QSocketNotifier::activated, owner, [] {
         char buffer[16];
         while (::read(signalPipe[0], buffer, sizeof buffer) > 0) {
         }
-        form->accept();
+        endRequested = true;
+        if (mainForm)
+            mainForm->accept();
+        QCoreApplication::quit();
     });
 }
 
@@ -148,6 +158,7 @@ int main(int argc, char** argv)
         return 0;
     }
     platform::qt::installMessageBoxHandler();
+    quitOnSignals(&app);
     QApplication::setOverrideCursor(QCursor(Qt::WaitCursor));
 
     // Qt 5 reads C strings and tr() sources as UTF-8; of the three codecs
@@ -181,6 +192,7 @@ int main(int argc, char** argv)
     installDrivers();
     KestIpDataForm::enableReceiver(true);
     auto* form = new KestIpDataForm(nullptr, "KestIpData", false, MainWindowFlags);
+    mainForm = form;
     // A second start brings this window to the front.
     app.setMainWidget(form);
     showPlaced(*form, placement);
@@ -190,9 +202,8 @@ int main(int argc, char** argv)
     QApplication::restoreOverrideCursor();
 
     QObject::connect(&app, &QGuiApplication::lastWindowClosed, &app, &QCoreApplication::quit);
-    quitOnSignals(form);
     saveScreenshotsLater(form);
-    const int result = app.exec();
+    const int result = endRequested ? 0 : app.exec();
 
     delete form;
     return result;

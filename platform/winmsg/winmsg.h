@@ -6,7 +6,9 @@
 // registration takes a lock file and binds a Unix-domain socket in the per-user
 // directory ($XDG_RUNTIME_DIR/kest-windows, else /tmp/kest-windows-UID, mode
 // 0700). Registrations of dead processes are ignored and replaced. Messages are
-// handled on the thread that pumps the window (Window::dispatch or pump).
+// handled on the thread that pumps the window (Window::dispatch or pump), one
+// at a time: while a handler runs, even one that pumps again, the next message
+// waits for the answer to the one before.
 #pragma once
 
 #include "platform/win32/messagebox.h" // HWND
@@ -75,7 +77,8 @@ public:
 
     // Readable when messages wait; watch it (QSocketNotifier, poll) and call dispatch().
     int fd() const;
-    // Handles whatever is ready without blocking.
+    // Accepts new connections and handles at most one ready message, without
+    // blocking; does nothing while a handler of this window runs.
     void dispatch();
     // Waits up to timeoutMs (-1: forever) for messages and handles them.
     void pump(int timeoutMs);

@@ -2,9 +2,15 @@
 #include "receiver_process.h"
 #include "tests/support/known_stream.h"
 
-#include <QCoreApplication>
+#include "platform/winmsg/winmsg.h"
 
+#include <QCoreApplication>
+#include <QElapsedTimer>
+
+#include <atomic>
 #include <csignal>
+#include <cstdlib>
+#include <thread>
 
 namespace {
 
@@ -28,6 +34,74 @@ TEST_F(KestIpDataProcess, InterruptQuitsLikeTheTrayMenu)
     ASSERT_TRUE(waitUntilListening(first));
     ::kill(static_cast<pid_t>(first.processId()), SIGINT);
     expectCleanEnd(first);
+}
+
+int openDescriptors(qint64 pid)
+{
+    return QDir(QStringLiteral("/proc/%1/fd").arg(pid)).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System)
+        .size();
+}
+
+// Boxes are real here (offscreen, nobody answers them): the first message that
+// opens one holds back the others, and the signals still end the program.
+TEST_F(KestIpDataProcess, AFloodOfMessagesWaitsBehindTheBoxOneOpenedAndTerminateStillEnds)
+{
+    env_.remove("KEST_MESSAGEBOX");
+    env_.insert("KEST_SATNIC", "pcap:" + home_.filePath("out.pcap")); // no warning box at start
+    ASSERT_TRUE(writeSettings());
+    ::setenv("XDG_RUNTIME_DIR", home_.filePath("run").toLocal8Bit().constData(), 1);
+    QProcess receiver;
+    start(receiver);
+    HWND window = nullptr;
+    for (int i = 0; i < 400 && !window && receiver.state() == QProcess::Running; ++i) {
+        receiver.waitForFinished(50);
+        window = FindWindowA(nullptr, "Kest Ip Data 1.04 @ Kest Cedar DVB-S2");
+    }
+    ASSERT_NE(window, nullptr) << receiver.readAllStandardError().constData();
+
+    // Each apply of a frequency outside the window opens the warning box.
+    std::atomic<int> answered{0};
+    std::vector<std::thread> senders;
+    for (int t = 0; t < 8; ++t)
+        senders.emplace_back([&] {
+            for (int i = 0; i < 60; ++i) {
+                DWORD_PTR result = 0;
+                answered += SendMessageTimeoutA(window, WM_USER, 0x1010000, 99999, SMTO_NORMAL, 20, &result) != 0;
+                answered += SendMessageTimeoutA(window, WM_USER, 0x2000000, 0, SMTO_NORMAL, 20, &result) != 0;
+            }
+        });
+    for (std::thread& sender : senders)
+        sender.join();
+    ::unsetenv("XDG_RUNTIME_DIR");
+    ASSERT_EQ(receiver.state(), QProcess::Running);
+    EXPECT_LT(answered, 40) << "messages went on being handled under the open box";
+    EXPECT_LT(openDescriptors(receiver.processId()), 100) << "connections pile up";
+
+    QElapsedTimer timer;
+    timer.start();
+    receiver.terminate();
+    expectCleanEnd(receiver);
+    EXPECT_LT(timer.elapsed(), 5000) << "SIGTERM ends the program late while a box is open";
+    QFile saved(home_.filePath("config/KestGroup/Kest-IPData.conf"));
+    ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(saved.readAll().contains("Freqency=12562")) << "the settings were saved, the rejected tuning not";
+}
+
+// A box of the bring-up (here: no adapter driver) is open when SIGINT comes.
+TEST_F(KestIpDataProcess, InterruptEndsTheProgramWhileABoxOfTheStartWaits)
+{
+    env_.remove("KEST_MESSAGEBOX");
+    ASSERT_TRUE(writeSettings());
+    QProcess process;
+    start(process);
+    ASSERT_TRUE(waitUntilListening(process));
+    process.waitForFinished(1500); // the form is being made; its warning box opens
+    ASSERT_EQ(process.state(), QProcess::Running);
+    ::kill(static_cast<pid_t>(process.processId()), SIGINT);
+    expectCleanEnd(process);
+    QFile saved(home_.filePath("config/KestGroup/Kest-IPData.conf"));
+    ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(saved.readAll().contains("Freqency")) << "ended through the normal shutdown";
 }
 
 TEST_F(KestIpDataProcess, NoCardIsFatalAndWritesNoSettings)
