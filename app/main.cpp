@@ -154,6 +154,13 @@ int main(int argc, char** argv)
     if (!running)
         catchTerminationSignals();
     if (running || !app.startListening(true)) {
+        if (!running && !app.listeningError().isEmpty()) {
+            platform::qt::installMessageBoxHandler();
+            platform::qt::messageBox(nullptr, QMessageBox::Critical, QStringLiteral("Fatal error"),
+                                     QStringLiteral("Window messages cannot be received: %1.")
+                                         .arg(app.listeningError()));
+            return -1;
+        }
         qWarning("Kest-IPData is already running");
         return 0;
     }

@@ -4,8 +4,9 @@
 //
 // A title is held by at most one window at a time, system-wide for this user:
 // registration takes a lock file and binds a Unix-domain socket in the per-user
-// directory ($XDG_RUNTIME_DIR/kest-windows, else /tmp/kest-windows-UID, mode
-// 0700). Registrations of dead processes are ignored and replaced. Messages are
+// directory (mode 0700): $XDG_RUNTIME_DIR/kest-windows; without that variable,
+// or with one too long for socket names, /run/user/UID/kest-windows when it
+// exists, else /tmp/kest-windows-UID unless another user or a link holds it. Registrations of dead processes are ignored and replaced. Messages are
 // handled on the thread that pumps the window (Window::dispatch or pump), one
 // at a time: while a handler runs, even one that pumps again, the next message
 // waits for the answer to the one before.
@@ -89,8 +90,9 @@ private:
     std::unique_ptr<Impl> impl_;
 };
 
-// The per-user directory (created when missing); empty when it is unusable.
-std::string windowDirectory();
+// The per-user directory (created when missing); empty when it is unusable,
+// and then *problem says why (naming the directory).
+std::string windowDirectory(std::string* problem = nullptr);
 // Where the socket of a title lives (tests and diagnostics).
 std::string socketPath(const std::string& title);
 

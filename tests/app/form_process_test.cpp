@@ -104,6 +104,48 @@ TEST_F(KestIpDataProcess, InterruptEndsTheProgramWhileABoxOfTheStartWaits)
     EXPECT_TRUE(saved.readAll().contains("Freqency")) << "ended through the normal shutdown";
 }
 
+// Without XDG_RUNTIME_DIR the window messages fall back to /tmp, where another
+// user may have made the folder first. Each run gets a /tmp and a /run/user of
+// its own (a mount namespace), so the host's stay untouched.
+TEST_F(KestIpDataProcess, AMessageFolderOfAnotherUserIsNeverTakenForARunningCopy)
+{
+    if (::geteuid() != 0 || QProcess::execute("unshare", {"--mount", "true"}) != 0)
+        GTEST_SKIP() << "needs root and mount namespaces";
+    env_.remove("XDG_RUNTIME_DIR");
+    env_.insert("XDG_CONFIG_HOME", "/run/user/kest-test/config");
+    env_.insert("KEST_SCREENSHOT_DIR", "/run/user/kest-test/shots"); // quits after starting
+    auto run = [&](const QString& prepare, int* exitCode) {
+        const QString script = "mount -t tmpfs kest /run/user && mount -t tmpfs kest /tmp"
+                               " && mkdir -p /run/user/kest-test && cd /run/user/kest-test && uid=$(id -u) && "
+            + prepare + " && exec \"$0\"";
+        QProcess process;
+        process.setProcessEnvironment(env_);
+        process.start("unshare", {"--mount", "--propagation", "private", "sh", "-c", script,
+                                  QString(KEST_BIN_DIR) + "/KestIpData"});
+        EXPECT_TRUE(process.waitForFinished(20000));
+        *exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1000;
+        return QString::fromLocal8Bit(process.readAllStandardError());
+    };
+    int code = 0;
+    QString errors = run("mkdir /tmp/kest-windows-$uid && chown 65534 /tmp/kest-windows-$uid", &code);
+    EXPECT_EQ(code, 255) << errors.toStdString();
+    EXPECT_FALSE(errors.contains("already running")) << errors.toStdString();
+    EXPECT_TRUE(errors.contains("Fatal error: Window messages cannot be received: /tmp/kest-windows-0 belongs to "
+                                "another user."))
+        << errors.toStdString();
+
+    errors = run("mkdir -m 700 mine && ln -s /run/user/kest-test/mine /tmp/kest-windows-$uid", &code);
+    EXPECT_EQ(code, 255) << errors.toStdString();
+    EXPECT_TRUE(errors.contains("/tmp/kest-windows-0 is a symbolic link")) << errors.toStdString();
+
+    // The user's runtime folder, when it exists, is used before /tmp.
+    errors = run("mkdir /tmp/kest-windows-$uid && chown 65534 /tmp/kest-windows-$uid"
+                 " && mkdir -m 700 /run/user/$uid",
+                 &code);
+    EXPECT_EQ(code, 0) << errors.toStdString();
+    EXPECT_FALSE(errors.contains("already running")) << errors.toStdString();
+}
+
 TEST_F(KestIpDataProcess, NoCardIsFatalAndWritesNoSettings)
 {
     env_.insert("KEST_CARD", "none");
