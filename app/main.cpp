@@ -8,6 +8,7 @@
 #include "drivers/simcard/sim_register.h"
 #include "app/kestipdataform_geometry.h"
 #include "app/qtsingleapplication.h"
+#include "app/settings_store.h"
 #include "app/trayicon.h"
 #include "platform/qt/messagebox.h"
 
@@ -166,6 +167,7 @@ int main(int argc, char** argv)
     }
     platform::qt::installMessageBoxHandler();
     quitOnSignals(&app);
+    SettingsStore::setAsideUnreadableStores();
     QApplication::setOverrideCursor(QCursor(Qt::WaitCursor));
 
     // Qt 5 reads C strings and tr() sources as UTF-8; of the three codecs

@@ -6,6 +6,8 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QRegularExpression>
+#include <QSettings>
 
 #include <atomic>
 #include <csignal>
@@ -144,6 +146,53 @@ TEST_F(KestIpDataProcess, AMessageFolderOfAnotherUserIsNeverTakenForARunningCopy
                  &code);
     EXPECT_EQ(code, 0) << errors.toStdString();
     EXPECT_FALSE(errors.contains("already running")) << errors.toStdString();
+}
+
+// Files QSettings cannot parse (NUL and other binary bytes, a 10 MB line, a
+// broken group) would make it refuse every save of the run.
+TEST_F(KestIpDataProcess, AnUnreadableSettingsFileIsMovedAsideReportedOnceAndSavesWork)
+{
+    const QDir folder(home_.filePath("config/KestGroup"));
+    folder.mkpath(".");
+    QByteArray broken("[Settings]\nFreqency=12000\n");
+    broken += QByteArray("\0\0binary\xff\x01\n", 12) + QByteArray(10 << 20, 'x') + "\n";
+    QFile settings(folder.filePath("Kest-IPData.conf"));
+    ASSERT_TRUE(settings.open(QIODevice::WriteOnly));
+    settings.write(broken);
+    settings.close();
+    QFile driver(folder.filePath("SatNic.conf"));
+    ASSERT_TRUE(driver.open(QIODevice::WriteOnly));
+    driver.write("[DriverData\ndwMAC_HIGH=1\n");
+    driver.close();
+
+    auto runOnce = [&] {
+        QProcess process;
+        start(process);
+        EXPECT_TRUE(waitUntilListening(process));
+        process.terminate();
+        expectCleanEnd(process);
+        return QString::fromLocal8Bit(process.readAllStandardError());
+    };
+    const QString errors = runOnce();
+    EXPECT_EQ(errors.count(QRegularExpression("Error: The settings file \\S+/Kest-IPData.conf cannot be read. "
+                                              "It was moved to \\S+/Kest-IPData.conf.unreadable-\\d{8}-\\d{6}, and "
+                                              "the program starts with the default settings.")),
+              1)
+        << errors.toStdString();
+    EXPECT_EQ(errors.count("SatNic.conf cannot be read"), 1) << errors.toStdString();
+
+    const QStringList aside = folder.entryList({"Kest-IPData.conf.unreadable-*"}, QDir::Files);
+    ASSERT_EQ(aside.size(), 1) << folder.entryList().join(' ').toStdString();
+    QFile kept(folder.filePath(aside.first()));
+    ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(kept.readAll() == broken) << "the unreadable file is kept whole";
+    EXPECT_EQ(folder.entryList({"SatNic.conf.unreadable-*"}, QDir::Files).size(), 1);
+    const QSettings saved(folder.filePath("Kest-IPData.conf"), QSettings::IniFormat);
+    EXPECT_EQ(saved.status(), QSettings::NoError);
+    EXPECT_EQ(saved.value("Settings/Freqency").toString(), "12562") << "started from the defaults and saved";
+    EXPECT_TRUE(QSettings(folder.filePath("SatNic.conf"), QSettings::IniFormat).contains("DriverData/dwMAC_LOW"));
+
+    EXPECT_FALSE(runOnce().contains("cannot be read")) << "said once";
 }
 
 TEST_F(KestIpDataProcess, NoCardIsFatalAndWritesNoSettings)
