@@ -294,7 +294,10 @@ void Window::pump(int timeoutMs)
     if (!impl_->registered)
         return;
     if (impl_->serving) {
-        ::poll(nullptr, 0, timeoutMs); // nothing may be handled before the running handler answers
+        // Nothing is handled before the running handler answers; waiting for
+        // ever here would wait for this very call to return.
+        if (timeoutMs > 0)
+            ::poll(nullptr, 0, timeoutMs);
         return;
     }
     pollfd watched{impl_->epollFd, POLLIN, 0};

@@ -81,7 +81,8 @@ public:
     // Accepts new connections and handles at most one ready message, without
     // blocking; does nothing while a handler of this window runs.
     void dispatch();
-    // Waits up to timeoutMs (-1: forever) for messages and handles them.
+    // Waits up to timeoutMs (-1: forever) for messages and handles one. Called
+    // from a handler of this window, it only waits (never for ever).
     void pump(int timeoutMs);
 
     struct Impl;
