@@ -167,7 +167,6 @@ int main(int argc, char** argv)
     }
     platform::qt::installMessageBoxHandler();
     quitOnSignals(&app);
-    SettingsStore::setAsideUnreadableStores();
     QApplication::setOverrideCursor(QCursor(Qt::WaitCursor));
 
     // Qt 5 reads C strings and tr() sources as UTF-8; of the three codecs
@@ -184,6 +183,8 @@ int main(int argc, char** argv)
     if (qtTranslator.load(QLocale::system(), QStringLiteral("qtbase"), QStringLiteral("_"),
                           QLibraryInfo::location(QLibraryInfo::TranslationsPath)))
         app.installTranslator(&qtTranslator);
+    // Before anything reads the settings (the geometry below), in the user's language.
+    SettingsStore::setAsideUnreadableStores();
 
     QSplashScreen* splash = nullptr;
     if (QFile::exists(QStringLiteral("splash.png"))) {
