@@ -109,6 +109,7 @@ bool KestIpDataForm::winEvent(MSG* message, long* result)
 
 void KestIpDataForm::loadProviders()
 {
+    removeInterruptedSaves();
     if (!QFileInfo::exists(QString::fromLatin1(kProvidersFileName))) {
         buttonEdit->setEnabled(false);
         buttonRemove->setEnabled(false);

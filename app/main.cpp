@@ -8,6 +8,7 @@
 #include "drivers/simcard/sim_register.h"
 #include "app/kestipdataform_geometry.h"
 #include "app/qtsingleapplication.h"
+#include "app/settings_store.h"
 #include "app/trayicon.h"
 #include "platform/qt/messagebox.h"
 #include "platform/win32/debug.h"
@@ -22,6 +23,7 @@
 #include <QLibraryInfo>
 #include <QLocale>
 #include <QPixmap>
+#include <QPointer>
 #include <QScreen>
 #include <QSettings>
 #include <QSocketNotifier>
@@ -47,6 +49,8 @@ constexpr Qt::WindowFlags MainWindowFlags = Qt::Dialog | Qt::WindowTitleHint
 // SIGTERM and SIGINT arrive through a pipe so that the window is closed from
 // the event loop, as the tray menu's Quit does.
 int signalPipe[2] = {-1, -1};
+bool endRequested = false;
+QPointer<KestIpDataForm> mainForm;
 
 void onTerminate(int)
 {
@@ -69,16 +73,23 @@ void catchTerminationSignals()
     sigaction(SIGINT, &action, nullptr);
 }
 
-void quitOnSignals(KestIpDataForm* form)
+// Watched from before the window exists. Quitting leaves every event loop,
+// the main one and those of open message boxes alike (a box opened later
+// returns at once), so the program ends even while a box waits for an answer;
+// main then takes the receiver down as usual.
+void quitOnSignals(QObject* owner)
 {
     if (signalPipe[0] < 0)
         return;
-    auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, form);
-    QObject::connect(notifier, &QSocketNotifier::activated, form, [form] {
+    auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, owner);
+    QObject::connect(notifier, &QSocketNotifier::activated, owner, [] {
         char buffer[16];
         while (::read(signalPipe[0], buffer, sizeof buffer) > 0) {
         }
-        form->accept();
+        endRequested = true;
+        if (mainForm)
+            mainForm->accept();
+        QCoreApplication::quit();
     });
 }
 
@@ -162,10 +173,18 @@ int main(int argc, char** argv)
     if (!running)
         catchTerminationSignals();
     if (running || !app.startListening(true)) {
+        if (!running && !app.listeningError().isEmpty()) {
+            platform::qt::installMessageBoxHandler();
+            platform::qt::messageBox(nullptr, QMessageBox::Critical, QStringLiteral("Fatal error"),
+                                     QStringLiteral("Window messages cannot be received: %1.")
+                                         .arg(app.listeningError()));
+            return -1;
+        }
         qWarning("Kest-IPData is already running");
         return 0;
     }
     platform::qt::installMessageBoxHandler();
+    quitOnSignals(&app);
     QApplication::setOverrideCursor(QCursor(Qt::WaitCursor));
 
     // Qt 5 reads C strings and tr() sources as UTF-8; of the three codecs
@@ -181,6 +200,8 @@ int main(int argc, char** argv)
     if (qtTranslator.load(QLocale::system(), QStringLiteral("qtbase"), QStringLiteral("_"),
                           QLibraryInfo::location(QLibraryInfo::TranslationsPath)))
         app.installTranslator(&qtTranslator);
+    // Before anything reads the settings (the geometry below), in the user's language.
+    SettingsStore::setAsideUnreadableStores();
 
     QSplashScreen* splash = nullptr;
     if (QFile::exists(QStringLiteral("splash.png"))) {
@@ -198,6 +219,7 @@ int main(int argc, char** argv)
     installDrivers();
     KestIpDataForm::enableReceiver(true);
     auto* form = new KestIpDataForm(nullptr, "KestIpData", false, MainWindowFlags);
+    mainForm = form;
     // A second start brings this window to the front.
     app.setMainWidget(form);
     showPlaced(*form, placement);
@@ -207,9 +229,8 @@ int main(int argc, char** argv)
     QApplication::restoreOverrideCursor();
 
     QObject::connect(&app, &QGuiApplication::lastWindowClosed, &app, &QCoreApplication::quit);
-    quitOnSignals(form);
     saveScreenshotsLater(form);
-    const int result = app.exec();
+    const int result = endRequested ? 0 : app.exec();
 
     delete form;
     return result;

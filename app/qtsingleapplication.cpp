@@ -6,6 +6,7 @@
 #include <QWidget>
 
 #include <cstring>
+#include <string>
 
 QtSingleApplication::QtSingleApplication(const QString& id, int& argc, char** argv)
     : QApplication(argc, argv), applicationId_(id)
@@ -29,6 +30,7 @@ QtSingleApplication::~QtSingleApplication()
 QString QtSingleApplication::applicationId() const { return applicationId_; }
 QWidget* QtSingleApplication::listenerWindow() const { return listenerWindow_; }
 bool QtSingleApplication::isListening() const { return listener_ != nullptr; }
+QString QtSingleApplication::listeningError() const { return listeningError_; }
 
 bool QtSingleApplication::startListening(bool activate)
 {
@@ -36,8 +38,14 @@ bool QtSingleApplication::startListening(bool activate)
         auto* listener = new platform::qt::MessageWindow(applicationId_.toLocal8Bit(), {}, this);
         if (!listener->registered()) {
             delete listener; // a later call may try again
+            // Only a listener that exists elsewhere means a running copy.
+            std::string problem;
+            listeningError_ = platform::winmsg::windowDirectory(&problem).empty()
+                ? QString::fromLocal8Bit(problem.c_str())
+                : QString();
             return false;
         }
+        listeningError_.clear();
         listener_ = listener;
         // A plain hidden top-level window, never shown; its native side is the listener.
         listenerWindow_ = new QWidget;

@@ -6,6 +6,7 @@
 //     QtSingleApplication app("KestIPData", argc, argv);
 //     if (app.sendMessage("Are you there?", 5000)
 //         || !app.startListening(true)) { // lost the race to a copy started with us
+//         if (!app.listeningError().isEmpty()) ... // no copy runs: cannot listen
 //         qWarning("Kest-IPData is already running");
 //         return 0;
 //     }
@@ -33,9 +34,11 @@ public:
 
     // Creates the listener once (later calls change nothing). With activate, a
     // received message brings the main widget to the front. Returns whether this
-    // instance holds the listener: false when another instance holds the id.
+    // instance holds the listener: false when another instance holds the id, or
+    // when no listener can be made at all (then listeningError() says why).
     bool startListening(bool activate);
     bool isListening() const;
+    QString listeningError() const;
 
     // The widget activateMainWidget() brings to the front (Qt 5 keeps none itself).
     void setMainWidget(QWidget* widget);
@@ -55,6 +58,7 @@ signals:
 
 private:
     QString applicationId_;
+    QString listeningError_;
     QWidget* listenerWindow_ = nullptr;
     platform::qt::MessageWindow* listener_ = nullptr;
     QPointer<QWidget> mainWidget_;

@@ -1,22 +1,24 @@
 #include "app/settings_store.h"
 
+#include "app/settings_file.h"
+
 #include "decoder/decoder.h"
+#include "platform/qt/messagebox.h"
 
 #include <QAbstractButton>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QCoreApplication>
+#include <QDateTime>
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 #include <QGroupBox>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QSaveFile>
 #include <QSettings>
 #include <QSpinBox>
-#include <QTemporaryFile>
 #include <QWidget>
 
 #include <cstdlib>
@@ -24,40 +26,6 @@
 namespace {
 
 const char* const kModeButtons[] = {"radioButtonDefaultAddr", "radioButtonMACAddr", "radioButtonIPAddr"};
-
-// Strings as the form shows them. A value with a comma comes back from the INI
-// parser as a list; joined again it is the text that was stored.
-QString readString(const QSettings& s, const QString& key, const QString& fallback)
-{
-    if (!s.contains(key))
-        return fallback;
-    const QVariant v = s.value(key);
-    if (v.type() == QVariant::StringList)
-        return v.toStringList().join(QStringLiteral(", "));
-    return v.canConvert<QString>() ? v.toString() : fallback;
-}
-
-// Integers, and booleans read as integers: "true" is 1 and "false" 0, what
-// does not parse takes the default.
-int readInteger(const QSettings& s, const QString& key, int fallback)
-{
-    if (!s.contains(key))
-        return fallback;
-    const QVariant v = s.value(key);
-    if (v.type() == QVariant::Bool)
-        return v.toBool() ? 1 : 0;
-    if (v.type() != QVariant::String && v.type() != QVariant::Int && v.type() != QVariant::UInt &&
-        v.type() != QVariant::LongLong && v.type() != QVariant::ULongLong)
-        return fallback;
-    const QString text = v.toString().trimmed();
-    if (text.compare(QLatin1String("true"), Qt::CaseInsensitive) == 0)
-        return 1;
-    if (text.compare(QLatin1String("false"), Qt::CaseInsensitive) == 0)
-        return 0;
-    bool ok = false;
-    const int value = text.toInt(&ok, 10);
-    return ok ? value : fallback;
-}
 
 int decimalOrZero(const QString& text)
 {
@@ -135,17 +103,17 @@ void loadEntry(QWidget* form, const QSettings& s, const WidgetEntry& e)
 {
     switch (e.kind) {
     case Kind::Text:
-        setText(form, e.widget, readString(s, e.key, e.fallback));
+        setText(form, e.widget, readSettingString(s, e.key, e.fallback));
         break;
     case Kind::Item:
-        selectItem(child<QComboBox>(form, e.widget), readInteger(s, e.key, atoi(e.fallback)));
+        selectItem(child<QComboBox>(form, e.widget), readSettingInteger(s, e.key, atoi(e.fallback)));
         break;
     case Kind::Spin:
         if (auto* spin = child<QSpinBox>(form, e.widget))
-            spin->setValue(readInteger(s, e.key, atoi(e.fallback)));
+            spin->setValue(readSettingInteger(s, e.key, atoi(e.fallback)));
         break;
     case Kind::Check: {
-        const bool on = readInteger(s, e.key, atoi(e.fallback)) != 0;
+        const bool on = readSettingInteger(s, e.key, atoi(e.fallback)) != 0;
         if (auto* box = child<QGroupBox>(form, e.widget))
             box->setChecked(on);
         else if (auto* button = child<QAbstractButton>(form, e.widget))
@@ -202,57 +170,6 @@ quint32 packDriverWord(const uint8_t* bytes)
 
 } // namespace
 
-bool replaceSettingsFile(const QString& path, const std::function<bool(QSettings&)>& write)
-{
-    try {
-        const QFileInfo info(path);
-        if (!QDir().mkpath(info.absolutePath()))
-            return false;
-        // Copies left by a save that died; only this program writes these files.
-        QDir dir = info.absoluteDir();
-        for (const QString& stale : dir.entryList({info.fileName() + QStringLiteral(".??????"),
-                                                   info.fileName() + QStringLiteral(".??????.lock")},
-                                                  QDir::Files | QDir::Hidden))
-            dir.remove(stale);
-        // The copy lives beside the file, so the final rename stays on one file system.
-        QTemporaryFile copy(info.absoluteFilePath() + QStringLiteral(".XXXXXX"));
-        if (!copy.open())
-            return false;
-        QFile old(path);
-        if (old.exists()) {
-            if (!old.open(QIODevice::ReadOnly))
-                return false;
-            if (copy.write(old.readAll()) < 0)
-                return false;
-        }
-        copy.close();
-        {
-            QSettings settings(copy.fileName(), QSettings::IniFormat);
-            if (!write(settings))
-                return false;
-            settings.sync();
-            if (settings.status() != QSettings::NoError)
-                return false;
-        }
-        QFile written(copy.fileName());
-        if (!written.open(QIODevice::ReadOnly))
-            return false;
-        const QByteArray bytes = written.readAll();
-        if (written.error() != QFileDevice::NoError)
-            return false;
-        QSaveFile target(path);
-        if (!target.open(QIODevice::WriteOnly))
-            return false;
-        if (target.write(bytes) != bytes.size()) {
-            target.cancelWriting();
-            return false;
-        }
-        return target.commit();
-    } catch (...) {
-        return false;
-    }
-}
-
 SettingsStore::SettingsStore(QWidget* form, const SettingsFields& fields, SettingsHooks hooks)
     : QObject(form), form_(form), fields_(fields), hooks_(std::move(hooks))
 {
@@ -261,6 +178,30 @@ SettingsStore::SettingsStore(QWidget* form, const SettingsFields& fields, Settin
 QString SettingsStore::settingsPath() { return storePath("Kest-IPData"); }
 
 QString SettingsStore::driverSettingsPath() { return storePath("SatNic"); }
+
+QStringList SettingsStore::setAsideUnreadableStores(QWidget* parent)
+{
+    QStringList movedTo;
+    for (const QString& path : {settingsPath(), driverSettingsPath()}) {
+        if (!settingsFileUnreadable(path))
+            continue;
+        const QString aside = setSettingsFileAside(path, QDateTime::currentDateTime());
+        const QString text = aside.isEmpty()
+            ? QCoreApplication::translate("KestIpDataForm",
+                                          "The settings file %1 cannot be read and could not be moved aside. "
+                                          "The program starts with the default settings.")
+                  .arg(QDir::toNativeSeparators(path))
+            : QCoreApplication::translate("KestIpDataForm",
+                                          "The settings file %1 cannot be read. It was moved to %2, and the "
+                                          "program starts with the default settings.")
+                  .arg(QDir::toNativeSeparators(path), QDir::toNativeSeparators(aside));
+        platform::qt::messageBox(parent, QMessageBox::Warning,
+                                 QCoreApplication::translate("KestIpDataForm", "Error"), text);
+        if (!aside.isEmpty())
+            movedTo << aside;
+    }
+    return movedTo;
+}
 
 void SettingsStore::loadSettings()
 {
@@ -274,20 +215,20 @@ void SettingsStore::loadSettings()
 
 void SettingsStore::readInto(const QSettings& s)
 {
-    fields_.currentFrequency = decimalOrZero(readString(s, "Settings/Freqency", "12562"));
+    fields_.currentFrequency = decimalOrZero(readSettingString(s, "Settings/Freqency", "12562"));
     setText(form_, "lineEditFreq", QString::number(fields_.currentFrequency));
-    fields_.currentSymbolRate = decimalOrZero(readString(s, "Settings/Symbol-Rate", "24000"));
+    fields_.currentSymbolRate = decimalOrZero(readSettingString(s, "Settings/Symbol-Rate", "24000"));
     setText(form_, "lineEditSmbRate", QString::number(fields_.currentSymbolRate));
 
-    fields_.currentPolarisation = readInteger(s, "Settings/Polarisation", 0) != 0;
+    fields_.currentPolarisation = readSettingInteger(s, "Settings/Polarisation", 0) != 0;
     selectItem(child<QComboBox>(form_, "comboBoxPolarisation"), fields_.currentPolarisation ? 1 : 0);
-    fields_.currentModulation = static_cast<quint8>(readInteger(s, "Settings/Modulation", 0) & 0xFF);
+    fields_.currentModulation = static_cast<quint8>(readSettingInteger(s, "Settings/Modulation", 0) & 0xFF);
     selectItem(child<QComboBox>(form_, "comboBoxModulation"), fields_.currentModulation);
-    fields_.currentFec = readInteger(s, "Settings/FEC", 0);
+    fields_.currentFec = readSettingInteger(s, "Settings/FEC", 0);
     selectItem(child<QComboBox>(form_, "comboBoxFEC"), fields_.currentFec);
 
     // The flag first: the power button's toggled slot reads it.
-    fields_.lnbPowerOn = readInteger(s, "Settings/LNBPower", 1) != 0;
+    fields_.lnbPowerOn = readSettingInteger(s, "Settings/LNBPower", 1) != 0;
     if (fields_.lnbPowerOn) {
         if (auto* power = child<QPushButton>(form_, "buttonPower"))
             power->setChecked(true);
@@ -297,13 +238,13 @@ void SettingsStore::readInto(const QSettings& s)
 
     // The type's preset first, then the stored frequencies over it.
     auto* lnbType = child<QComboBox>(form_, "lnbTypeComboBox");
-    selectItem(lnbType, readInteger(s, "Settings/LNBType", 0));
+    selectItem(lnbType, readSettingInteger(s, "Settings/LNBType", 0));
     if (hooks_.lnbTypeActivated)
         hooks_.lnbTypeActivated(lnbType != nullptr ? lnbType->currentIndex() : 0);
     for (const WidgetEntry& entry : kWidgetEntries)
         loadEntry(form_, s, entry);
 
-    const int mode = readInteger(s, "Settings/MPEFilter", 0);
+    const int mode = readSettingInteger(s, "Settings/MPEFilter", 0);
     if (mode >= 0 && mode < 3) {
         if (auto* button = child<QRadioButton>(form_, kModeButtons[mode]))
             button->setChecked(true);
@@ -312,7 +253,7 @@ void SettingsStore::readInto(const QSettings& s)
     }
 
     if (hooks_.loadPidList)
-        hooks_.loadPidList(readString(s, "Settings/ActivePIDs", {}));
+        hooks_.loadPidList(readSettingString(s, "Settings/ActivePIDs", {}));
 }
 
 bool SettingsStore::writeMain(QSettings& s) const

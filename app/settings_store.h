@@ -9,6 +9,8 @@
 // previous settings.
 #pragma once
 
+#include "app/settings_file.h"
+
 #include <QObject>
 #include <QString>
 
@@ -36,11 +38,6 @@ struct SettingsHooks {
     std::function<void(const QString&)> loadPidList;
 };
 
-// Rewrites the INI file `path`: `write` gets a QSettings over a copy of the
-// file as it stands, and the copy replaces the file only when `write` answers
-// true and the copy was written completely. False leaves the file untouched.
-bool replaceSettingsFile(const QString& path, const std::function<bool(QSettings&)>& write);
-
 class SettingsStore : public QObject {
     Q_OBJECT
 public:
@@ -49,6 +46,11 @@ public:
     // Where the two stores live ($XDG_CONFIG_HOME/KestGroup/...).
     static QString settingsPath();
     static QString driverSettingsPath();
+    // Before anything reads them: a store that cannot be read (it would also
+    // refuse every save) is moved aside in its folder and the user told so
+    // once, with `parent` over the box; the program then starts from the
+    // defaults. The paths the files were moved to.
+    static QStringList setAsideUnreadableStores(QWidget* parent = nullptr);
 
     // The Settings group into the widgets and fields, in the order in which
     // the slots they call expect each other.

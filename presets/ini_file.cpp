@@ -2,13 +2,95 @@
 
 #include <QTextCodec>
 
+#include <algorithm>
+
 namespace {
+
+QTextCodec* fileCodec() { return QTextCodec::codecForName("Windows-1251"); }
 
 // The file is Windows-1251 text, whatever the locale of the process.
 void useFileEncoding(QTextStream& stream)
 {
-    if (QTextCodec* codec = QTextCodec::codecForName("Windows-1251"))
+    if (QTextCodec* codec = fileCodec())
         stream.setCodec(codec);
+}
+
+// A lone half of a surrogate pair passes canEncode() but is written as "?".
+bool encodable(QChar c)
+{
+    static QTextCodec* const codec = fileCodec();
+    return !c.isSurrogate() && (codec != nullptr ? codec->canEncode(c) : c.unicode() < 0x80);
+}
+
+// Section names and quoted values may hold what the line form cannot: a double
+// quote starts an escape there. Files written before escaping hold no double
+// quote inside a value (it did not survive them), so they read as before.
+//   ""  double quote     "n  line feed     "r  carriage return
+//   "uXXXX  a character Windows-1251 lacks (four hex digits)
+// A double quote before anything else stands for itself.
+QString escaped(const QString& text)
+{
+    if (std::all_of(text.begin(), text.end(), [](QChar c) {
+            return c != QLatin1Char('"') && c != QLatin1Char('\n') && c != QLatin1Char('\r') && encodable(c);
+        }))
+        return text;
+    QString out;
+    out.reserve(text.size() + 8);
+    for (const QChar c : text) {
+        if (c == QLatin1Char('"'))
+            out += QLatin1String("\"\"");
+        else if (c == QLatin1Char('\n'))
+            out += QLatin1String("\"n");
+        else if (c == QLatin1Char('\r'))
+            out += QLatin1String("\"r");
+        else if (!encodable(c))
+            out += QStringLiteral("\"u%1").arg(c.unicode(), 4, 16, QLatin1Char('0'));
+        else
+            out += c;
+    }
+    return out;
+}
+
+// The inverse of escaped(). "uXXXX of a character the file can hold as it is,
+// or of a blank, is no escape: escaped() never writes one, and a blank so
+// made would escape the trimming that every other blank at an end gets.
+QString unescaped(const QString& text)
+{
+    if (!text.contains(QLatin1Char('"')))
+        return text;
+    QString out;
+    out.reserve(text.size());
+    for (int i = 0; i < text.size(); ++i) {
+        const QChar c = text.at(i);
+        const QChar next = i + 1 < text.size() ? text.at(i + 1) : QChar();
+        if (c != QLatin1Char('"')) {
+            out += c;
+        } else if (next == QLatin1Char('"')) {
+            out += c;
+            ++i;
+        } else if (next == QLatin1Char('n')) {
+            out += QLatin1Char('\n');
+            ++i;
+        } else if (next == QLatin1Char('r')) {
+            out += QLatin1Char('\r');
+            ++i;
+        } else {
+            bool ok = next == QLatin1Char('u') && i + 6 <= text.size();
+            const QStringRef digits = ok ? text.midRef(i + 2, 4) : QStringRef();
+            ok = ok && std::all_of(digits.begin(), digits.end(), [](QChar d) {
+                     const ushort u = d.unicode();
+                     return (u >= '0' && u <= '9') || (u >= 'a' && u <= 'f') || (u >= 'A' && u <= 'F');
+                 });
+            const QChar coded = ok ? QChar(static_cast<ushort>(digits.toUInt(nullptr, 16))) : QChar();
+            if (ok && !encodable(coded) && !coded.isSpace()) {
+                out += coded;
+                i += 5;
+            } else {
+                out += c;
+            }
+        }
+    }
+    return out;
 }
 
 } // namespace
@@ -41,7 +123,7 @@ void IniFile::parse(QTextStream& stream)
         if (line.size() >= 2 && line.startsWith(QLatin1Char('[')) && line.endsWith(QLatin1Char(']'))) {
             if (open)
                 sections_.insert(name, section);
-            name = line.mid(1, line.size() - 2).trimmed();
+            name = unescaped(line.mid(1, line.size() - 2).trimmed());
             section.clear();
             open = true;
             continue;
@@ -69,7 +151,7 @@ void IniFile::parse(QTextStream& stream)
             continue;
         }
         if (value.startsWith(QLatin1Char('"')) && value.endsWith(QLatin1Char('"')))
-            value = value.size() >= 2 ? value.mid(1, value.size() - 2).trimmed() : QString();
+            value = value.size() >= 2 ? unescaped(value.mid(1, value.size() - 2).trimmed()) : QString();
         section.insert(key, value);
     }
     if (open)
@@ -125,7 +207,7 @@ void IniFile::writeSection(const QString& name)
         return;
     if (sectionWritten_)
         stream_ << '\n';
-    stream_ << '[' << name << "]\n";
+    stream_ << '[' << escaped(name) << "]\n";
     sectionWritten_ = true;
 }
 
@@ -144,7 +226,7 @@ void IniFile::writeBoolEntry(const QString& key, bool value)
 void IniFile::writeEntry(const QString& key, const QString& text)
 {
     if (writeFile_)
-        stream_ << key << "\t\"" << text << "\"\n";
+        stream_ << key << "\t\"" << escaped(text) << "\"\n";
 }
 
 bool IniFile::close()

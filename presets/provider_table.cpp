@@ -2,7 +2,9 @@
 
 #include "presets/ini_file.h"
 
+#include <QDir>
 #include <QFileInfo>
+#include <QRegularExpression>
 
 namespace {
 
@@ -193,4 +195,20 @@ bool saveProviderFile(const ProviderTable& table, const QString& fileName)
             ini.writeEntry(kRawKeys[i], r.rawCommands[i]);
     }
     return ini.close();
+}
+
+int removeInterruptedSaves(const QString& fileName)
+{
+    const QFileInfo info(fileName);
+    QDir dir = info.absoluteDir();
+    // The six characters QSaveFile's temporary file adds to the name.
+    const QRegularExpression temporary(QStringLiteral("^%1\\.[A-Za-z0-9]{6}$")
+                                           .arg(QRegularExpression::escape(info.fileName())));
+    int removed = 0;
+    for (const QString& name : dir.entryList({info.fileName() + QStringLiteral(".??????")},
+                                             QDir::Files | QDir::Hidden | QDir::System)) {
+        if (temporary.match(name).hasMatch() && dir.remove(name))
+            ++removed;
+    }
+    return removed;
 }

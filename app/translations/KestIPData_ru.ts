@@ -361,6 +361,14 @@
         <source>The providers could not be saved to %1.</source>
         <translation>Не удалось сохранить провайдеров в %1.</translation>
     </message>
+    <message>
+        <source>The settings file %1 cannot be read. It was moved to %2, and the program starts with the default settings.</source>
+        <translation>Файл настроек %1 не читается. Он перемещён в %2, программа запускается с настройками по умолчанию.</translation>
+    </message>
+    <message>
+        <source>The settings file %1 cannot be read and could not be moved aside. The program starts with the default settings.</source>
+        <translation>Файл настроек %1 не читается, и переместить его не удалось. Программа запускается с настройками по умолчанию.</translation>
+    </message>
 </context>
 <context>
     <name>FormProviders</name>

@@ -1,6 +1,7 @@
 #include "platform/qt/messagewindow.h"
 
 #include <QDateTime>
+#include <QPointer>
 #include <QSocketNotifier>
 
 namespace platform::qt {
@@ -47,6 +48,22 @@ LRESULT MessageWindow::handle(UINT msg, WPARAM wParam, LPARAM lParam)
     MSG message{window_->hwnd(), msg, wParam, lParam,
                 static_cast<DWORD>(QDateTime::currentMSecsSinceEpoch())};
     LRESULT result = 0;
+    // Until this message is answered the window takes no other (see
+    // Window::dispatch); not watching meanwhile keeps a nested event loop, a
+    // modal box's, from waking up for them again and again.
+    struct Unwatched {
+        QPointer<QSocketNotifier> notifier; // the window may go while its handler runs
+        explicit Unwatched(QSocketNotifier* n) : notifier(n && n->isEnabled() ? n : nullptr)
+        {
+            if (notifier)
+                notifier->setEnabled(false);
+        }
+        ~Unwatched()
+        {
+            if (notifier)
+                notifier->setEnabled(true);
+        }
+    } unwatched(notifier_);
     // A message must not take the program down, whatever a handler does with it.
     try {
         const Filter filter = applicationFilter();

@@ -10,23 +10,72 @@
 
 namespace platform::winmsg {
 
-std::string windowDirectory()
+namespace {
+
+// Socket names must fit sun_path (108 bytes): a runtime directory deeper than
+// this is passed over.
+constexpr size_t kMaxRuntimeDirLength = 63;
+
+// A real directory (not a link) of this user that only this user may enter.
+bool privateDirectory(const std::string& dir, uid_t uid, std::string* problem)
 {
-    const uid_t uid = ::geteuid();
-    // Socket names must fit sun_path (108 bytes); a runtime directory too deep
-    // for that is passed over for /tmp.
-    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-    const std::string dir = runtime != nullptr && runtime[0] == '/' && std::strlen(runtime) < 64
-        ? std::string(runtime) + "/kest-windows"
-        : "/tmp/kest-windows-" + std::to_string(uid);
-    if (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST)
-        return {};
-    // Only a real directory of our own will do: in /tmp someone else may have
-    // put a directory or a link there first.
     struct stat st{};
-    if (::lstat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != uid)
+    if (::lstat(dir.c_str(), &st) != 0) {
+        *problem = dir + ": " + std::strerror(errno);
+        return false;
+    }
+    if (S_ISLNK(st.st_mode)) {
+        *problem = dir + " is a symbolic link, not a folder of this user";
+        return false;
+    }
+    if (!S_ISDIR(st.st_mode)) {
+        *problem = dir + " is not a folder";
+        return false;
+    }
+    if (st.st_uid != uid) {
+        *problem = dir + " belongs to another user";
+        return false;
+    }
+    if ((st.st_mode & 07777) != 0700 && ::chmod(dir.c_str(), 0700) != 0) {
+        *problem = dir + ": " + std::strerror(errno);
+        return false;
+    }
+    return true;
+}
+
+bool ownedByUs(const std::string& dir, uid_t uid)
+{
+    struct stat st{};
+    return ::lstat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == uid;
+}
+
+} // namespace
+
+std::string windowDirectory(std::string* problem)
+{
+    std::string ignored;
+    if (problem == nullptr)
+        problem = &ignored;
+    problem->clear();
+    const uid_t uid = ::geteuid();
+    // Without a usable XDG_RUNTIME_DIR (cron, su, some ssh sessions) the
+    // user's runtime directory is still there while the user is logged in;
+    // only root can make it, so nobody else can take its place. /tmp is the
+    // last resort: there another user may have made the name first, and such
+    // a directory (or a link) is never used.
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    std::string dir;
+    if (runtime != nullptr && runtime[0] == '/' && std::strlen(runtime) <= kMaxRuntimeDirLength)
+        dir = std::string(runtime) + "/kest-windows";
+    else if (const std::string userRuntime = "/run/user/" + std::to_string(uid); ownedByUs(userRuntime, uid))
+        dir = userRuntime + "/kest-windows";
+    else
+        dir = "/tmp/kest-windows-" + std::to_string(uid);
+    if (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) {
+        *problem = dir + ": " + std::strerror(errno);
         return {};
-    if ((st.st_mode & 07777) != 0700 && ::chmod(dir.c_str(), 0700) != 0)
+    }
+    if (!privateDirectory(dir, uid, problem))
         return {};
     return dir;
 }

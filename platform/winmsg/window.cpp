@@ -19,9 +19,16 @@ namespace platform::winmsg {
 
 namespace {
 
-// Idle connections beyond this are dropped, oldest first, so that a flood of
-// connections cannot use up the receiver's descriptors.
+// Connections kept open at most. Beyond this, the oldest that has sent nothing
+// is dropped, so that idle connections cannot use up the receiver's
+// descriptors; when every one holds a request, new ones wait unaccepted.
 constexpr size_t kMaxConnections = 32;
+
+bool hasPendingRequest(int fd)
+{
+    pollfd watched{fd, POLLIN, 0};
+    return ::poll(&watched, 1, 0) > 0 && (watched.revents & POLLIN) != 0;
+}
 
 bool sameFile(int fd, const std::string& path)
 {
@@ -62,7 +69,8 @@ struct Window::Impl {
     int listenFd = -1;
     int epollFd = -1;
     bool registered = false;
-    std::deque<int> connections; // idle ones, oldest first
+    bool serving = false; // a handler is running (and may pump again)
+    std::deque<int> connections; // accepted, waiting for a request; oldest first
     std::vector<uint8_t> buffer;
 
     bool open();
@@ -70,6 +78,7 @@ struct Window::Impl {
     void watch(int fd);
     void drop(int fd);
     void keep(int fd); // watches an idle connection
+    bool makeRoom();
     void acceptAll();
     void serve(int fd);
     LRESULT deliver(UINT msg, WPARAM wParam, LPARAM lParam)
@@ -153,9 +162,24 @@ void Window::Impl::drop(int fd)
     ::close(fd);
 }
 
+// Drops the oldest connection that has not sent anything; false when each
+// one holds a request.
+bool Window::Impl::makeRoom()
+{
+    for (int fd : connections) {
+        if (!hasPendingRequest(fd)) {
+            drop(fd);
+            return true;
+        }
+    }
+    return false;
+}
+
 void Window::Impl::acceptAll()
 {
     for (int i = 0; i < 64; ++i) {
+        if (connections.size() >= kMaxConnections && !makeRoom())
+            return;
         const int fd = ::accept4(listenFd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
         if (fd < 0)
             return;
@@ -180,14 +204,18 @@ void Window::Impl::serve(int fd)
         drop(fd);
         return;
     }
-    // The handler may run a nested event loop that dispatches again: the
-    // connection is taken out of the watch set until its reply is sent.
+    // The connection is out of the watch set until its reply is sent.
     auto it = std::find(connections.begin(), connections.end(), fd);
     if (it != connections.end())
         connections.erase(it);
     ::epoll_ctl(epollFd, EPOLL_CTL_DEL, fd, nullptr);
 
     LRESULT result;
+    struct Serving {
+        bool& flag;
+        explicit Serving(bool& f) : flag(f) { flag = true; }
+        ~Serving() { flag = false; }
+    } busy(serving);
     if (request.msg == WM_COPYDATA) {
         std::vector<uint8_t> payload(request.data, request.data + request.dataSize);
         COPYDATASTRUCT copy{static_cast<ULONG_PTR>(request.lParam), request.dataSize,
@@ -206,8 +234,10 @@ void Window::Impl::serve(int fd)
 
 void Window::Impl::keep(int fd)
 {
-    if (connections.size() >= kMaxConnections)
-        drop(connections.front());
+    if (connections.size() >= kMaxConnections && !makeRoom()) {
+        ::close(fd); // only after a reply: the sender has its answer
+        return;
+    }
     connections.push_back(fd);
     watch(fd);
 }
@@ -238,22 +268,23 @@ int Window::fd() const { return impl_->epollFd; }
 
 void Window::dispatch()
 {
-    if (!impl_->registered)
+    // One message at a time: while a handler runs (a modal box pumping the
+    // event loop, say), the next message waits for its answer to be sent.
+    if (!impl_->registered || impl_->serving)
         return;
-    // A bounded share per call keeps a busy sender from starving the GUI thread;
-    // what is left keeps the descriptor readable for the next call.
-    epoll_event events[16];
-    for (int round = 0; round < 4; ++round) {
-        const int count = ::epoll_wait(impl_->epollFd, events, 16, 0);
-        if (count <= 0)
+    // At most one message per call keeps a busy sender from starving the GUI
+    // thread; what is left keeps the descriptor readable for the next call.
+    epoll_event events[kMaxConnections + 1];
+    const int count = ::epoll_wait(impl_->epollFd, events, kMaxConnections + 1, 0);
+    for (int i = 0; i < count; ++i)
+        if (events[i].data.fd == impl_->listenFd)
+            impl_->acceptAll();
+    for (int i = 0; i < count; ++i) {
+        const int fd = events[i].data.fd;
+        if (fd != impl_->listenFd
+            && std::find(impl_->connections.begin(), impl_->connections.end(), fd) != impl_->connections.end()) {
+            impl_->serve(fd);
             return;
-        for (int i = 0; i < count; ++i) {
-            const int fd = events[i].data.fd;
-            if (fd == impl_->listenFd)
-                impl_->acceptAll();
-            else if (std::find(impl_->connections.begin(), impl_->connections.end(), fd)
-                     != impl_->connections.end())
-                impl_->serve(fd);
         }
     }
 }
@@ -262,6 +293,13 @@ void Window::pump(int timeoutMs)
 {
     if (!impl_->registered)
         return;
+    if (impl_->serving) {
+        // Nothing is handled before the running handler answers; waiting for
+        // ever here would wait for this very call to return.
+        if (timeoutMs > 0)
+            ::poll(nullptr, 0, timeoutMs);
+        return;
+    }
     pollfd watched{impl_->epollFd, POLLIN, 0};
     if (::poll(&watched, 1, timeoutMs) > 0)
         dispatch();

@@ -4,9 +4,12 @@
 //
 // A title is held by at most one window at a time, system-wide for this user:
 // registration takes a lock file and binds a Unix-domain socket in the per-user
-// directory ($XDG_RUNTIME_DIR/kest-windows, else /tmp/kest-windows-UID, mode
-// 0700). Registrations of dead processes are ignored and replaced. Messages are
-// handled on the thread that pumps the window (Window::dispatch or pump).
+// directory (mode 0700): $XDG_RUNTIME_DIR/kest-windows; without that variable,
+// or with one too long for socket names, /run/user/UID/kest-windows when it
+// exists, else /tmp/kest-windows-UID unless another user or a link holds it. Registrations of dead processes are ignored and replaced. Messages are
+// handled on the thread that pumps the window (Window::dispatch or pump), one
+// at a time: while a handler runs, even one that pumps again, the next message
+// waits for the answer to the one before.
 #pragma once
 
 #include "platform/win32/messagebox.h" // HWND
@@ -75,9 +78,11 @@ public:
 
     // Readable when messages wait; watch it (QSocketNotifier, poll) and call dispatch().
     int fd() const;
-    // Handles whatever is ready without blocking.
+    // Accepts new connections and handles at most one ready message, without
+    // blocking; does nothing while a handler of this window runs.
     void dispatch();
-    // Waits up to timeoutMs (-1: forever) for messages and handles them.
+    // Waits up to timeoutMs (-1: forever) for messages and handles one. Called
+    // from a handler of this window, it only waits (never for ever).
     void pump(int timeoutMs);
 
     struct Impl;
@@ -86,8 +91,9 @@ private:
     std::unique_ptr<Impl> impl_;
 };
 
-// The per-user directory (created when missing); empty when it is unusable.
-std::string windowDirectory();
+// The per-user directory (created when missing); empty when it is unusable,
+// and then *problem says why (naming the directory).
+std::string windowDirectory(std::string* problem = nullptr);
 // Where the socket of a title lives (tests and diagnostics).
 std::string socketPath(const std::string& title);
 

@@ -2,9 +2,17 @@
 #include "receiver_process.h"
 #include "tests/support/known_stream.h"
 
-#include <QCoreApplication>
+#include "platform/winmsg/winmsg.h"
 
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QRegularExpression>
+#include <QSettings>
+
+#include <atomic>
 #include <csignal>
+#include <cstdlib>
+#include <thread>
 
 #include <unistd.h>
 
@@ -30,6 +38,163 @@ TEST_F(KestIpDataProcess, InterruptQuitsLikeTheTrayMenu)
     ASSERT_TRUE(waitUntilListening(first));
     ::kill(static_cast<pid_t>(first.processId()), SIGINT);
     expectCleanEnd(first);
+}
+
+int openDescriptors(qint64 pid)
+{
+    return QDir(QStringLiteral("/proc/%1/fd").arg(pid)).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System)
+        .size();
+}
+
+// Boxes are real here (offscreen, nobody answers them): the first message that
+// opens one holds back the others, and the signals still end the program.
+TEST_F(KestIpDataProcess, AFloodOfMessagesWaitsBehindTheBoxOneOpenedAndTerminateStillEnds)
+{
+    env_.remove("KEST_MESSAGEBOX");
+    env_.insert("KEST_SATNIC", "pcap:" + home_.filePath("out.pcap")); // no warning box at start
+    ASSERT_TRUE(writeSettings());
+    ::setenv("XDG_RUNTIME_DIR", home_.filePath("run").toLocal8Bit().constData(), 1);
+    QProcess receiver;
+    start(receiver);
+    HWND window = nullptr;
+    for (int i = 0; i < 400 && !window && receiver.state() == QProcess::Running; ++i) {
+        receiver.waitForFinished(50);
+        window = FindWindowA(nullptr, "Kest Ip Data 1.04 @ Kest Cedar DVB-S2");
+    }
+    ASSERT_NE(window, nullptr) << receiver.readAllStandardError().constData();
+
+    // Each apply of a frequency outside the window opens the warning box.
+    std::atomic<int> answered{0};
+    std::vector<std::thread> senders;
+    for (int t = 0; t < 8; ++t)
+        senders.emplace_back([&] {
+            for (int i = 0; i < 60; ++i) {
+                DWORD_PTR result = 0;
+                answered += SendMessageTimeoutA(window, WM_USER, 0x1010000, 99999, SMTO_NORMAL, 20, &result) != 0;
+                answered += SendMessageTimeoutA(window, WM_USER, 0x2000000, 0, SMTO_NORMAL, 20, &result) != 0;
+            }
+        });
+    for (std::thread& sender : senders)
+        sender.join();
+    ::unsetenv("XDG_RUNTIME_DIR");
+    ASSERT_EQ(receiver.state(), QProcess::Running);
+    EXPECT_LT(answered, 40) << "messages went on being handled under the open box";
+    EXPECT_LT(openDescriptors(receiver.processId()), 100) << "connections pile up";
+
+    QElapsedTimer timer;
+    timer.start();
+    receiver.terminate();
+    expectCleanEnd(receiver);
+    EXPECT_LT(timer.elapsed(), 5000) << "SIGTERM ends the program late while a box is open";
+    QFile saved(home_.filePath("config/KestGroup/Kest-IPData.conf"));
+    ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(saved.readAll().contains("Freqency=12562")) << "the settings were saved, the rejected tuning not";
+}
+
+// A box of the bring-up (here: no adapter driver) is open when SIGINT comes.
+TEST_F(KestIpDataProcess, InterruptEndsTheProgramWhileABoxOfTheStartWaits)
+{
+    env_.remove("KEST_MESSAGEBOX");
+    ASSERT_TRUE(writeSettings());
+    QProcess process;
+    start(process);
+    ASSERT_TRUE(waitUntilListening(process));
+    process.waitForFinished(1500); // the form is being made; its warning box opens
+    ASSERT_EQ(process.state(), QProcess::Running);
+    ::kill(static_cast<pid_t>(process.processId()), SIGINT);
+    expectCleanEnd(process);
+    QFile saved(home_.filePath("config/KestGroup/Kest-IPData.conf"));
+    ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(saved.readAll().contains("Freqency")) << "ended through the normal shutdown";
+}
+
+// Without XDG_RUNTIME_DIR the window messages fall back to /tmp, where another
+// user may have made the folder first. Each run gets a /tmp and a /run/user of
+// its own (a mount namespace), so the host's stay untouched.
+TEST_F(KestIpDataProcess, AMessageFolderOfAnotherUserIsNeverTakenForARunningCopy)
+{
+    if (::geteuid() != 0 || QProcess::execute("unshare", {"--mount", "true"}) != 0)
+        GTEST_SKIP() << "needs root and mount namespaces";
+    env_.remove("XDG_RUNTIME_DIR");
+    env_.insert("XDG_CONFIG_HOME", "/run/user/kest-test/config");
+    env_.insert("KEST_SCREENSHOT_DIR", "/run/user/kest-test/shots"); // quits after starting
+    auto run = [&](const QString& prepare, int* exitCode) {
+        const QString script = "mount -t tmpfs kest /run/user && mount -t tmpfs kest /tmp"
+                               " && mkdir -p /run/user/kest-test && cd /run/user/kest-test && uid=$(id -u) && "
+            + prepare + " && exec \"$0\"";
+        QProcess process;
+        process.setProcessEnvironment(env_);
+        process.start("unshare", {"--mount", "--propagation", "private", "sh", "-c", script,
+                                  QString(KEST_BIN_DIR) + "/KestIpData"});
+        EXPECT_TRUE(process.waitForFinished(20000));
+        *exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1000;
+        return QString::fromLocal8Bit(process.readAllStandardError());
+    };
+    int code = 0;
+    QString errors = run("mkdir /tmp/kest-windows-$uid && chown 65534 /tmp/kest-windows-$uid", &code);
+    EXPECT_EQ(code, 255) << errors.toStdString();
+    EXPECT_FALSE(errors.contains("already running")) << errors.toStdString();
+    EXPECT_TRUE(errors.contains("Fatal error: Window messages cannot be received: /tmp/kest-windows-0 belongs to "
+                                "another user."))
+        << errors.toStdString();
+
+    errors = run("mkdir -m 700 mine && ln -s /run/user/kest-test/mine /tmp/kest-windows-$uid", &code);
+    EXPECT_EQ(code, 255) << errors.toStdString();
+    EXPECT_TRUE(errors.contains("/tmp/kest-windows-0 is a symbolic link")) << errors.toStdString();
+
+    // The user's runtime folder, when it exists, is used before /tmp.
+    errors = run("mkdir /tmp/kest-windows-$uid && chown 65534 /tmp/kest-windows-$uid"
+                 " && mkdir -m 700 /run/user/$uid",
+                 &code);
+    EXPECT_EQ(code, 0) << errors.toStdString();
+    EXPECT_FALSE(errors.contains("already running")) << errors.toStdString();
+}
+
+// Files QSettings cannot parse (NUL and other binary bytes, a 10 MB line, a
+// broken group) would make it refuse every save of the run.
+TEST_F(KestIpDataProcess, AnUnreadableSettingsFileIsMovedAsideReportedOnceAndSavesWork)
+{
+    const QDir folder(home_.filePath("config/KestGroup"));
+    folder.mkpath(".");
+    QByteArray broken("[Settings]\nFreqency=12000\n");
+    broken += QByteArray("\0\0binary\xff\x01\n", 12) + QByteArray(10 << 20, 'x') + "\n";
+    QFile settings(folder.filePath("Kest-IPData.conf"));
+    ASSERT_TRUE(settings.open(QIODevice::WriteOnly));
+    settings.write(broken);
+    settings.close();
+    QFile driver(folder.filePath("SatNic.conf"));
+    ASSERT_TRUE(driver.open(QIODevice::WriteOnly));
+    driver.write("[DriverData\ndwMAC_HIGH=1\n");
+    driver.close();
+
+    auto runOnce = [&] {
+        QProcess process;
+        start(process);
+        EXPECT_TRUE(waitUntilListening(process));
+        process.terminate();
+        expectCleanEnd(process);
+        return QString::fromLocal8Bit(process.readAllStandardError());
+    };
+    const QString errors = runOnce();
+    EXPECT_EQ(errors.count(QRegularExpression("Error: The settings file \\S+/Kest-IPData.conf cannot be read. "
+                                              "It was moved to \\S+/Kest-IPData.conf.unreadable-\\d{8}-\\d{6}, and "
+                                              "the program starts with the default settings.")),
+              1)
+        << errors.toStdString();
+    EXPECT_EQ(errors.count("SatNic.conf cannot be read"), 1) << errors.toStdString();
+
+    const QStringList aside = folder.entryList({"Kest-IPData.conf.unreadable-*"}, QDir::Files);
+    ASSERT_EQ(aside.size(), 1) << folder.entryList().join(' ').toStdString();
+    QFile kept(folder.filePath(aside.first()));
+    ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(kept.readAll() == broken) << "the unreadable file is kept whole";
+    EXPECT_EQ(folder.entryList({"SatNic.conf.unreadable-*"}, QDir::Files).size(), 1);
+    const QSettings saved(folder.filePath("Kest-IPData.conf"), QSettings::IniFormat);
+    EXPECT_EQ(saved.status(), QSettings::NoError);
+    EXPECT_EQ(saved.value("Settings/Freqency").toString(), "12562") << "started from the defaults and saved";
+    EXPECT_TRUE(QSettings(folder.filePath("SatNic.conf"), QSettings::IniFormat).contains("DriverData/dwMAC_LOW"));
+
+    EXPECT_FALSE(runOnce().contains("cannot be read")) << "said once";
 }
 
 TEST_F(KestIpDataProcess, NoCardIsFatalAndWritesNoSettings)

@@ -186,6 +186,25 @@ TEST_F(ProviderOperations, NothingSelectedAsksAndStoresNothing)
     EXPECT_EQ(form.comboBoxProviders->count(), 2);
 }
 
+// A name may hold what the file's line form cannot (line breaks, double
+// quotes); after a restart the provider is there under the same name. The
+// temporary file of a save that was cut off is gone at the next start.
+TEST_F(ProviderOperations, NamesComeBackAfterARestartAndInterruptedSavesLeaveNothing)
+{
+    const QString name = "Sky \"Digital\"\nsecond line";
+    {
+        KestIpDataForm form;
+        whileModal([&] { form.buttonNew->click(); }, nameDialog(name, true));
+        whileModal([&] { form.buttonNew->click(); }, nameDialog("Plain", true));
+    }
+    QFile leftOver("kestipdata.ini.Ab3dE9");
+    ASSERT_TRUE(leftOver.open(QIODevice::WriteOnly));
+    leftOver.close();
+    KestIpDataForm form;
+    EXPECT_EQ(comboItems(form.comboBoxProviders), (QStringList{"", "Plain", name}));
+    EXPECT_FALSE(QFile::exists("kestipdata.ini.Ab3dE9"));
+}
+
 TEST_F(ProviderOperations, CancelAndNoLeaveTableComboAndFile)
 {
     writeProviders({beta()});

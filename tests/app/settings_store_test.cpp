@@ -250,3 +250,34 @@ TEST_F(SettingsStoreTest, RefusedOrDyingSaveLeavesTheOldFile)
               (QStringList{"Kest-IPData.conf", "SatNic.conf"}))
         << "the next save clears the copy left behind";
 }
+
+// QSettings decodes @Variant and @DateTime values through escapes, quotes, line
+// continuations and list commas; the check before it must see every one.
+TEST_F(SettingsStoreTest, SerializedValuesAreFoundWhateverTheirEscapes)
+{
+    const QByteArray five = "\\0\\0\\0\\x2\\0\\0\\0\\x5)";
+    const QByteArray samples[] = {
+        "@Variant(" + five,
+        "\\x40Variant(" + five,
+        "@\\x56\\x61riant(" + five,
+        "\"@Variant(" + five + "\"",
+        "\\100Variant(" + five,
+        "\\x10040Variant(" + five,
+        "@Var\\\niant(" + five,
+        "@DateTime(\\0\\0\\0\\x2\\0\\0\\0\\0\\x5)",
+        "text, @Variant(" + five,
+    };
+    int index = 0;
+    for (const QByteArray& sample : samples) {
+        const QByteArray text = "[Settings]\nValue=" + sample + "\n";
+        const QString path = configHome().path() + QStringLiteral("/sample%1.conf").arg(index++);
+        writeFile(path, text);
+        const QVariant read = QSettings(path, QSettings::IniFormat).value("Settings/Value");
+        const QVariant decoded = read.type() == QVariant::List ? read.toList().last() : read;
+        ASSERT_EQ(decoded.type(), QVariant::Int) << "Qt no longer decodes " << sample.constData();
+        EXPECT_TRUE(holdsSerializedValues(text)) << sample.constData();
+        EXPECT_TRUE(settingsTextUnreadable(text)) << sample.constData();
+    }
+    for (const QByteArray plain : {"@@", "@ByteArray(abc)", "12562", "256\\n257\\n", "Variant(", "@"})
+        EXPECT_FALSE(settingsTextUnreadable("[Settings]\nValue=" + plain + "\n")) << plain.constData();
+}

@@ -114,6 +114,48 @@ TEST_F(ProvidersFile, CyrillicNamesAreWindows1251)
     EXPECT_EQ(loaded.names.value(0), r.name);
 }
 
+// Every text comes back as it was, whatever it holds, except for blanks at
+// its ends; files written before escaping read as they always did.
+TEST_F(ProvidersFile, TextsWithLineBreaksQuotesAndForeignCharactersComeBackAsTheyWere)
+{
+    const QStringList texts = {"Line\nbreak",
+                               "Say \"hi\"",
+                               "\"",
+                               "\"\"",
+                               "CR\rLF\r\n",
+                               "\nleading line feed",
+                               QString::fromUtf8("Tab\tinside, \xe4\xb8\xad\xe6\x96\x87 and \xf0\x9f\x98\x80"),
+                               "data{",
+                               "}data",
+                               "quote-n \"n and \"u0041 as typed",
+                               "[brackets]",
+                               "# not a comment"};
+    ProviderTable table;
+    for (int i = 0; i < texts.size(); ++i) {
+        ProviderRecord r = alpha();
+        r.name = texts[i];
+        r.position = texts[(i + 1) % texts.size()];
+        r.rawCommands[i % 6] = texts[(i + 2) % texts.size()];
+        table.append(r);
+    }
+    ASSERT_TRUE(saveProviderFile(table, path()));
+    ProviderTable loaded;
+    ASSERT_TRUE(loadProviderFile(loaded, path()));
+    ASSERT_EQ(loaded.size(), table.size()) << readBytes().constData();
+    for (int i = 0; i < table.size(); ++i) {
+        const int row = loaded.names.indexOf(table.names[i]);
+        ASSERT_GE(row, 0) << "lost: " << table.names[i].toStdString();
+        EXPECT_TRUE(loaded.record(row) == table.record(i)) << table.names[i].toStdString();
+    }
+
+    const ProviderTable old = load("[Say \"hi\"]\nPosition\t\"a \"b\" c\"\nRAW0\t\"\"\"\nRAW1\t\"  \\n \"\n");
+    ASSERT_EQ(old.size(), 1);
+    EXPECT_EQ(old.names[0], "Say \"hi\"");
+    EXPECT_EQ(old.position[0], "a \"b\" c");
+    EXPECT_EQ(old.rawCommands[0][0], "\"");
+    EXPECT_EQ(old.rawCommands[1][0], "\\n") << "a backslash is no escape";
+}
+
 TEST_F(ProvidersFile, TolerantReading)
 {
     const ProviderTable t = load("stray line before any section\n"
@@ -171,6 +213,21 @@ TEST_F(ProvidersFile, RewritingReplacesTheFileWhole)
     ASSERT_TRUE(saveProviderFile(table, path()));
     EXPECT_NE(readBytes(), before);
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{"kestipdata.ini"}) << "no temporary left behind";
+}
+
+// Where the file system offers no unnamed temporary files, a save that is cut
+// off leaves its named one (NAME.XXXXXX) behind.
+TEST_F(ProvidersFile, TemporaryFilesOfInterruptedSavesAreRemoved)
+{
+    for (const char* name : {"kestipdata.ini.Ab3dE9", "kestipdata.ini.keep", "kestipdata.ini.1234567",
+                             "kestipdata.ini.ab-123", "other.ini.Ab3dE9"}) {
+        QFile other(dir.filePath(name));
+        ASSERT_TRUE(other.open(QIODevice::WriteOnly));
+    }
+    EXPECT_EQ(removeInterruptedSaves(path()), 1);
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files),
+              (QStringList{"kestipdata.ini.1234567", "kestipdata.ini.ab-123", "kestipdata.ini.keep",
+                           "other.ini.Ab3dE9"}));
 }
 
 TEST(ProviderTableRows, AppendOverwriteRemoveKeepColumnsAligned)

@@ -135,21 +135,23 @@ TEST(WindowMessages, OtherThreadsReachTheWindowOnItsPumpThread)
     EXPECT_TRUE(window.onPumpThread);
 }
 
-TEST(WindowMessages, AHandlerThatPumpsAgainServesOtherSendersMeanwhile)
+TEST(WindowMessages, AHandlerThatPumpsAgainLeavesTheNextMessageWaitingForItsAnswer)
 {
-    // As a handler that opens a modal box runs a nested event loop.
-    std::atomic<bool> ready{false}, stop{false}, innerServed{false};
-    std::atomic<int> outerCalls{0};
+    // As a handler that opens a modal box runs a nested event loop: handlers
+    // never nest, the second message is handled once the first is answered.
+    std::atomic<bool> ready{false}, stop{false}, outerRunning{false};
+    std::atomic<int> innerCalls{0}, innerCallsWhileOuterRan{-1};
     std::thread pumper([&] {
         std::unique_ptr<Window> window;
         window = std::make_unique<Window>("Nested", [&](UINT msg, WPARAM, LPARAM) -> LRESULT {
             if (msg == WM_USER + 5) {
-                ++outerCalls;
-                while (!innerServed)
+                outerRunning = true;
+                for (int i = 0; i < 15; ++i)
                     window->pump(20);
+                innerCallsWhileOuterRan = innerCalls.load();
                 return 55;
             }
-            innerServed = true;
+            ++innerCalls;
             return 66;
         });
         ready = true;
@@ -162,12 +164,13 @@ TEST(WindowMessages, AHandlerThatPumpsAgainServesOtherSendersMeanwhile)
     ASSERT_NE(hwnd, nullptr);
     LRESULT outer = 0;
     std::thread sender([&] { outer = SendMessageA(hwnd, WM_USER + 5, 0, 0); });
-    while (outerCalls == 0)
+    while (!outerRunning)
         std::this_thread::yield();
     EXPECT_EQ(SendMessageA(hwnd, WM_USER + 6, 0, 0), 66);
     sender.join();
     EXPECT_EQ(outer, 55);
-    EXPECT_EQ(outerCalls, 1);
+    EXPECT_EQ(innerCallsWhileOuterRan, 0) << "a handler ran inside another";
+    EXPECT_EQ(innerCalls, 1);
     stop = true;
     pumper.join();
 }

@@ -1,0 +1,231 @@
+#include "app/settings_file.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+#include <QSettings>
+#include <QTemporaryFile>
+#include <QVariant>
+
+#include <cstring>
+
+namespace {
+
+// The serialized forms, lower case, as the value would start after QSettings
+// undid its escapes.
+const char* const kSerializedForms[] = {"@variant(", "@datetime("};
+constexpr int kLongestForm = 10;
+
+// Feeds the code units QSettings could make of the text, leaving out blanks,
+// quotes and line ends (so that nothing placed between the characters of a
+// form hides it), and tells whether a form came through.
+class SerializedFormSearch {
+public:
+    bool found() const { return found_; }
+
+    void add(uint32_t code)
+    {
+        code &= 0xFFFF; // QSettings keeps an escape's low 16 bits
+        if (code == ' ' || code == '\t' || code == '\n' || code == '\r' || code == '"')
+            return;
+        if (code >= 'A' && code <= 'Z')
+            code += 'a' - 'A';
+        for (int i = 0; i + 1 < kLongestForm; ++i)
+            last_[i] = last_[i + 1];
+        last_[kLongestForm - 1] = code;
+        for (const char* form : kSerializedForms) {
+            const int length = static_cast<int>(std::strlen(form));
+            bool match = true;
+            for (int i = 0; i < length && match; ++i)
+                match = last_[kLongestForm - length + i] == static_cast<unsigned char>(form[i]);
+            found_ = found_ || match;
+        }
+    }
+
+private:
+    uint32_t last_[kLongestForm] = {};
+    bool found_ = false;
+};
+
+bool isHexDigit(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
+
+uint32_t hexValue(char c)
+{
+    return c <= '9' ? uint32_t(c - '0') : uint32_t((c | 0x20) - 'a' + 10);
+}
+
+uint32_t escapedCharacter(char c)
+{
+    switch (c) {
+    case 'a': return '\a';
+    case 'b': return '\b';
+    case 'f': return '\f';
+    case 'n': return '\n';
+    case 'r': return '\r';
+    case 't': return '\t';
+    case 'v': return '\v';
+    case '"':
+    case '?':
+    case '\'':
+    case '\\': return static_cast<unsigned char>(c);
+    default: return 0xFFFFFFFF;
+    }
+}
+
+} // namespace
+
+QString readSettingString(const QSettings& s, const QString& key, const QString& fallback)
+{
+    if (!s.contains(key))
+        return fallback;
+    const QVariant v = s.value(key);
+    if (v.type() == QVariant::StringList)
+        return v.toStringList().join(QStringLiteral(", "));
+    return v.canConvert<QString>() ? v.toString() : fallback;
+}
+
+int readSettingInteger(const QSettings& s, const QString& key, int fallback)
+{
+    if (!s.contains(key))
+        return fallback;
+    const QVariant v = s.value(key);
+    if (v.type() == QVariant::Bool)
+        return v.toBool() ? 1 : 0;
+    if (v.type() != QVariant::String && v.type() != QVariant::Int && v.type() != QVariant::UInt &&
+        v.type() != QVariant::LongLong && v.type() != QVariant::ULongLong)
+        return fallback;
+    const QString text = v.toString().trimmed();
+    if (text.compare(QLatin1String("true"), Qt::CaseInsensitive) == 0)
+        return 1;
+    if (text.compare(QLatin1String("false"), Qt::CaseInsensitive) == 0)
+        return 0;
+    bool ok = false;
+    const int value = text.toInt(&ok, 10);
+    return ok ? value : fallback;
+}
+
+// Undoes escapes as QSettings does: \x and octal escapes of any length (of
+// which it keeps the low 16 bits), the named ones, and any other character
+// after a backslash dropped. Plain bytes count as Latin-1.
+bool holdsSerializedValues(const QByteArray& text)
+{
+    SerializedFormSearch search;
+    const char* p = text.constData();
+    const char* const end = p + text.size();
+    while (p < end && !search.found()) {
+        const char c = *p++;
+        if (c != '\\') {
+            search.add(static_cast<unsigned char>(c));
+            continue;
+        }
+        if (p == end)
+            break;
+        const char e = *p++;
+        if (e == 'x') {
+            uint32_t code = 0;
+            while (p < end && isHexDigit(*p))
+                code = (code << 4) + hexValue(*p++);
+            search.add(code);
+        } else if (e >= '0' && e <= '7') {
+            uint32_t code = uint32_t(e - '0');
+            while (p < end && *p >= '0' && *p <= '7')
+                code = (code << 3) + uint32_t(*p++ - '0');
+            search.add(code);
+        } else if (const uint32_t named = escapedCharacter(e); named != 0xFFFFFFFF) {
+            search.add(named);
+        }
+    }
+    return search.found();
+}
+
+bool settingsTextUnreadable(const QByteArray& text)
+{
+    if (holdsSerializedValues(text))
+        return true;
+    // QSettings keeps what it parsed of a path and reports a malformed file
+    // only to the object that parsed it first; a copy under a new name is
+    // parsed afresh.
+    QTemporaryFile copy;
+    if (!copy.open() || copy.write(text) != text.size() || !copy.flush())
+        return false;
+    QSettings settings(copy.fileName(), QSettings::IniFormat);
+    settings.allKeys();
+    return settings.status() == QSettings::FormatError;
+}
+
+bool settingsFileUnreadable(const QString& path)
+{
+    QFile file(path);
+    if (!file.exists() || !file.open(QIODevice::ReadOnly))
+        return false;
+    return settingsTextUnreadable(file.readAll());
+}
+
+QString setSettingsFileAside(const QString& path, const QDateTime& when)
+{
+    const QString base = path + QStringLiteral(".unreadable-") + when.toString(QStringLiteral("yyyyMMdd-HHmmss"));
+    QString target = base;
+    for (int n = 2; QFileInfo::exists(target) || QFileInfo(target).isSymLink(); ++n) {
+        if (n > 1000)
+            return {};
+        target = base + QLatin1Char('-') + QString::number(n);
+    }
+    return QFile::rename(path, target) ? target : QString();
+}
+
+bool replaceSettingsFile(const QString& path, const std::function<bool(QSettings&)>& write)
+{
+    try {
+        const QFileInfo info(path);
+        if (!QDir().mkpath(info.absolutePath()))
+            return false;
+        // Copies left by a save that died; only this program writes these files.
+        QDir dir = info.absoluteDir();
+        for (const QString& stale : dir.entryList({info.fileName() + QStringLiteral(".??????"),
+                                                   info.fileName() + QStringLiteral(".??????.lock")},
+                                                  QDir::Files | QDir::Hidden))
+            dir.remove(stale);
+        // The copy lives beside the file, so the final rename stays on one file system.
+        QTemporaryFile copy(info.absoluteFilePath() + QStringLiteral(".XXXXXX"));
+        if (!copy.open())
+            return false;
+        QFile old(path);
+        // A file that cannot be read would make QSettings refuse the copy too:
+        // it is kept aside and the settings start afresh.
+        if (settingsFileUnreadable(path)) {
+            if (setSettingsFileAside(path, QDateTime::currentDateTime()).isEmpty())
+                return false;
+        } else if (old.exists()) {
+            if (!old.open(QIODevice::ReadOnly))
+                return false;
+            if (copy.write(old.readAll()) < 0)
+                return false;
+        }
+        copy.close();
+        {
+            QSettings settings(copy.fileName(), QSettings::IniFormat);
+            if (!write(settings))
+                return false;
+            settings.sync();
+            if (settings.status() != QSettings::NoError)
+                return false;
+        }
+        QFile written(copy.fileName());
+        if (!written.open(QIODevice::ReadOnly))
+            return false;
+        const QByteArray bytes = written.readAll();
+        if (written.error() != QFileDevice::NoError)
+            return false;
+        QSaveFile target(path);
+        if (!target.open(QIODevice::WriteOnly))
+            return false;
+        if (target.write(bytes) != bytes.size()) {
+            target.cancelWriting();
+            return false;
+        }
+        return target.commit();
+    } catch (...) {
+        return false;
+    }
+}
