@@ -8,6 +8,7 @@
 #include "drivers/simcard/sim_register.h"
 #include "app/kestipdataform_geometry.h"
 #include "app/qtsingleapplication.h"
+#include "app/settings_store.h"
 #include "app/trayicon.h"
 #include "platform/qt/messagebox.h"
 
@@ -172,8 +173,8 @@ int main(int argc, char** argv)
         splash->show();
     }
 
-    QSettings settings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("KestGroup"),
-                       QStringLiteral("Kest-IPData"));
+    // The file the settings store writes at shutdown.
+    QSettings settings(SettingsStore::settingsPath(), QSettings::IniFormat);
     QScreen* screen = QGuiApplication::primaryScreen();
     const SavedGeometry saved = readSavedGeometry(settings, screen->geometry());
     const WindowPlacement placement = placeMainWindow(screen->virtualGeometry(), saved);
