@@ -441,6 +441,32 @@ TEST(FormKeys, ControlTOpensStatisticsAndEscapeStillCloses)
     EXPECT_EQ(form.result(), QDialog::Rejected);
 }
 
+// Typed as a person types: the key goes to whichever widget has the focus. A
+// focused combo box keeps Ctrl+T for its own keyboard search, and the provider
+// combo box has the focus right after start-up.
+TEST(FormKeys, ControlTOpensStatisticsWhicheverWidgetHasTheFocus)
+{
+    KeyForm form;
+    form.show();
+    QApplication::setActiveWindow(&form);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
+    for (const char* name : {"comboBoxProviders", "comboBoxPolarisation", "lnbTypeComboBox", "lineEditFreq"}) {
+        SCOPED_TRACE(name);
+        QWidget* widget = child<QWidget>(form, name);
+        ASSERT_NE(widget, nullptr);
+        for (QWidget* page = widget->parentWidget(); page != nullptr; page = page->parentWidget())
+            if (form.tabWidgetMain->indexOf(page) >= 0)
+                form.tabWidgetMain->setCurrentWidget(page);
+        widget->setFocus();
+        ASSERT_EQ(QApplication::focusWidget(), widget);
+        form.statisticsRequests = 0;
+        QTest::keyClick(widget, Qt::Key_T, Qt::ControlModifier | Qt::ShiftModifier);
+        EXPECT_EQ(form.statisticsRequests, 0);
+        QTest::keyClick(widget, Qt::Key_T, Qt::ControlModifier);
+        EXPECT_EQ(form.statisticsRequests, 1);
+    }
+}
+
 TEST(FormWiring, SlotsInOrderAndEveryWidgetSignalConnected)
 {
     const QMetaObject& meta = KestIpDataForm::staticMetaObject;
