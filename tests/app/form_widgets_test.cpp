@@ -10,6 +10,7 @@
 #include <QApplication>
 #include <QButtonGroup>
 #include <QKeyEvent>
+#include <QPushButton>
 #include <QTest>
 #include <QTranslator>
 #include <QTreeWidget>
@@ -409,6 +410,28 @@ TEST(FormMeters, DefaultMacIsUpperCaseHexWithALineFeed)
 {
     const quint8 mac[6] = {0x00, 0x1a, 0xB0, 0x03, 0xe0, 0xff};
     EXPECT_EQ(defaultMacText(mac), "00:1A:B0:03:E0:FF\n");
+}
+
+// Push buttons get a style's minimum width whatever their text; the provider
+// buttons take only what their texts need, and the combo box the rest of the row.
+TEST(FormLayout, ProviderComboBoxTakesTheRoomItsRowHas)
+{
+    KestIpDataForm form;
+    form.resize(439, 592);
+    form.show();
+    form.layout()->activate();
+    QWidget* row = child<QWidget>(form, "groupProviders");
+    row->layout()->activate();
+    int buttons = 0;
+    for (const char* name : {"buttonNew", "buttonEdit", "buttonRemove"}) {
+        auto* button = child<QPushButton>(form, name);
+        const int text = button->fontMetrics().horizontalAdvance(button->text());
+        EXPECT_GE(button->width(), text) << name;
+        EXPECT_LE(button->width(), text + 24) << name;
+        buttons += button->width();
+    }
+    const QRect inside = row->contentsRect().marginsRemoved(row->layout()->contentsMargins());
+    EXPECT_EQ(form.comboBoxProviders->width() + buttons + 3 * row->layout()->spacing(), inside.width());
 }
 
 class KeyForm : public KestIpDataForm {
