@@ -2,6 +2,7 @@
 #include "decoder/decoder.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace {
 
@@ -27,39 +28,75 @@ inline uint32_t mpeSectionSize(const uint8_t* header)
 // may never come). The piece is cut at section ends rather than the buffer
 // moved, so every byte is still copied once. Stuffing after a section ends the
 // packet's payload. False when the buffer refuses an append (no buffer, no
-// bytes, or full).
-bool appendSectionData(SectionSlot& slot, const uint8_t* data, uint32_t count)
+// bytes, or full), under the pool's own rule.
+[[gnu::noinline]] bool appendCutAtSectionEnds(SectionSlot& slot, const uint8_t* data, uint32_t count)
 {
     SectionBufferPool& pool = g_decoder.sectionBuffers;
     const int handle = slot.bufferHandle;
-    if (handle < 0 || handle >= SectionBufferPool::kEntryCount || data == nullptr || count == 0)
+    if (handle < 0 || handle >= SectionBufferPool::kEntryCount || data == nullptr || count == 0
+        || pool.entries[handle].data == nullptr)
         return pool.appendBuffer(handle, data, count); // refused as the pool refuses it
-    const SectionBufferEntry& entry = pool.entries[handle];
+    SectionBufferEntry& entry = pool.entries[handle];
     while (count > 0) {
         const uint32_t held = entry.length;
         if (held == 0 && data[0] == kStuffingByte)
             return true;
-        uint32_t take = count;
-        uint32_t size = 0;
+        // The header, once its three bytes are in the buffer or this piece.
+        const uint8_t* header = entry.data;
+        uint8_t joined[kSectionHeaderSize];
         if (held < kSectionHeaderSize) {
-            take = std::min(count, kSectionHeaderSize - held);
-        } else {
-            size = mpeSectionSize(entry.data);
-            if (size != 0)
-                take = std::min(count, size - held);
+            header = nullptr;
+            if (held + count >= kSectionHeaderSize) {
+                for (uint32_t i = 0; i < kSectionHeaderSize; ++i)
+                    joined[i] = i < held ? entry.data[i] : data[i - held];
+                header = joined;
+            }
         }
-        if (!pool.appendBuffer(handle, data, take))
+        const uint32_t size = header != nullptr ? mpeSectionSize(header) : 0;
+        const uint32_t take = size > held ? std::min(count, size - held) : count;
+        if (uint64_t(held) + take >= entry.capacity)
             return false;
+        std::memcpy(entry.data + held, data, take);
+        entry.length = held + take;
         data += take;
         count -= take;
-        if (size == 0 && entry.length >= kSectionHeaderSize)
-            size = mpeSectionSize(entry.data);
         if (size != 0 && entry.length == size) {
             decodeMpeBuffer(handle);
-            pool.resetBuffer(handle);
+            entry.length = 0;
         }
     }
     return true;
+}
+
+// The same, with the common pieces done here in one copy: a piece that lies
+// inside a section or ends it (or belongs to data that is no MPE section),
+// its header in the buffer or at the start of the piece.
+inline bool appendSectionData(SectionSlot& slot, const uint8_t* data, uint32_t count)
+{
+    const int handle = slot.bufferHandle;
+    if (static_cast<uint32_t>(handle) < SectionBufferPool::kEntryCount && count > 0 && data != nullptr) {
+        SectionBufferEntry& entry = g_decoder.sectionBuffers.entries[handle];
+        const uint32_t held = entry.length; // more than 0 only for a used entry
+        const uint8_t* header = nullptr;
+        if (held >= kSectionHeaderSize)
+            header = entry.data;
+        else if (held == 0 && count >= kSectionHeaderSize && data[0] != kStuffingByte && entry.data != nullptr)
+            header = data;
+        if (header != nullptr) {
+            const uint32_t size = mpeSectionSize(header);
+            const uint64_t after = uint64_t(held) + count;
+            if ((size == 0 || after <= size) && after < entry.capacity) {
+                std::memcpy(entry.data + held, data, count);
+                entry.length = static_cast<uint32_t>(after);
+                if (after == size) {
+                    decodeMpeBuffer(handle);
+                    entry.length = 0;
+                }
+                return true;
+            }
+        }
+    }
+    return appendCutAtSectionEnds(slot, data, count);
 }
 
 } // namespace
@@ -85,7 +122,7 @@ void continueSection(int slotNumber, int continuity, const uint8_t* data, int co
     SectionSlot& slot = s.sectionSlots[slotNumber];
     if (continuity == slot.lastContinuity)
         return; // duplicate
-    if (slot.state == SlotAssembling && continuity != (slot.lastContinuity + 1) % 16) {
+    if (slot.state == SlotAssembling && continuity != ((slot.lastContinuity + 1) & 0x0F)) {
         slot.state = SlotContinuityError;
         countError(s.rxContinuityErrors);
     }
