@@ -10,6 +10,7 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMenu>
+#include <QPushButton>
 #include <QStyle>
 
 namespace {
@@ -25,6 +26,17 @@ void fitToDigits(QLineEdit* edit, int digits)
     const int frame = edit->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, nullptr, edit);
     const int text = edit->fontMetrics().horizontalAdvance(QString(digits, QLatin1Char('D')));
     edit->setFixedWidth(text + 2 * frame + 10);
+}
+
+// No wider than its text needs (styles give push buttons a minimum width of
+// their own): the provider buttons leave the rest of the row to the combo box.
+void fitToText(QPushButton* button)
+{
+    const QStyle* style = button->style();
+    const int margin = style->pixelMetric(QStyle::PM_ButtonMargin, nullptr, button);
+    const int frame = style->pixelMetric(QStyle::PM_DefaultFrameWidth, nullptr, button);
+    const int text = button->fontMetrics().size(Qt::TextShowMnemonic, button->text()).width();
+    button->setMaximumWidth(text + 2 * (margin + frame));
 }
 
 void setUpMeter(LedMeter* meter)
@@ -106,6 +118,8 @@ KestIpDataForm::~KestIpDataForm()
 void KestIpDataForm::languageChange()
 {
     retranslateUi(this);
+    for (QPushButton* button : {buttonNew, buttonEdit, buttonRemove})
+        fitToText(button);
     comboBoxProviders->clear();
     comboBoxProviders->addItem(QString());
     lineEditFreq->clear();

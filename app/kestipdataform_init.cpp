@@ -25,6 +25,7 @@
 #include <QMenu>
 #include <QRegularExpression>
 #include <QRegularExpressionValidator>
+#include <QShortcut>
 
 namespace {
 
@@ -98,6 +99,11 @@ void KestIpDataForm::initForm()
     hooks.lnbPowerOn = [this] { return tuningPanel != nullptr && tuningPanel->lnbPowerOn; };
     statusPoller = new StatusPoller(this, StatusSources::receiver([this] { return bdaManager; }), hooks);
     installEventFilter(this);
+    // A focused combo box keeps Ctrl+T for its keyboard search, so the key
+    // press would never reach keyPressEvent: the shortcut comes first,
+    // whichever widget of the window has the focus.
+    auto* statisticsShortcut = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_T), this);
+    connect(statisticsShortcut, &QShortcut::activated, this, [this] { openStatistics(); });
 
     // The two entries are the same in every language.
     trayMenu = new QMenu;

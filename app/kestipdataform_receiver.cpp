@@ -94,7 +94,11 @@ bool KestIpDataForm::winEvent(MSG* message, long* result)
     switch (message->wParam) {
     case kSetFrequency: lineEditFreq->setText(QString::number(value)); break;
     case kSetSymbolRate: lineEditSmbRate->setText(QString::number(value)); break;
-    case kSetPolarisation: comboBoxPolarisation->setCurrentIndex(value); break;
+    case kSetPolarisation:
+        // Anything but an item's index would leave no polarisation selected.
+        if (value >= 0 && value < comboBoxPolarisation->count())
+            comboBoxPolarisation->setCurrentIndex(value);
+        break;
     case kForwardedValue: break;
     case kApplyTuning: applyTuning(true); break;
     case kAddPid:

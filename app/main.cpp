@@ -210,8 +210,8 @@ int main(int argc, char** argv)
         splash->show();
     }
 
-    QSettings settings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("KestGroup"),
-                       QStringLiteral("Kest-IPData"));
+    // The file the settings store writes at shutdown.
+    QSettings settings(SettingsStore::settingsPath(), QSettings::IniFormat);
     QScreen* screen = QGuiApplication::primaryScreen();
     const SavedGeometry saved = readSavedGeometry(settings, screen->geometry());
     const WindowPlacement placement = placeMainWindow(screen->virtualGeometry(), saved);

@@ -1,6 +1,106 @@
 // The transport packet demultiplexer and section assembly
 #include "decoder/decoder.h"
 
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+constexpr uint8_t kStuffingByte = 0xFF;
+constexpr uint32_t kSectionHeaderSize = 3; // table_id and section_length
+constexpr uint32_t kMinimumMpeSectionLength = 16;
+
+// Size in bytes of the MPE section whose first three bytes are `header`; 0 for
+// anything the MPE decoder would stop its walk at (another table, a section
+// too short to be MPE): such data is collected up to the next section start,
+// where the decoder passes over it.
+inline uint32_t mpeSectionSize(const uint8_t* header)
+{
+    if (header[0] != kMpeTableId)
+        return 0;
+    const uint32_t sectionLength = (uint32_t(header[1] & 0x0F) << 8) | header[2];
+    return sectionLength < kMinimumMpeSectionLength ? 0 : kSectionHeaderSize + sectionLength;
+}
+
+// Appends a piece of payload to the slot's section buffer and hands each MPE
+// section to the decoder as soon as its last byte is in: a section's length is
+// in its header, so nothing waits for the next section start on the PID (which
+// may never come). The piece is cut at section ends rather than the buffer
+// moved, so every byte is still copied once. Stuffing after a section ends the
+// packet's payload. False when the buffer refuses an append (no buffer, no
+// bytes, or full), under the pool's own rule.
+[[gnu::noinline]] bool appendCutAtSectionEnds(SectionSlot& slot, const uint8_t* data, uint32_t count)
+{
+    SectionBufferPool& pool = g_decoder.sectionBuffers;
+    const int handle = slot.bufferHandle;
+    if (handle < 0 || handle >= SectionBufferPool::kEntryCount || data == nullptr || count == 0
+        || pool.entries[handle].data == nullptr)
+        return pool.appendBuffer(handle, data, count); // refused as the pool refuses it
+    SectionBufferEntry& entry = pool.entries[handle];
+    while (count > 0) {
+        const uint32_t held = entry.length;
+        if (held == 0 && data[0] == kStuffingByte)
+            return true;
+        // The header, once its three bytes are in the buffer or this piece.
+        const uint8_t* header = entry.data;
+        uint8_t joined[kSectionHeaderSize];
+        if (held < kSectionHeaderSize) {
+            header = nullptr;
+            if (held + count >= kSectionHeaderSize) {
+                for (uint32_t i = 0; i < kSectionHeaderSize; ++i)
+                    joined[i] = i < held ? entry.data[i] : data[i - held];
+                header = joined;
+            }
+        }
+        const uint32_t size = header != nullptr ? mpeSectionSize(header) : 0;
+        const uint32_t take = size > held ? std::min(count, size - held) : count;
+        if (uint64_t(held) + take >= entry.capacity)
+            return false;
+        std::memcpy(entry.data + held, data, take);
+        entry.length = held + take;
+        data += take;
+        count -= take;
+        if (size != 0 && entry.length == size) {
+            decodeMpeBuffer(handle);
+            entry.length = 0;
+        }
+    }
+    return true;
+}
+
+// The same, with the common pieces done here in one copy: a piece that lies
+// inside a section or ends it (or belongs to data that is no MPE section),
+// its header in the buffer or at the start of the piece.
+inline bool appendSectionData(SectionSlot& slot, const uint8_t* data, uint32_t count)
+{
+    const int handle = slot.bufferHandle;
+    if (static_cast<uint32_t>(handle) < SectionBufferPool::kEntryCount && count > 0 && data != nullptr) {
+        SectionBufferEntry& entry = g_decoder.sectionBuffers.entries[handle];
+        const uint32_t held = entry.length; // more than 0 only for a used entry
+        const uint8_t* header = nullptr;
+        if (held >= kSectionHeaderSize)
+            header = entry.data;
+        else if (held == 0 && count >= kSectionHeaderSize && data[0] != kStuffingByte && entry.data != nullptr)
+            header = data;
+        if (header != nullptr) {
+            const uint32_t size = mpeSectionSize(header);
+            const uint64_t after = uint64_t(held) + count;
+            if ((size == 0 || after <= size) && after < entry.capacity) {
+                std::memcpy(entry.data + held, data, count);
+                entry.length = static_cast<uint32_t>(after);
+                if (after == size) {
+                    decodeMpeBuffer(handle);
+                    entry.length = 0;
+                }
+                return true;
+            }
+        }
+    }
+    return appendCutAtSectionEnds(slot, data, count);
+}
+
+} // namespace
+
 void startSection(int slotNumber, int continuity, const uint8_t* data, int count)
 {
     DecoderState& s = g_decoder;
@@ -10,7 +110,7 @@ void startSection(int slotNumber, int continuity, const uint8_t* data, int count
     slot.state = SlotAssembling;
     slot.lastContinuity = continuity;
     s.sectionBuffers.resetBuffer(slot.bufferHandle);
-    if (count < 0 || !s.sectionBuffers.appendBuffer(slot.bufferHandle, data, static_cast<uint32_t>(count))) {
+    if (count < 0 || !appendSectionData(slot, data, static_cast<uint32_t>(count))) {
         slot.state = SlotOverflow;
         countError(s.rxMemErrors);
     }
@@ -22,14 +122,14 @@ void continueSection(int slotNumber, int continuity, const uint8_t* data, int co
     SectionSlot& slot = s.sectionSlots[slotNumber];
     if (continuity == slot.lastContinuity)
         return; // duplicate
-    if (slot.state == SlotAssembling && continuity != (slot.lastContinuity + 1) % 16) {
+    if (slot.state == SlotAssembling && continuity != ((slot.lastContinuity + 1) & 0x0F)) {
         slot.state = SlotContinuityError;
         countError(s.rxContinuityErrors);
     }
     slot.lastContinuity = continuity;
     if (slot.state != SlotAssembling)
         return; // dropped
-    if (count < 0 || !s.sectionBuffers.appendBuffer(slot.bufferHandle, data, static_cast<uint32_t>(count))) {
+    if (count < 0 || !appendSectionData(slot, data, static_cast<uint32_t>(count))) {
         slot.state = SlotOverflow;
         countError(s.rxMemErrors);
     }
@@ -41,7 +141,7 @@ void processPacket(const uint8_t* packet)
     if (s.pidPackets == nullptr || s.pidMpeSections == nullptr || s.pidSelectedPackets == nullptr)
         return; // tables not allocated: nothing can be counted
 
-    // 1. Header fields; payload behind the 4-byte header.
+    // Header fields; payload behind the 4-byte header.
     const int pid = ((packet[1] & 0x1F) << 8) | packet[2];
     const int continuity = packet[3] & 0x0F;
     const bool unitStart = (packet[1] & 0x40) != 0;
@@ -52,18 +152,15 @@ void processPacket(const uint8_t* packet)
     const uint8_t* payload = packet + 4;
     int size = 184;
 
-    // 2.
     countEvent(s.pidPackets[pid]);
-    // 3. The raw byte 5, whatever the pointer or adaptation field.
+    // The raw byte 5, whatever the pointer or adaptation field.
     if (payloadPresent && unitStart && !transportError && scrambling == 0 && packet[5] == kMpeTableId)
         countEvent(s.pidMpeSections[pid]);
-    // 4.
     const int slotNumber = s.pidSlot[pid];
     if (slotNumber == 0)
         return;
-    // 5.
     countEvent(s.pidSelectedPackets[pid]);
-    // 6. n is 1..256; the pointer is only moved when it stays inside the packet.
+    // n is 1..256; the pointer is only moved when it stays inside the packet.
     if (adaptationPresent) {
         const int n = payload[0] + 1;
         size = 184 - n;
@@ -71,18 +168,20 @@ void processPacket(const uint8_t* packet)
             return;
         payload += n;
     }
-    // 7.
     if (!payloadPresent)
         return;
     SectionSlot& slot = s.sectionSlots[slotNumber];
-    // 8.
     if (scrambling != 0 || transportError) {
         slot.state = SlotScrambled;
         countError(s.rxScrambledErrors);
         return;
     }
-    // 9.
     if (unitStart) {
+        // A packet may be sent twice with the same counter (ISO/IEC 13818-1);
+        // the copy must change nothing, so it is recognised before its end
+        // part, the decoding of the buffer or the new start could act on it.
+        if (continuity == slot.lastContinuity)
+            return;
         const int pointer = payload[0];
         payload += 1;
         size -= 1;
@@ -97,11 +196,12 @@ void processPacket(const uint8_t* packet)
             size -= pointer;
             slot.lastContinuity -= 1; // so that the startSection below is no duplicate
         }
+        // Complete sections have gone on already; what is left is a section
+        // cut short (the decoder counts it) or data that is no MPE section.
         if (slot.state == SlotAssembling && s.sectionBuffers.bufferLength(slot.bufferHandle) > 0)
             decodeMpeBuffer(slot.bufferHandle);
         startSection(slotNumber, continuity, payload, size);
         return;
     }
-    // 10.
     continueSection(slotNumber, continuity, payload, size);
 }

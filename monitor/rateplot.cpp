@@ -3,12 +3,14 @@
 #include <QCoreApplication>
 #include <QFont>
 #include <QFrame>
+#include <QLocale>
 #include <QPen>
 
 #include <qwt_plot.h>
 #include <qwt_plot_curve.h>
 #include <qwt_plot_grid.h>
 #include <qwt_plot_marker.h>
+#include <qwt_scale_draw.h>
 #include <qwt_text.h>
 
 void placeAverageMarker(QwtPlotMarker* marker, quint32 average)
@@ -88,11 +90,24 @@ QwtText axisTitle(const char* context, const char* text, int pointSize)
     return title;
 }
 
+// Axis labels as plain numbers: Qwt writes them the way the locale writes
+// numbers, which in many languages groups thousands ("4,096").
+class PlainNumberScaleDraw : public QwtScaleDraw {
+public:
+    PlainNumberScaleDraw() { locale_.setNumberOptions(QLocale::OmitGroupSeparator); }
+    QwtText label(double value) const override { return QwtText(locale_.toString(value)); }
+
+private:
+    QLocale locale_;
+};
+
 // What both plots share: black canvas with a thin frame, dotted dark green
-// grid, small axis labels, the bottom axis hidden and running from 240 down
-// to 0 so that the newest sample is at the right edge.
+// grid, small axis labels in plain numbers, the bottom axis hidden and
+// running from 240 down to 0 so that the newest sample is at the right edge.
 void setupCommon(QwtPlot* plot)
 {
+    for (int axis : {QwtPlot::yLeft, QwtPlot::yRight, QwtPlot::xBottom})
+        plot->setAxisScaleDraw(axis, new PlainNumberScaleDraw);
     plot->setAutoReplot(false);
     plot->setCanvasBackground(QBrush(Qt::black));
     if (auto* frame = qobject_cast<QFrame*>(plot->canvas()))

@@ -7,7 +7,7 @@
 
 namespace tuner {
 
-void errorBox(const char* text) { MessageBoxA(nullptr, text, "Error", MB_OK | MB_ICONERROR); }
+void errorBox(const char* text) { MessageBoxA(GetActiveWindow(), text, "Error", MB_OK | MB_ICONERROR); }
 
 void debugLine(const char* text) { OutputDebugStringA(text); }
 

@@ -1,5 +1,6 @@
-// How the card wrapper reports: error boxes captioned "Error", debug lines, and
-// assertions that log instead of letting a null pointer through.
+// How the card wrapper reports: error boxes captioned "Error" and owned by the
+// active window, debug lines, and assertions that log instead of letting a
+// null pointer through.
 #pragma once
 
 namespace tuner {

@@ -64,12 +64,16 @@ int32_t modulationCode(int modulationIndex)
 
 FrequencyWindow frequencyWindow(uint32_t lof1, uint32_t lof2, uint32_t lnbSwitch)
 {
+    // The card's input band, intermediate frequencies in MHz.
+    constexpr uint64_t kInputLow = 950;
+    constexpr uint64_t kInputHigh = 2150;
     if (lof2 != 0 && lnbSwitch != 0)
-        return {std::min(lof1, lof2) + 950u, std::max(lof1, lof2) + 2150u};
-    if (lof1 > 7000)
-        return {lof1 + 950u, lof1 + 2150u};
-    // A C-band LNB's oscillator lies above the carrier.
-    return {lof1 - 2150u, lof1 - 950u};
+        return {std::min(lof1, lof2) + kInputLow, std::max(lof1, lof2) + kInputHigh};
+    // A C-band LNB's oscillator lies above the carrier, which inverts the
+    // spectrum; an oscillator below the input band cannot (0: a direct feed).
+    if (lof1 > 7000 || lof1 < kInputHigh)
+        return {lof1 + kInputLow, lof1 + kInputHigh};
+    return {lof1 - kInputHigh, lof1 - kInputLow};
 }
 
 TuningPanel::TuningPanel(QWidget* form, CardControl* card, FilterPages* filters)
@@ -133,6 +137,13 @@ void TuningPanel::applyTuning(bool fromInputs)
         modulation = indexOf(modulation_);
         fec = indexOf(fec_);
     }
+    // On a model without the choice the selectors are disabled and show what
+    // the card gets; a value stored by the settings or a preset of another
+    // model must not reach it through the applied values.
+    if (modulation_ != nullptr && !modulation_->isEnabledTo(form_))
+        modulation = indexOf(modulation_);
+    if (fec_ != nullptr && !fec_->isEnabledTo(form_))
+        fec = indexOf(fec_);
 
     const uint32_t f = static_cast<uint32_t>(frequency);
     const FrequencyWindow window = frequencyWindow(lof1, lof2, lnbSwitch);

@@ -34,11 +34,12 @@ int32_t innerFecCode(int fecIndex);
 // Code sent as modulation for a comboBoxModulation index.
 int32_t modulationCode(int modulationIndex);
 
-// The band a transponder frequency must lie in for an LNB, in MHz; the
-// arithmetic wraps as unsigned 32-bit numbers, as the card's driver does.
+// The band a transponder frequency must lie in for an LNB, in MHz. The
+// oscillators are taken as unsigned 32-bit numbers; the limits are computed
+// in 64 bits, so that none wraps.
 struct FrequencyWindow {
-    uint32_t low;
-    uint32_t high;
+    uint64_t low;
+    uint64_t high;
 };
 FrequencyWindow frequencyWindow(uint32_t lof1, uint32_t lof2, uint32_t lnbSwitch);
 

@@ -52,12 +52,32 @@ QList<QMessageBox::StandardButton> orderOf(unsigned type)
     }
 }
 
-int showForMessageBoxA(LPCSTR text, LPCSTR caption, UINT type)
+bool onGuiThread()
+{
+    return QCoreApplication::instance() != nullptr && QThread::currentThread() == QCoreApplication::instance()->thread();
+}
+
+// The owners GetActiveWindow hands out are top-level widgets; one that has
+// gone since (or any other handle) gives a box without owner.
+QWidget* ownerWidget(HWND owner)
+{
+    if (owner == nullptr || !onGuiThread())
+        return nullptr;
+    for (QWidget* widget : QApplication::topLevelWidgets())
+        if (widget == owner)
+            return widget;
+    return nullptr;
+}
+
+int showForMessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type)
 {
     const QString body = QString::fromLocal8Bit(text != nullptr ? text : "");
     const QString title = QString::fromLocal8Bit(caption != nullptr ? caption : "");
-    return answerOf(messageBox(nullptr, iconOf(type), title, body, buttonsOf(type), defaultButtonOf(type)));
+    return answerOf(
+        messageBox(ownerWidget(owner), iconOf(type), title, body, buttonsOf(type), defaultButtonOf(type)));
 }
+
+HWND activeWindow() { return onGuiThread() ? static_cast<HWND>(QApplication::activeWindow()) : nullptr; }
 
 // Boxes opened past messageBox() (QMessageBox::warning and the like) are
 // answered too under KEST_MESSAGEBOX=stderr: written out when shown, then
@@ -173,6 +193,7 @@ QMessageBox::StandardButton messageBox(QWidget* parent, QMessageBox::Icon icon, 
 void installMessageBoxHandler()
 {
     platform::setMessageBoxHandler(showForMessageBoxA);
+    platform::setActiveWindowProvider(activeWindow);
     static QPointer<QObject> filter; // one per application object
     QCoreApplication* app = QCoreApplication::instance();
     if (app != nullptr && filter == nullptr) {

@@ -9,9 +9,10 @@
 namespace platform::qt {
 
 // Makes MessageBoxA show a QMessageBox while a QApplication exists (from any
-// thread: the box opens on the GUI thread). Without one, MessageBoxA keeps
-// writing to stderr. Call it once the application object exists: it also makes
-// KEST_MESSAGEBOX=stderr answer boxes opened by QMessageBox's own functions.
+// thread: the box opens on the GUI thread), owned by the widget GetActiveWindow
+// gave (QApplication::activeWindow on the GUI thread). Without one, MessageBoxA
+// keeps writing to stderr. Call it once the application object exists: it also
+// makes KEST_MESSAGEBOX=stderr answer boxes opened by QMessageBox's own functions.
 void installMessageBoxHandler();
 
 // QMessageBox with the given icon, caption, text and buttons. With no default

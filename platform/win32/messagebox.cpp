@@ -13,6 +13,11 @@ platform::MessageBoxHandler& currentHandler()
     static platform::MessageBoxHandler handler;
     return handler;
 }
+platform::ActiveWindowProvider& currentProvider()
+{
+    static platform::ActiveWindowProvider provider;
+    return provider;
+}
 } // namespace
 
 namespace platform {
@@ -22,6 +27,14 @@ MessageBoxHandler setMessageBoxHandler(MessageBoxHandler handler)
     std::lock_guard<std::mutex> lock(handlerMutex);
     MessageBoxHandler previous = std::move(currentHandler());
     currentHandler() = std::move(handler);
+    return previous;
+}
+
+ActiveWindowProvider setActiveWindowProvider(ActiveWindowProvider provider)
+{
+    std::lock_guard<std::mutex> lock(handlerMutex);
+    ActiveWindowProvider previous = std::move(currentProvider());
+    currentProvider() = std::move(provider);
     return previous;
 }
 
@@ -56,7 +69,7 @@ void writeMessageBoxToStderr(LPCSTR caption, LPCSTR text)
 
 } // namespace platform
 
-int MessageBoxA(HWND, LPCSTR text, LPCSTR caption, UINT type)
+int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type)
 {
     platform::MessageBoxHandler handler;
     {
@@ -64,7 +77,17 @@ int MessageBoxA(HWND, LPCSTR text, LPCSTR caption, UINT type)
         handler = currentHandler();
     }
     if (handler && !platform::messageBoxesToStderr())
-        return handler(text, caption, type);
+        return handler(owner, text, caption, type);
     platform::writeMessageBoxToStderr(caption, text);
     return platform::defaultMessageBoxAnswer(type);
+}
+
+HWND GetActiveWindow()
+{
+    platform::ActiveWindowProvider provider;
+    {
+        std::lock_guard<std::mutex> lock(handlerMutex);
+        provider = currentProvider();
+    }
+    return provider ? provider() : nullptr;
 }

@@ -23,11 +23,18 @@ constexpr int IDYES = 6;
 constexpr int IDNO = 7;
 
 int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type);
+// The active top-level window of the calling thread, as the installed provider
+// reports it (the Qt layer: the active window, on the GUI thread only); null
+// without one. It is meaningful only as the owner of a MessageBoxA.
+HWND GetActiveWindow();
 
 namespace platform {
 
-using MessageBoxHandler = std::function<int(LPCSTR text, LPCSTR caption, UINT type)>;
+// The handler gets the owner as MessageBoxA got it.
+using MessageBoxHandler = std::function<int(HWND owner, LPCSTR text, LPCSTR caption, UINT type)>;
 MessageBoxHandler setMessageBoxHandler(MessageBoxHandler handler);
+using ActiveWindowProvider = std::function<HWND()>;
+ActiveWindowProvider setActiveWindowProvider(ActiveWindowProvider provider);
 
 // True when KEST_MESSAGEBOX=stderr asks for headless boxes.
 bool messageBoxesToStderr();

@@ -245,6 +245,35 @@ TEST_F(KestIpDataProcess, DeliversTheStreamsDatagramsToTheAdapter)
     EXPECT_TRUE(saved.readAll().contains("Freqency")) << "the settings were saved at the end";
 }
 
+// The window opens where and as large as it was at the last shutdown, or
+// maximised: what the start reads from the settings file, the end saves again.
+TEST_F(KestIpDataProcess, OpensWithTheGeometrySavedAtTheLastShutdown)
+{
+    ASSERT_TRUE(writeSettings("[Geometry]\nMainwindowX=100\nMainwindowY=50\nMainwindowWidth=540\n"
+                              "MainwindowHeight=640\nMainwindowMaximized=false\n"));
+    const QString path = home_.filePath("config/KestGroup/Kest-IPData.conf");
+    const auto startAndQuit = [&] {
+        QProcess process;
+        start(process);
+        ASSERT_TRUE(waitUntilListening(process));
+        process.terminate();
+        expectCleanEnd(process);
+    };
+    startAndQuit();
+    {
+        QSettings saved(path, QSettings::IniFormat);
+        saved.beginGroup("Geometry");
+        EXPECT_EQ(saved.value("MainwindowX").toInt(), 100);
+        EXPECT_EQ(saved.value("MainwindowY").toInt(), 50);
+        EXPECT_EQ(saved.value("MainwindowWidth").toInt(), 540);
+        EXPECT_EQ(saved.value("MainwindowHeight").toInt(), 640);
+        EXPECT_FALSE(saved.value("MainwindowMaximized").toBool());
+        saved.setValue("MainwindowMaximized", true);
+    }
+    startAndQuit();
+    EXPECT_TRUE(QSettings(path, QSettings::IniFormat).value("Geometry/MainwindowMaximized").toBool());
+}
+
 // Without the adapter driver the receiver warns once and runs on, counting nothing.
 TEST_F(KestIpDataProcess, WithoutTheAdapterDriverItWarnsOnceAndShowsNoVolume)
 {

@@ -10,6 +10,7 @@
 #include <QApplication>
 #include <QButtonGroup>
 #include <QKeyEvent>
+#include <QPushButton>
 #include <QTest>
 #include <QTranslator>
 #include <QTreeWidget>
@@ -411,6 +412,28 @@ TEST(FormMeters, DefaultMacIsUpperCaseHexWithALineFeed)
     EXPECT_EQ(defaultMacText(mac), "00:1A:B0:03:E0:FF\n");
 }
 
+// Push buttons get a style's minimum width whatever their text; the provider
+// buttons take only what their texts need, and the combo box the rest of the row.
+TEST(FormLayout, ProviderComboBoxTakesTheRoomItsRowHas)
+{
+    KestIpDataForm form;
+    form.resize(439, 592);
+    form.show();
+    form.layout()->activate();
+    QWidget* row = child<QWidget>(form, "groupProviders");
+    row->layout()->activate();
+    int buttons = 0;
+    for (const char* name : {"buttonNew", "buttonEdit", "buttonRemove"}) {
+        auto* button = child<QPushButton>(form, name);
+        const int text = button->fontMetrics().horizontalAdvance(button->text());
+        EXPECT_GE(button->width(), text) << name;
+        EXPECT_LE(button->width(), text + 24) << name;
+        buttons += button->width();
+    }
+    const QRect inside = row->contentsRect().marginsRemoved(row->layout()->contentsMargins());
+    EXPECT_EQ(form.comboBoxProviders->width() + buttons + 3 * row->layout()->spacing(), inside.width());
+}
+
 class KeyForm : public KestIpDataForm {
 public:
     int statisticsRequests = 0;
@@ -439,6 +462,32 @@ TEST(FormKeys, ControlTOpensStatisticsAndEscapeStillCloses)
     press(form, Qt::Key_Escape, Qt::NoModifier);
     EXPECT_FALSE(form.isVisible());
     EXPECT_EQ(form.result(), QDialog::Rejected);
+}
+
+// Typed as a person types: the key goes to whichever widget has the focus. A
+// focused combo box keeps Ctrl+T for its own keyboard search, and the provider
+// combo box has the focus right after start-up.
+TEST(FormKeys, ControlTOpensStatisticsWhicheverWidgetHasTheFocus)
+{
+    KeyForm form;
+    form.show();
+    QApplication::setActiveWindow(&form);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
+    for (const char* name : {"comboBoxProviders", "comboBoxPolarisation", "lnbTypeComboBox", "lineEditFreq"}) {
+        SCOPED_TRACE(name);
+        QWidget* widget = child<QWidget>(form, name);
+        ASSERT_NE(widget, nullptr);
+        for (QWidget* page = widget->parentWidget(); page != nullptr; page = page->parentWidget())
+            if (form.tabWidgetMain->indexOf(page) >= 0)
+                form.tabWidgetMain->setCurrentWidget(page);
+        widget->setFocus();
+        ASSERT_EQ(QApplication::focusWidget(), widget);
+        form.statisticsRequests = 0;
+        QTest::keyClick(widget, Qt::Key_T, Qt::ControlModifier | Qt::ShiftModifier);
+        EXPECT_EQ(form.statisticsRequests, 0);
+        QTest::keyClick(widget, Qt::Key_T, Qt::ControlModifier);
+        EXPECT_EQ(form.statisticsRequests, 1);
+    }
 }
 
 TEST(FormWiring, SlotsInOrderAndEveryWidgetSignalConnected)

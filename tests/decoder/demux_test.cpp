@@ -225,9 +225,11 @@ TEST_F(DemuxTest, PointerField183FinishesThePreviousSectionAndStartsAnEmptyOne)
 
 TEST_F(DemuxTest, PointerField184IsAPointerErrorAndNothingIsDecoded)
 {
-    const Bytes section = mpeSection(kZeroMac, ipv4(100));
-    send(startPacket(kPid, 0, 0, section));
-    send(startPacket(kPid, 1, 184, Bytes(183, 0xFF)));
+    const Bytes section = mpeSection(kZeroMac, ipv4(300)); // 316 bytes: two packets
+    send(startPacket(kPid, 0, 0, Bytes(section.begin(), section.begin() + 183)));
+    Bytes rest(section.begin() + 183, section.end());
+    rest.resize(183, 0xFF);
+    send(startPacket(kPid, 1, 184, rest));
     EXPECT_TRUE(frames().empty());
     EXPECT_EQ(slot().state, SlotPointerError);
     EXPECT_EQ(errorCounters(), onlyError(kPointer));
@@ -251,10 +253,13 @@ TEST_F(DemuxTest, PointerFieldInsideThePacketEndsOneSectionAndStartsTheNext)
     EXPECT_EQ(errorCounters(), noErrors());
 }
 
-TEST_F(DemuxTest, SectionLongerThanTheBufferOverflowsOnceAndTheNextStartRecovers)
+// Data that is no MPE section (here a table 0x3F) has no end the decoder
+// looks for: it is collected up to the next section start, and what is longer
+// than the buffer overflows it once.
+TEST_F(DemuxTest, DataLongerThanTheBufferOverflowsOnceAndTheNextStartRecovers)
 {
     int cc = 0;
-    send(startPacket(kPid, cc++, 0, Bytes(183, 0x3E)));
+    send(startPacket(kPid, cc++, 0, Bytes(183, 0x3F)));
     for (int i = 0; i < 720; ++i) {
         send(continuationPacket(kPid, cc, Bytes(184, 0x11)));
         cc = (cc + 1) & 15;
@@ -263,7 +268,7 @@ TEST_F(DemuxTest, SectionLongerThanTheBufferOverflowsOnceAndTheNextStartRecovers
     EXPECT_EQ(errorCounters(), onlyError(kMem));
     EXPECT_LT(bufferLength(), 131072u);
     EXPECT_GT(bufferLength(), 131072u - 185);
-    send(startPacket(kPid, cc, 0, Bytes(183, 0x3E)));
+    send(startPacket(kPid, cc, 0, Bytes(183, 0x3F)));
     EXPECT_EQ(slot().state, SlotAssembling);
     EXPECT_EQ(bufferLength(), 183u);
     EXPECT_TRUE(frames().empty()); // the overflowed buffer was not decoded
@@ -271,12 +276,14 @@ TEST_F(DemuxTest, SectionLongerThanTheBufferOverflowsOnceAndTheNextStartRecovers
 
 TEST_F(DemuxTest, OnlyAnErrorFreeSectionIsDecoded)
 {
-    const Bytes section = mpeSection(kZeroMac, ipv4(100));
-    send(startPacket(kPid, 0, 0, section));
-    send(continuationPacket(kPid, 2, Bytes(184, 0xFF))); // continuity error
-    send(startPacket(kPid, 3, 0, section));
+    const Bytes section = mpeSection(kZeroMac, ipv4(300)); // two packets
+    const Bytes head(section.begin(), section.begin() + 183), tail(section.begin() + 183, section.end());
+    send(startPacket(kPid, 0, 0, head));
+    send(continuationPacket(kPid, 2, tail)); // continuity error: its end is dropped
+    send(startPacket(kPid, 3, 0, head));
     EXPECT_TRUE(frames().empty());
-    send(startPacket(kPid, 4, 0, section)); // now the previous one is clean
+    EXPECT_EQ(errorCounters(), onlyError(kContinuity));
+    send(continuationPacket(kPid, 4, tail));
     EXPECT_EQ(frames().size(), 1u);
 }
 
@@ -342,57 +349,100 @@ TEST_F(DemuxTest, StateTransitionsFromEveryState)
     EXPECT_EQ(errorCounters(), onlyError(kMem));
 }
 
-TEST_F(DemuxTest, SectionStartsOnADifferentPidDoNotDecodeThisOne)
+TEST_F(DemuxTest, PacketsOfAnotherPidLeaveThisPidsSectionAlone)
 {
     assignSlot(0x101);
-    const Bytes section = mpeSection(kZeroMac, ipv4(100));
-    send(startPacket(kPid, 0, 0, section));
-    send(startPacket(0x101, 0, 0, section));
-    send(startPacket(0x101, 1, 0, section));
-    EXPECT_EQ(frames().size(), 1u); // 0x101's first section
-    send(startPacket(kPid, 1, 0, section));
-    EXPECT_EQ(frames().size(), 2u);
-}
-
-// A repeated section-start packet (pointer field 0): step 9.4 comes before
-// startSection's duplicate test, so the section in progress is handed to the
-// MPE decoder; it runs past the buffer's data, which counts one length error
-// and sends nothing. The duplicate itself is then ignored and the section
-// goes on to be decoded whole at the next start.
-TEST_F(DemuxTest, RepeatedStartPacketCountsALengthErrorAndTheSectionSurvives)
-{
-    const Bytes d = ipv4(400);
-    const Bytes s = mpeSection(kZeroMac, d);
-    const Bytes first = startPacket(kPid, 0, 0, Bytes(s.begin(), s.begin() + 183));
-    send(first);
-    send(first);
-    EXPECT_EQ(errorCounters(), onlyError(kLength));
-    EXPECT_TRUE(frames().empty());
-    send(continuationPacket(kPid, 1, Bytes(s.begin() + 183, s.begin() + 367)));
-    send(continuationPacket(kPid, 2, Bytes(s.begin() + 367, s.end())));
-    send(startPacket(kPid, 3, 0, Bytes(183, 0xFF)));
-    ASSERT_EQ(frames().size(), 1u);
-    EXPECT_EQ(frames()[0], expectedFrame(kZeroMac, 0x0800, d));
-}
-
-// A repeated section-start packet whose pointer field is not 0: its end part is
-// ignored as a duplicate, lastContinuity steps back, so the start is taken
-// again and the beginning of the section in progress is handed to the MPE
-// decoder; that part runs past the buffer's data and counts a length error.
-TEST_F(DemuxTest, RepeatedStartPacketWithPointerDecodesThePartialSectionSafely)
-{
-    const Bytes d1 = ipv4(300, 1), d2 = ipv4(400, 2);
-    const Bytes s1 = mpeSection(kZeroMac, d1), s2 = mpeSection(kZeroMac, d2);
+    const Bytes d1 = ipv4(300, 1), d2 = ipv4(100, 2);
+    const Bytes s1 = mpeSection(kZeroMac, d1);
     send(startPacket(kPid, 0, 0, Bytes(s1.begin(), s1.begin() + 183)));
-    Bytes second(s1.begin() + 183, s1.end());
-    const uint8_t pointer = static_cast<uint8_t>(second.size());
-    second.insert(second.end(), s2.begin(), s2.begin() + (183 - pointer));
-    send(startPacket(kPid, 1, pointer, second));
+    send(startPacket(0x101, 0, 0, mpeSection(kZeroMac, d2)));
+    send(startPacket(0x101, 1, 0, Bytes(183, 0xFF)));
     ASSERT_EQ(frames().size(), 1u);
-    send(startPacket(kPid, 1, pointer, second));
-    EXPECT_EQ(frames().size(), 1u);
+    EXPECT_EQ(frames()[0], expectedFrame(kZeroMac, 0x0800, d2));
+    send(continuationPacket(kPid, 1, Bytes(s1.begin() + 183, s1.end())));
+    ASSERT_EQ(frames().size(), 2u);
+    EXPECT_EQ(frames()[1], expectedFrame(kZeroMac, 0x0800, d1));
+    EXPECT_EQ(errorCounters(), noErrors());
+}
+
+// A section goes on as soon as its last byte is in, not when the next section
+// starts on its PID (which may not happen for a long time, or ever): alone in
+// a packet, back to back in one packet, across packets, and ended by the pointer
+// field of the next start. Stuffing behind a section is passed over.
+TEST_F(DemuxTest, ASectionIsDecodedAsSoonAsItsLastByteIsIn)
+{
+    const Bytes d1 = ipv4(100, 1), d2 = ipv4(40, 2), d3 = ipv4(500, 3), d4 = ipv4(60, 4);
+    const Bytes s1 = mpeSection(kZeroMac, d1), s2 = mpeSection(kZeroMac, d2), s3 = mpeSection(kZeroMac, d3);
+    send(startPacket(kPid, 0, 0, s1));
+    ASSERT_EQ(frames().size(), 1u);
+    EXPECT_EQ(frames()[0], expectedFrame(kZeroMac, 0x0800, d1));
+    EXPECT_EQ(bufferLength(), 0u) << "the stuffing behind it is not kept";
+
+    // s2 and the start of s3 in one packet; s3 ends in the packet after.
+    size_t at = 183 - s2.size();
+    send(startPacket(kPid, 1, 0, concat({s2, Bytes(s3.begin(), s3.begin() + at)})));
+    ASSERT_EQ(frames().size(), 2u);
+    EXPECT_EQ(frames()[1], expectedFrame(kZeroMac, 0x0800, d2));
+    send(continuationPacket(kPid, 2, Bytes(s3.begin() + at, s3.begin() + at + 184)));
+    at += 184;
+    EXPECT_EQ(frames().size(), 2u);
+    send(continuationPacket(kPid, 3, Bytes(s3.begin() + at, s3.begin() + at + 184)));
+    at += 184;
+    // The last bytes of s3 ahead of the pointer field, then a section for
+    // the broadcast address that ends in the same packet.
+    const Mac broadcast{0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+    const Bytes last(s3.begin() + at, s3.end());
+    send(startPacket(kPid, 4, static_cast<uint8_t>(last.size()), concat({last, mpeSection(broadcast, d4)})));
+    ASSERT_EQ(frames().size(), 4u);
+    EXPECT_EQ(frames()[2], expectedFrame(kZeroMac, 0x0800, d3));
+    EXPECT_EQ(frames()[3], expectedFrame(broadcast, 0x0800, d4));
+    EXPECT_EQ(errorCounters(), noErrors());
+
+    // A section cut short by the next start still counts one length error.
+    send(startPacket(kPid, 5, 0, Bytes(s3.begin(), s3.begin() + 183)));
+    send(startPacket(kPid, 6, 0, s1));
     EXPECT_EQ(errorCounters(), onlyError(kLength));
-    EXPECT_EQ(slot().state, SlotAssembling);
+    EXPECT_EQ(frames().size(), 5u);
+}
+
+// ISO/IEC 13818-1 lets a packet be sent twice with the same continuity
+// counter. A repeated section start must change nothing: not the sections it
+// completed nor the one it began (its pointer field 0 or not).
+TEST_F(DemuxTest, ARepeatedStartPacketChangesNothing)
+{
+    const Bytes d1 = ipv4(200, 1), d2 = ipv4(60, 2), d3 = ipv4(400, 3);
+    const Bytes s1 = mpeSection(kZeroMac, d1), s2 = mpeSection(kZeroMac, d2), s3 = mpeSection(kZeroMac, d3);
+    std::vector<Bytes> packets;
+    packets.push_back(startPacket(kPid, 0, 0, Bytes(s1.begin(), s1.begin() + 183)));
+    // End of s1, all of s2, start of s3.
+    const Bytes end1(s1.begin() + 183, s1.end());
+    const Bytes rest = concat({end1, s2, s3});
+    packets.push_back(startPacket(kPid, 1, static_cast<uint8_t>(end1.size()), Bytes(rest.begin(), rest.begin() + 183)));
+    const size_t s3Sent = 183 - end1.size() - s2.size();
+    packets.push_back(continuationPacket(kPid, 2, Bytes(s3.begin() + s3Sent, s3.begin() + s3Sent + 184)));
+    packets.push_back(continuationPacket(kPid, 3, Bytes(s3.begin() + s3Sent + 184, s3.end())));
+    packets.push_back(startPacket(kPid, 4, 0, Bytes(183, 0xFF)));
+
+    feed(packets);
+    const std::vector<Bytes> expected = {expectedFrame(kZeroMac, 0x0800, d1), expectedFrame(kZeroMac, 0x0800, d2),
+                                         expectedFrame(kZeroMac, 0x0800, d3)};
+    ASSERT_EQ(frames(), expected);
+    ASSERT_EQ(errorCounters(), noErrors());
+
+    for (size_t repeated : {size_t(0), size_t(1)}) {
+        SCOPED_TRACE(repeated);
+        resetDecoder();
+        assignSlot(kPid);
+        capture().frames.clear();
+        for (size_t i = 0; i < packets.size(); ++i) {
+            send(packets[i]);
+            if (i == repeated)
+                send(packets[i]);
+        }
+        EXPECT_EQ(frames(), expected);
+        EXPECT_EQ(errorCounters(), noErrors());
+        EXPECT_EQ(slot().state, SlotAssembling);
+    }
 }
 
 } // namespace

@@ -70,6 +70,30 @@ TEST_F(StreamTest, ReferenceStreamGivesIts660FramesInAnySampleSize)
     }
 }
 
+// Each section of the reference stream starts a packet of its own, the last
+// (661st) one is cut off by the end of the file. Cut before that start, the
+// stream ends with its 660th section complete: that one must not wait for a
+// start that never comes.
+TEST_F(StreamTest, ReferenceStreamCutAfterASectionGivesThatSectionToo)
+{
+    Bytes stream = readFile(std::string(KEST_TEST_DATA) + "/mpe-udp-pid1001.ts");
+    ASSERT_EQ(stream.size(), 1000160u);
+    const uint8_t* last = stream.data() + stream.size() - 188;
+    ASSERT_EQ(((last[1] & 0x1F) << 8) | last[2], 1001);
+    ASSERT_TRUE(last[1] & 0x40) << "the last packet starts the 661st section";
+    stream.resize(stream.size() - 188);
+    for (size_t sampleSize : {size_t(65424), size_t(1)}) {
+        SCOPED_TRACE(sampleSize);
+        resetDecoder();
+        capture().frames.clear();
+        assignSlot(1001);
+        run(stream, sampleSize, sampleSize);
+        EXPECT_EQ(value(g_decoder.pidMpeSections[1001]), 660u);
+        EXPECT_EQ(frames().size(), 660u);
+        EXPECT_EQ(errorCounters(), noErrors());
+    }
+}
+
 TEST_F(StreamTest, ReferenceStreamWithoutThePidSelectedSendsNothing)
 {
     const Bytes stream = readFile(std::string(KEST_TEST_DATA) + "/mpe-udp-pid1001.ts");
@@ -109,7 +133,7 @@ TEST_F(StreamTest, GeneratedMultiPidStreamWithPackedSectionsAndStuffing)
         std::vector<Bytes> sections;
         for (uint32_t seq = 0; seq < 150; ++seq) {
             const Mac* to[] = {&own, &multicast, &broadcast, &other};
-            const Mac& mac = *to[rng() % 4];
+            const Mac& mac = seq == 149 ? own : *to[rng() % 4];
             const uint32_t length = 28 + rng() % 1479;
             const Bytes d = taggedDatagram(pid, seq, length);
             SectionOptions o;
@@ -117,8 +141,8 @@ TEST_F(StreamTest, GeneratedMultiPidStreamWithPackedSectionsAndStuffing)
             sections.push_back(mpeSection(mac, d, o));
             if (&mac != &other)
                 expected[pid].push_back(expectedFrame(mac, 0x0800, d));
-            if (rng() % 10 == 0)
-                sections.push_back(Bytes(1 + rng() % 300, 0xFF)); // stuffing: ends that buffer's walk
+            if (rng() % 10 == 0 && seq < 149)
+                sections.push_back(Bytes(1 + rng() % 300, 0xFF)); // stuffing: ends the packet's payload
         }
         int cc = static_cast<int>(rng() % 16);
         // Stuffing runs are not sections: packetise them with the sections.
@@ -129,14 +153,12 @@ TEST_F(StreamTest, GeneratedMultiPidStreamWithPackedSectionsAndStuffing)
                 starts.push_back(stream.size());
             stream.insert(stream.end(), s.begin(), s.end());
         }
+        // No closing section start: the last datagram goes on with its last packet.
         perPidPackets[pid] = packetise(pid, stream, starts, cc);
-        perPidPackets[pid].push_back(startPacket(pid, cc, 0, Bytes(183, 0xFF)));
     }
-    // A section after stuffing inside the same buffer is lost (the walk ends at
-    // the stuffing): drop those from the expectation. Here stuffing is only ever
-    // followed by a section start in a later packet or the same packet; only a
-    // start inside the same buffer, i.e. not at a packet's first section start,
-    // would be lost. Recompute the expectation by decoding each PID alone.
+    // A section that starts behind stuffing in the same packet, not at the
+    // packet's pointer field, is lost (stuffing runs to the end of the packet):
+    // take the expectation from decoding each PID alone.
     for (int pid : pids) {
         resetDecoder();
         setMacFilter(own);
@@ -144,6 +166,8 @@ TEST_F(StreamTest, GeneratedMultiPidStreamWithPackedSectionsAndStuffing)
         assignSlot(pid);
         feed(perPidPackets[pid]);
         EXPECT_EQ(errorCounters(), noErrors());
+        ASSERT_FALSE(frames().empty());
+        EXPECT_EQ(frames().back(), expected[pid].back()) << "the last datagram of " << pid;
         expected[pid] = frames();
         ASSERT_GT(expected[pid].size(), 50u);
     }

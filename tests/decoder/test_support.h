@@ -213,9 +213,9 @@ inline std::vector<Bytes> packetise(int pid, const Bytes& stream, const std::vec
     return packets;
 }
 
-// Sections back to back, each starting where the previous ends, followed by a
-// section start packet that flushes the last one (an empty 0xFF-stuffed
-// section start: table id 0xFF).
+// Sections back to back, each starting where the previous ends, followed by an
+// empty section start stuffed with 0xFF (table id 0xFF), as an encoder closes a
+// burst; the decoder needs none to hand on the last section.
 inline std::vector<Bytes> packetiseSections(int pid, const std::vector<Bytes>& sections, int& continuity)
 {
     Bytes stream;

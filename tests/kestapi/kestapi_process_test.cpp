@@ -61,6 +61,10 @@ TEST(KestApiProcess, RetunesTheRunningReceiverAndAddsBothPids)
     DWORD_PTR answer = 99;
     SendMessageTimeoutA(window, WM_USER, 0x1990000, 5555, 0, 5000, &answer);
     EXPECT_EQ(answer, 0u);
+    // A polarisation index other than 0 or 1 leaves the selected one (H) as it is.
+    for (const LPARAM outOfRange : {LPARAM(2), LPARAM(-1)})
+        SendMessageTimeoutA(window, WM_USER, 0x1030000, outOfRange, 0, 5000, &answer);
+    SendMessageTimeoutA(window, WM_USER, 0x2000000, 0, 0, 5000, &answer);
 
     receiver.terminate();
     ASSERT_TRUE(receiver.waitForFinished(20000));

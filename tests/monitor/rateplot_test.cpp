@@ -8,6 +8,9 @@
 #include <qwt_plot_curve.h>
 #include <qwt_plot_marker.h>
 #include <qwt_scale_div.h>
+#include <qwt_scale_draw.h>
+
+#include <QLocale>
 
 #include <initializer_list>
 
@@ -163,6 +166,26 @@ TEST(RatePlot, StatusPlotAxesMarkerAndCurveBoundInPlace)
     EXPECT_EQ(items.speedCurve->sample(0).y(), 7);
     EXPECT_EQ(items.speedCurve->sample(1).y(), 123);
     EXPECT_EQ(items.speedCurve->sample(240).x(), 240);
+}
+
+// The axes show plain numbers, also in a language that groups thousands.
+TEST(RatePlot, AxisLabelsHaveNoThousandsSeparators)
+{
+    const QLocale previous;
+    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+    QwtPlot status, statistics;
+    RateHistory a, b, c;
+    setupStatusPlot(&status, a);
+    setupStatisticsPlot(&statistics, b, c);
+    for (QwtPlot* plot : {&status, &statistics}) {
+        for (int axis : {QwtPlot::yLeft, QwtPlot::yRight}) {
+            const QwtScaleDraw* draw = plot->axisScaleDraw(axis);
+            EXPECT_EQ(draw->label(4096).text(), "4096");
+            EXPECT_EQ(draw->label(65536).text(), "65536");
+            EXPECT_EQ(draw->label(32).text(), "32");
+        }
+    }
+    QLocale::setDefault(previous);
 }
 
 TEST(RatePlot, StatisticsPlotTwoAxesTwoHistories)

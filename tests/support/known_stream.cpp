@@ -91,12 +91,8 @@ KnownStream makeKnownStream(const tsgen::MacAddress& station, int datagrams, uns
                 tsgen::writeNullPacket(ts);
         }
     }
-    const uint8_t closing[28] = {0x45, 0, 0, 28};
-    for (auto& writer : writers) {
+    for (auto& writer : writers)
         writer.flush(ts);
-        writer.writeSection(destinations[4].mac, closing, sizeof closing, ts);
-        writer.flush(ts);
-    }
     return stream;
 }
 

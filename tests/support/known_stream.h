@@ -22,8 +22,8 @@ struct KnownStream {
 
 // Datagrams of varying sizes on three PIDs (0x100..0x102), in turn to `station`, two multicast
 // groups, broadcast and another station; more for `station` on PID 0x103, which is not to be
-// selected; a PAT and null packets among them; a closing section on every PID so that the last
-// datagrams are handed over. Each payload starts with its 64-bit sequence number.
+// selected; a PAT and null packets among them. Nothing follows the last datagram of a PID
+// but stuffing to the end of its packet. Each payload starts with its 64-bit sequence number.
 KnownStream makeKnownStream(const tsgen::MacAddress& station, int datagrams, unsigned seed = 7);
 
 bool writeFile(const std::string& path, const std::vector<uint8_t>& bytes);
@@ -32,8 +32,8 @@ bool writeFile(const std::string& path, const std::vector<uint8_t>& bytes);
 bool readPcapFrames(const std::string& path, std::vector<Frame>* frames, std::string* why);
 
 // Empty when `got` holds exactly the frames of `expected`, each once (in any order across
-// PIDs: the decoder hands a section over when the next one starts on its PID); otherwise
-// what differs, for the test's failure message.
+// PIDs: the sections of different PIDs complete in the order of their last packets);
+// otherwise what differs, for the test's failure message.
 std::string differences(const std::vector<Frame>& expected, const std::vector<Frame>& got);
 
 } // namespace teststream

@@ -114,6 +114,7 @@ TEST_F(ManagerTest, RejectedModulationDoesNotStopTheRest)
     EXPECT_EQ(boxes.texts(), std::vector<std::string>{"KSPROPERTY_BDA_MODULATION_TYPE, SET not supported\n"});
     EXPECT_EQ(boxes.boxes[0].caption, "Error");
     EXPECT_EQ(boxes.boxes[0].type, MB_OK | MB_ICONERROR);
+    EXPECT_EQ(boxes.boxes[0].owner, boxes.activeWindow) << "owned by the active window";
     EXPECT_EQ(manager.satelliteParams()->modulation, 20); // the old value stays
 
     input->on(KSPROPSETID_BdaLNBInfo, KSPROPERTY_BDA_LNB_SWITCH_FREQUENCY).query = E_PROP_SET_UNSUPPORTED;

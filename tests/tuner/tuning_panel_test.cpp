@@ -196,7 +196,7 @@ Events framed(const Events& inside)
     return all;
 }
 
-std::string window(uint32_t low, uint32_t high)
+std::string window(uint64_t low, uint64_t high)
 {
     return "Error: Frequency should be from\n(" + std::to_string(low) + " MHz - " + std::to_string(high) +
            " MHz)\n";
@@ -229,15 +229,32 @@ TEST_F(TuningPanelTest, FrequencyWindowOfEachLnbType)
     EXPECT_EQ(tuner::frequencyWindow(7001, 10600, 0).low, 7951u);
     EXPECT_EQ(tuner::frequencyWindow(7001, 10600, 0).high, 9151u);
 
-    // An oscillator below 2150 MHz puts the low limit past the top of 32 bits.
+    EXPECT_EQ(tuner::frequencyWindow(2150, 0, 0).low, 0u);
+    EXPECT_EQ(tuner::frequencyWindow(2150, 0, 0).high, 1200u);
+
+    // An oscillator below the card's input band cannot invert the spectrum
+    // into it: no window may wrap below 0 (0, or no number, is a direct feed).
     form.lof1->setText("x");
     form.lof2->clear();
     form.freq->setText("99999");
-    EXPECT_EQ(warning(), window(4294965146u, 4294966346u));
+    EXPECT_EQ(warning(), window(950, 2150));
     EXPECT_TRUE(events.empty()) << "a refusal leaves the running graph alone";
     EXPECT_TRUE(manager->m_fGraphRunning);
     EXPECT_TRUE(panel->tuningBusy) << "no automatic re-tuning after a refusal";
     EXPECT_EQ(panel->currentFrequency, 12900);
+    form.freq->setText("1500");
+    EXPECT_EQ(warning(), "");
+    EXPECT_EQ(sent().carrierFrequency, 1500000u);
+    form.lof1->setText("2149");
+    form.freq->setText("4299");
+    EXPECT_EQ(warning(), "");
+    form.freq->setText("3098");
+    EXPECT_EQ(warning(), window(3099, 4299));
+    // Nor past the top of 32 bits: a negative oscillator reads as a huge one.
+    form.lof1->setText("-1");
+    form.lof2->setText("-1");
+    form.freq->setText("1000");
+    EXPECT_EQ(warning(), window(4294968245u, 4294969445u));
 }
 
 TEST_F(TuningPanelTest, ATuningStopsSendsRecordsAndRestarts)
@@ -399,6 +416,26 @@ TEST_F(TuningPanelTest, RetuneTakesTheAppliedValuesAndTheLnbFromThePage)
     // A stored frequency outside the window is refused like a typed one.
     panel->currentFrequency = 5000;
     EXPECT_EQ(warning(false), window(10650, 12750));
+}
+
+// Every model but the Cedar has no choice of modulation and FEC: the selectors
+// are disabled and show "Auto", and so the card must be tuned, also when the
+// applied values come from the settings (the first tuning, the re-tunes).
+TEST_F(TuningPanelTest, WithoutAChoiceTheTuningTakesTheModulationAndFecTheSelectorsShow)
+{
+    form.modulation->setEnabled(false);
+    form.fec->setEnabled(false);
+    panel->currentFrequency = 11778;
+    panel->currentModulation = 2;
+    panel->currentFec = 3;
+    tune(false);
+    EXPECT_EQ(sent().modulation, 0);
+    EXPECT_EQ(sent().innerFecRate, 0);
+    EXPECT_EQ(panel->currentModulation, 0);
+    EXPECT_EQ(panel->currentFec, 0);
+    form.fec->setCurrentIndex(3); // as a provider preset or the settings might leave it
+    tune(true);
+    EXPECT_EQ(sent().innerFecRate, 3) << "what the selector shows";
 }
 
 TEST_F(TuningPanelTest, PowerOffDropsTuningsUntilSwitchedOn)

@@ -164,6 +164,26 @@ TEST(QtBoxes, MessageBoxAShowsAQMessageBoxWithItsCaptionIconAndButtons)
     EXPECT_EQ(answer, IDOK);
 }
 
+// MessageBoxA(GetActiveWindow(), ...), as the card's error boxes are opened:
+// the box belongs to the window that was active, and none from another thread.
+TEST(QtBoxes, ABoxForTheActiveWindowIsOwnedByIt)
+{
+    ::unsetenv("KEST_MESSAGEBOX");
+    QWidget window;
+    window.show();
+    QApplication::setActiveWindow(&window);
+    ASSERT_EQ(QApplication::activeWindow(), &window);
+    ASSERT_EQ(GetActiveWindow(), static_cast<HWND>(&window));
+    withBox([] { MessageBoxA(GetActiveWindow(), "Build Graph error", "Error", MB_OK | MB_ICONERROR); },
+            [&](QMessageBox* box) {
+                EXPECT_EQ(box->parentWidget(), &window);
+                box->defaultButton()->click();
+            });
+    HWND fromWorker = &window;
+    std::thread([&] { fromWorker = GetActiveWindow(); }).join();
+    EXPECT_EQ(fromWorker, nullptr);
+}
+
 TEST(QtBoxes, ABoxAskedForOnAnotherThreadOpensOnTheGuiThread)
 {
     ::unsetenv("KEST_MESSAGEBOX");
