@@ -64,10 +64,6 @@ KestIpDataForm::KestIpDataForm(QWidget* parent, const char* name, bool modal,
     setUpMeter(ledMeterSNR);
     setUpMeter(ledMeterAGC);
 
-    buttonGroupFilter->setId(radioButtonDefaultAddr, 0);
-    buttonGroupFilter->setId(radioButtonMACAddr, 1);
-    buttonGroupFilter->setId(radioButtonIPAddr, 2);
-
     for (QLineEdit* edit : {lineEditMAC0, lineEditMAC1, lineEditMAC2, lineEditMAC3, lineEditMAC4,
                             lineEditMAC5, RAW0, RAW1, RAW2, RAW3, RAW4, RAW5})
         fitToDigits(edit, 2);

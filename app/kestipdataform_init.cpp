@@ -85,19 +85,11 @@ void KestIpDataForm::initForm()
     for (QLineEdit* edit : {lineEditIP0, lineEditIP1, lineEditIP2, lineEditIP3})
         setRange(edit, 0, 255);
     setRange(lineEditGoto, 0, 99);
-    filterPages = new FilterPages(this);
+    filterPages = new FilterPages(this, *this);
 
     if (receiver)
         bringUpCard();
-    tuningPanel = new tuner::TuningPanel(this, card, filterPages);
-    StatusHooks hooks;
-    hooks.setIndStatus = [this](int status) { setIndStatus(status); };
-    hooks.refreshActivePids = [this] { filterPages->refreshActivePids(); };
-    hooks.reapplyTuning = [this] { applyTuning(false); };
-    hooks.tuningBusy = [this] { return tuningPanel != nullptr && tuningPanel->tuningBusy; };
-    hooks.tuningRejected = [this] { return tuningPanel != nullptr && tuningPanel->tuningRejected; };
-    hooks.lnbPowerOn = [this] { return tuningPanel != nullptr && tuningPanel->lnbPowerOn; };
-    statusPoller = new StatusPoller(this, StatusSources::receiver([this] { return bdaManager; }), hooks);
+    tuningPanel = new tuner::TuningPanel(this, *this, card, filterPages);
     installEventFilter(this);
     // A focused combo box keeps Ctrl+T for its keyboard search, so the key
     // press would never reach keyPressEvent: the shortcut comes first,
@@ -114,6 +106,16 @@ void KestIpDataForm::initForm()
                             QStringLiteral("Kest Ip Data\nNo Locked"), trayMenu, this);
     connect(trayIcon, &TrayIcon::clicked, this, &QWidget::showNormal);
     trayIcon->show();
+
+    StatusHooks hooks;
+    hooks.setIndStatus = [this](int status) { setIndStatus(status); };
+    hooks.refreshActivePids = [this] { filterPages->refreshActivePids(); };
+    hooks.reapplyTuning = [this] { applyTuning(false); };
+    hooks.tuningBusy = [this] { return tuningPanel != nullptr && tuningPanel->tuningBusy; };
+    hooks.tuningRejected = [this] { return tuningPanel != nullptr && tuningPanel->tuningRejected; };
+    hooks.lnbPowerOn = [this] { return tuningPanel != nullptr && tuningPanel->lnbPowerOn; };
+    statusPoller = new StatusPoller(this, *this, trayIcon, StatusSources::receiver([this] { return bdaManager; }),
+                                    hooks);
 
     statusPoller->readInitialByteCount();
     addLedMeterBands(*ledMeterAGC, *ledMeterSNR, modelId);
@@ -137,7 +139,7 @@ void KestIpDataForm::initForm()
     settingsHooks.filterModeSelected = [this](int id) { filterPages->modeSelected(id); };
     settingsHooks.loadPidList = [this](const QString& text) { filterPages->loadPidList(text); };
     tuner::TuningPanel& t = *tuningPanel;
-    settingsStore = new SettingsStore(this,
+    settingsStore = new SettingsStore(this, *this,
                                       SettingsFields{t.currentFrequency, t.currentSymbolRate, t.currentPolarisation,
                                                      t.currentModulation, t.currentFec, t.lnbPowerOn},
                                       settingsHooks);

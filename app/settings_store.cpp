@@ -4,6 +4,7 @@
 
 #include "decoder/decoder.h"
 #include "platform/qt/messagebox.h"
+#include "ui_kestipdataform.h"
 
 #include <QAbstractButton>
 #include <QCheckBox>
@@ -21,11 +22,12 @@
 #include <QSpinBox>
 #include <QWidget>
 
+#include <array>
 #include <cstdlib>
+#include <variant>
+#include <vector>
 
 namespace {
-
-const char* const kModeButtons[] = {"radioButtonDefaultAddr", "radioButtonMACAddr", "radioButtonIPAddr"};
 
 int decimalOrZero(const QString& text)
 {
@@ -34,124 +36,94 @@ int decimalOrZero(const QString& text)
     return ok ? value : 0;
 }
 
-template <class W>
-W* child(QWidget* form, const QString& name)
-{
-    return form->findChild<W*>(name);
-}
-
 // An index outside the list leaves the selection alone, so the box never
 // shows an empty item after a damaged file.
 void selectItem(QComboBox* box, int index)
 {
-    if (box != nullptr && index >= 0 && index < box->count())
+    if (index >= 0 && index < box->count())
         box->setCurrentIndex(index);
 }
 
-int currentItem(QWidget* form, const char* name)
-{
-    auto* box = child<QComboBox>(form, name);
-    return box != nullptr ? box->currentIndex() : 0;
-}
-
-void setText(QWidget* form, const char* name, const QString& text)
-{
-    if (auto* edit = child<QLineEdit>(form, name))
-        edit->setText(text);
-}
-
 // The entries kept straight from one widget each, in the order of loading.
-enum class Kind { Text, Item, Spin, Check };
+// The kind of widget gives the type the value is stored as, so the check
+// boxes store booleans.
+using EntryWidget = std::variant<QLineEdit*, QComboBox*, QSpinBox*, QGroupBox*, QAbstractButton*>;
 struct WidgetEntry {
     const char* key;
-    const char* widget;
-    Kind kind;
+    EntryWidget widget;
     const char* fallback;
 };
-const WidgetEntry kWidgetEntries[] = {
-    {"Settings/LOF1", "lineEditLOF1", Kind::Text, "9750"},
-    {"Settings/LOF2", "lineEditLOF2", Kind::Text, "10600"},
-    {"Settings/LOF_SW", "lineEditSwitch", Kind::Text, "11700"},
-    {"Settings/MAC-Address-0", "lineEditMAC0", Kind::Text, ""},
-    {"Settings/MAC-Address-1", "lineEditMAC1", Kind::Text, ""},
-    {"Settings/MAC-Address-2", "lineEditMAC2", Kind::Text, ""},
-    {"Settings/MAC-Address-3", "lineEditMAC3", Kind::Text, ""},
-    {"Settings/MAC-Address-4", "lineEditMAC4", Kind::Text, ""},
-    {"Settings/MAC-Address-5", "lineEditMAC5", Kind::Text, ""},
-    {"Settings/IP-Address-0", "lineEditIP0", Kind::Text, ""},
-    {"Settings/IP-Address-1", "lineEditIP1", Kind::Text, ""},
-    {"Settings/IP-Address-2", "lineEditIP2", Kind::Text, ""},
-    {"Settings/IP-Address-3", "lineEditIP3", Kind::Text, ""},
-    {"Settings/DiSEqC-1.0", "groupBoxDiSEqC1_0", Kind::Check, "0"},
-    {"Settings/MultiOption", "comboBoxDiSEqC10", Kind::Item, "0"},
-    {"Settings/RepeatCount", "spinBoxTXCount", Kind::Spin, "0"},
-    {"Settings/GapTime", "spinBoxGap", Kind::Spin, "50"},
-    {"Settings/DiSEqC-1.2", "groupBoxDiSEqC1_2", Kind::Check, "0"},
-    {"Settings/GotoPosition", "lineEditGoto", Kind::Text, ""},
-    {"Settings/TXCount", "spinBoxTXCountMotor", Kind::Spin, "0"},
-    {"Settings/RAW", "groupBoxRAW", Kind::Check, "0"},
-    {"Settings/RAW0", "RAW0", Kind::Text, ""},
-    {"Settings/RAW1", "RAW1", Kind::Text, ""},
-    {"Settings/RAW2", "RAW2", Kind::Text, ""},
-    {"Settings/RAW3", "RAW3", Kind::Text, ""},
-    {"Settings/RAW4", "RAW4", Kind::Text, ""},
-    {"Settings/RAW5", "RAW5", Kind::Text, ""},
-    {"Settings/StartAndHide", "checkBoxStartAndHide", Kind::Check, "0"},
+
+std::vector<WidgetEntry> widgetEntries(const Ui::KestIpDataForm& ui)
+{
+    return {
+        {"Settings/LOF1", ui.lineEditLOF1, "9750"},
+        {"Settings/LOF2", ui.lineEditLOF2, "10600"},
+        {"Settings/LOF_SW", ui.lineEditSwitch, "11700"},
+        {"Settings/MAC-Address-0", ui.lineEditMAC0, ""},
+        {"Settings/MAC-Address-1", ui.lineEditMAC1, ""},
+        {"Settings/MAC-Address-2", ui.lineEditMAC2, ""},
+        {"Settings/MAC-Address-3", ui.lineEditMAC3, ""},
+        {"Settings/MAC-Address-4", ui.lineEditMAC4, ""},
+        {"Settings/MAC-Address-5", ui.lineEditMAC5, ""},
+        {"Settings/IP-Address-0", ui.lineEditIP0, ""},
+        {"Settings/IP-Address-1", ui.lineEditIP1, ""},
+        {"Settings/IP-Address-2", ui.lineEditIP2, ""},
+        {"Settings/IP-Address-3", ui.lineEditIP3, ""},
+        {"Settings/DiSEqC-1.0", ui.groupBoxDiSEqC1_0, "0"},
+        {"Settings/MultiOption", ui.comboBoxDiSEqC10, "0"},
+        {"Settings/RepeatCount", ui.spinBoxTXCount, "0"},
+        {"Settings/GapTime", ui.spinBoxGap, "50"},
+        {"Settings/DiSEqC-1.2", ui.groupBoxDiSEqC1_2, "0"},
+        {"Settings/GotoPosition", ui.lineEditGoto, ""},
+        {"Settings/TXCount", ui.spinBoxTXCountMotor, "0"},
+        {"Settings/RAW", ui.groupBoxRAW, "0"},
+        {"Settings/RAW0", ui.RAW0, ""},
+        {"Settings/RAW1", ui.RAW1, ""},
+        {"Settings/RAW2", ui.RAW2, ""},
+        {"Settings/RAW3", ui.RAW3, ""},
+        {"Settings/RAW4", ui.RAW4, ""},
+        {"Settings/RAW5", ui.RAW5, ""},
+        {"Settings/StartAndHide", ui.checkBoxStartAndHide, "0"},
+    };
+}
+
+template <class... F>
+struct Overloaded : F... {
+    using F::operator()...;
 };
+template <class... F>
+Overloaded(F...) -> Overloaded<F...>;
 
-void loadEntry(QWidget* form, const QSettings& s, const WidgetEntry& e)
+void loadEntry(const QSettings& s, const WidgetEntry& e)
 {
-    switch (e.kind) {
-    case Kind::Text:
-        setText(form, e.widget, readSettingString(s, e.key, e.fallback));
-        break;
-    case Kind::Item:
-        selectItem(child<QComboBox>(form, e.widget), readSettingInteger(s, e.key, atoi(e.fallback)));
-        break;
-    case Kind::Spin:
-        if (auto* spin = child<QSpinBox>(form, e.widget))
-            spin->setValue(readSettingInteger(s, e.key, atoi(e.fallback)));
-        break;
-    case Kind::Check: {
-        const bool on = readSettingInteger(s, e.key, atoi(e.fallback)) != 0;
-        if (auto* box = child<QGroupBox>(form, e.widget))
-            box->setChecked(on);
-        else if (auto* button = child<QAbstractButton>(form, e.widget))
-            button->setChecked(on);
-        break;
-    }
-    }
+    const auto number = [&] { return readSettingInteger(s, e.key, atoi(e.fallback)); };
+    std::visit(Overloaded{
+                   [&](QLineEdit* edit) { edit->setText(readSettingString(s, e.key, e.fallback)); },
+                   [&](QComboBox* box) { selectItem(box, number()); },
+                   [&](QSpinBox* spin) { spin->setValue(number()); },
+                   [&](QGroupBox* box) { box->setChecked(number() != 0); },
+                   [&](QAbstractButton* button) { button->setChecked(number() != 0); },
+               },
+               e.widget);
 }
 
-bool isChecked(QWidget* form, const char* name)
+void saveEntry(QSettings& s, const WidgetEntry& e)
 {
-    if (auto* box = child<QGroupBox>(form, name))
-        return box->isChecked();
-    auto* button = child<QAbstractButton>(form, name);
-    return button != nullptr && button->isChecked();
+    std::visit(Overloaded{
+                   [&](QLineEdit* edit) { s.setValue(e.key, edit->text()); },
+                   [&](QComboBox* box) { s.setValue(e.key, box->currentIndex()); },
+                   [&](QSpinBox* spin) { s.setValue(e.key, spin->value()); },
+                   [&](QGroupBox* box) { s.setValue(e.key, box->isChecked()); },
+                   [&](QAbstractButton* button) { s.setValue(e.key, button->isChecked()); },
+               },
+               e.widget);
 }
 
-// Each with the write of its type, so the check boxes store booleans.
-void saveEntry(QWidget* form, QSettings& s, const WidgetEntry& e)
+// The address filter's modes in the order of their ids.
+std::array<QRadioButton*, 3> modeButtons(const Ui::KestIpDataForm& ui)
 {
-    switch (e.kind) {
-    case Kind::Text: {
-        auto* edit = child<QLineEdit>(form, e.widget);
-        s.setValue(e.key, edit != nullptr ? edit->text() : QString());
-        break;
-    }
-    case Kind::Item:
-        s.setValue(e.key, currentItem(form, e.widget));
-        break;
-    case Kind::Spin: {
-        auto* spin = child<QSpinBox>(form, e.widget);
-        s.setValue(e.key, spin != nullptr ? spin->value() : 0);
-        break;
-    }
-    case Kind::Check:
-        s.setValue(e.key, isChecked(form, e.widget));
-        break;
-    }
+    return {ui.radioButtonDefaultAddr, ui.radioButtonMACAddr, ui.radioButtonIPAddr};
 }
 
 QString storePath(const char* application)
@@ -170,8 +142,9 @@ quint32 packDriverWord(const uint8_t* bytes)
 
 } // namespace
 
-SettingsStore::SettingsStore(QWidget* form, const SettingsFields& fields, SettingsHooks hooks)
-    : QObject(form), form_(form), fields_(fields), hooks_(std::move(hooks))
+SettingsStore::SettingsStore(QWidget* form, const Ui::KestIpDataForm& ui, const SettingsFields& fields,
+                             SettingsHooks hooks)
+    : QObject(form), form_(form), ui_(ui), fields_(fields), hooks_(std::move(hooks))
 {
 }
 
@@ -216,38 +189,34 @@ void SettingsStore::loadSettings()
 void SettingsStore::readInto(const QSettings& s)
 {
     fields_.currentFrequency = decimalOrZero(readSettingString(s, "Settings/Freqency", "12562"));
-    setText(form_, "lineEditFreq", QString::number(fields_.currentFrequency));
+    ui_.lineEditFreq->setText(QString::number(fields_.currentFrequency));
     fields_.currentSymbolRate = decimalOrZero(readSettingString(s, "Settings/Symbol-Rate", "24000"));
-    setText(form_, "lineEditSmbRate", QString::number(fields_.currentSymbolRate));
+    ui_.lineEditSmbRate->setText(QString::number(fields_.currentSymbolRate));
 
     fields_.currentPolarisation = readSettingInteger(s, "Settings/Polarisation", 0) != 0;
-    selectItem(child<QComboBox>(form_, "comboBoxPolarisation"), fields_.currentPolarisation ? 1 : 0);
+    selectItem(ui_.comboBoxPolarisation, fields_.currentPolarisation ? 1 : 0);
     fields_.currentModulation = static_cast<quint8>(readSettingInteger(s, "Settings/Modulation", 0) & 0xFF);
-    selectItem(child<QComboBox>(form_, "comboBoxModulation"), fields_.currentModulation);
+    selectItem(ui_.comboBoxModulation, fields_.currentModulation);
     fields_.currentFec = readSettingInteger(s, "Settings/FEC", 0);
-    selectItem(child<QComboBox>(form_, "comboBoxFEC"), fields_.currentFec);
+    selectItem(ui_.comboBoxFEC, fields_.currentFec);
 
     // The flag first: the power button's toggled slot reads it.
     fields_.lnbPowerOn = readSettingInteger(s, "Settings/LNBPower", 1) != 0;
-    if (fields_.lnbPowerOn) {
-        if (auto* power = child<QPushButton>(form_, "buttonPower"))
-            power->setChecked(true);
-    } else if (hooks_.lnbPowerOff) {
+    if (fields_.lnbPowerOn)
+        ui_.buttonPower->setChecked(true);
+    else if (hooks_.lnbPowerOff)
         hooks_.lnbPowerOff();
-    }
 
     // The type's preset first, then the stored frequencies over it.
-    auto* lnbType = child<QComboBox>(form_, "lnbTypeComboBox");
-    selectItem(lnbType, readSettingInteger(s, "Settings/LNBType", 0));
+    selectItem(ui_.lnbTypeComboBox, readSettingInteger(s, "Settings/LNBType", 0));
     if (hooks_.lnbTypeActivated)
-        hooks_.lnbTypeActivated(lnbType != nullptr ? lnbType->currentIndex() : 0);
-    for (const WidgetEntry& entry : kWidgetEntries)
-        loadEntry(form_, s, entry);
+        hooks_.lnbTypeActivated(ui_.lnbTypeComboBox->currentIndex());
+    for (const WidgetEntry& entry : widgetEntries(ui_))
+        loadEntry(s, entry);
 
     const int mode = readSettingInteger(s, "Settings/MPEFilter", 0);
     if (mode >= 0 && mode < 3) {
-        if (auto* button = child<QRadioButton>(form_, kModeButtons[mode]))
-            button->setChecked(true);
+        modeButtons(ui_)[mode]->setChecked(true);
         if (hooks_.filterModeSelected)
             hooks_.filterModeSelected(mode);
     }
@@ -271,22 +240,21 @@ bool SettingsStore::writeMain(QSettings& s) const
     s.setValue("Settings/Modulation", int(fields_.currentModulation));
     s.setValue("Settings/FEC", fields_.currentFec);
     s.setValue("Settings/LNBPower", fields_.lnbPowerOn);
-    s.setValue("Settings/LNBType", currentItem(form_, "lnbTypeComboBox"));
-    for (const WidgetEntry& entry : kWidgetEntries)
-        saveEntry(form_, s, entry);
+    s.setValue("Settings/LNBType", ui_.lnbTypeComboBox->currentIndex());
+    for (const WidgetEntry& entry : widgetEntries(ui_))
+        saveEntry(s, entry);
 
     int mode = -1;
     for (int id = 0; id < 3; ++id)
-        if (isChecked(form_, kModeButtons[id]))
+        if (modeButtons(ui_)[id]->isChecked())
             mode = id;
     s.setValue("Settings/MPEFilter", mode);
 
     QString pids;
-    if (auto* list = child<QListWidget>(form_, "listSelectedPids"))
-        for (int i = 0; i < list->count(); ++i)
-            pids += list->item(i)->text() + '\n';
+    for (int i = 0; i < ui_.listSelectedPids->count(); ++i)
+        pids += ui_.listSelectedPids->item(i)->text() + '\n';
     s.setValue("Settings/ActivePIDs", pids);
-    s.setValue("Settings/Provider", currentItem(form_, "comboBoxProviders"));
+    s.setValue("Settings/Provider", ui_.comboBoxProviders->currentIndex());
     return true;
 }
 

@@ -3,10 +3,9 @@
 //
 // Store: QSettings("KestGroup", "Kest-IPData") in INI format, groups Settings
 // and Geometry; the station address for the adapter driver goes to
-// QSettings("KestGroup", "SatNic"), group DriverData. Works on the form's
-// widgets found by their object names; missing ones are skipped. Every file is
-// replaced as a whole through a copy, so a save that dies half-way leaves the
-// previous settings.
+// QSettings("KestGroup", "SatNic"), group DriverData. Works on the main
+// window's widgets (Ui::KestIpDataForm). Every file is replaced as a whole
+// through a copy, so a save that dies half-way leaves the previous settings.
 #pragma once
 
 #include "app/settings_file.h"
@@ -18,6 +17,9 @@
 
 class QSettings;
 class QWidget;
+namespace Ui {
+class KestIpDataForm;
+}
 
 // The form's state fields the settings restore and save (the applied tuning
 // and the LNB power flag).
@@ -41,7 +43,7 @@ struct SettingsHooks {
 class SettingsStore : public QObject {
     Q_OBJECT
 public:
-    SettingsStore(QWidget* form, const SettingsFields& fields, SettingsHooks hooks);
+    SettingsStore(QWidget* form, const Ui::KestIpDataForm& ui, const SettingsFields& fields, SettingsHooks hooks);
 
     // Where the two stores live ($XDG_CONFIG_HOME/KestGroup/...).
     static QString settingsPath();
@@ -64,6 +66,7 @@ private:
     bool writeMain(QSettings& settings) const;
 
     QWidget* form_;
+    const Ui::KestIpDataForm& ui_;
     SettingsFields fields_;
     SettingsHooks hooks_;
 };

@@ -5,6 +5,7 @@
 #include "decoder/decoder.h"
 #include "monitor/ledmeter.h"
 #include "tuner/bdamanager.h"
+#include "ui_kestipdataform.h"
 
 #include <QLabel>
 #include <QWidget>
@@ -48,24 +49,16 @@ StatusSources StatusSources::receiver(std::function<CBDAManager*()> manager)
     return s;
 }
 
-StatusPoller::StatusPoller(QWidget* form, StatusSources sources, StatusHooks hooks)
-    : QObject(form),
-      form_(form),
-      sources_(std::move(sources)),
-      hooks_(std::move(hooks)),
-      levelMeter_(form->findChild<LedMeter*>("ledMeterAGC")),
-      qualityMeter_(form->findChild<LedMeter*>("ledMeterSNR")),
-      levelText_(form->findChild<QLabel*>("textLabelAGC")),
-      qualityText_(form->findChild<QLabel*>("textLabelSNR")),
-      received_(form->findChild<QLabel*>("labelReceived")),
-      plot_(form->findChild<QwtPlot*>("statusPlot"))
+StatusPoller::StatusPoller(QWidget* form, const Ui::KestIpDataForm& ui, TrayIcon* tray, StatusSources sources,
+                           StatusHooks hooks)
+    : QObject(form), form_(form), ui_(ui), tray_(tray), sources_(std::move(sources)), hooks_(std::move(hooks))
 {
 }
 
 void StatusPoller::setupPlot()
 {
-    if (plot_ != nullptr && plotItems_.speedCurve == nullptr)
-        plotItems_ = setupStatusPlot(plot_, history_);
+    if (plotItems_.speedCurve == nullptr)
+        plotItems_ = setupStatusPlot(ui_.statusPlot, history_);
 }
 
 void StatusPoller::releasePlotItems()
@@ -133,28 +126,20 @@ void StatusPoller::poll()
     }
 
     const double megabytes = double(lastByteCount_) / kBytesPerMegabyte;
-    if (received_ != nullptr)
-        received_->setText(QString::asprintf("%.3f", megabytes));
-    if (levelText_ != nullptr)
-        levelText_->setText(centred(strength));
-    if (levelMeter_ != nullptr)
-        levelMeter_->setValue(strength);
-    if (qualityText_ != nullptr)
-        qualityText_->setText(centred(quality));
-    if (qualityMeter_ != nullptr)
-        qualityMeter_->setValue(quality);
+    ui_.labelReceived->setText(QString::asprintf("%.3f", megabytes));
+    ui_.textLabelAGC->setText(centred(strength));
+    ui_.ledMeterAGC->setValue(strength);
+    ui_.textLabelSNR->setText(centred(quality));
+    ui_.ledMeterSNR->setValue(quality);
 
     pushRateSample(history_, plotItems_.averageMarker, rate);
-    if (plot_ != nullptr)
-        rateAxisScale(plot_, QwtPlot::yLeft, history_.peak);
+    rateAxisScale(ui_.statusPlot, QwtPlot::yLeft, history_.peak);
 
-    if (tray_ == nullptr)
-        tray_ = form_->findChild<TrayIcon*>();
     if (tray_ != nullptr)
         tray_->setToolTip(QString::asprintf("Kest Ip Data\nStatus: %s\nIN: %.3f MB\nAR: %d kbit/s",
                                             locked != 0 ? "Locked" : "Unlocked", megabytes,
                                             int(history_.average)));
 
-    if (plot_ != nullptr && !form_->window()->isMinimized())
-        plot_->replot();
+    if (!form_->window()->isMinimized())
+        ui_.statusPlot->replot();
 }

@@ -3,10 +3,8 @@
 // history and plot, the tray tooltip, and the automatic re-tune after a long
 // loss of lock.
 //
-// Works on the form's widgets found by their object names (ledMeterAGC,
-// ledMeterSNR, textLabelAGC, textLabelSNR, labelReceived, statusPlot) and on
-// the form's TrayIcon child; missing ones are skipped. The form's timer calls
-// poll(); nothing here starts a timer.
+// Works on the main window's widgets (Ui::KestIpDataForm) and its tray icon.
+// The form's timer calls poll(); nothing here starts a timer.
 #pragma once
 
 #include "monitor/mainratesource.h"
@@ -19,11 +17,11 @@
 #include <functional>
 
 class CBDAManager;
-class LedMeter;
-class QLabel;
 class QWidget;
-class QwtPlot;
 class TrayIcon;
+namespace Ui {
+class KestIpDataForm;
+}
 
 // Where a poll reads from. A query answers 1 when it wrote the value; unset
 // queries count as failed, an unset counter reads 0.
@@ -54,7 +52,9 @@ class StatusPoller : public QObject, public MainRateSource {
 public:
     static constexpr double kRetuneAfterMs = 10000;
 
-    StatusPoller(QWidget* form, StatusSources sources, StatusHooks hooks);
+    // `tray` may be null or go away before the poller (no tooltip then).
+    StatusPoller(QWidget* form, const Ui::KestIpDataForm& ui, TrayIcon* tray, StatusSources sources,
+                 StatusHooks hooks);
 
     // The "Speed" curve and average marker on statusPlot over this history.
     void setupPlot();
@@ -79,15 +79,10 @@ private:
     bool retuneAllowed() const;
 
     QWidget* form_;
+    const Ui::KestIpDataForm& ui_;
+    QPointer<TrayIcon> tray_;
     StatusSources sources_;
     StatusHooks hooks_;
-    LedMeter* levelMeter_;
-    LedMeter* qualityMeter_;
-    QLabel* levelText_;
-    QLabel* qualityText_;
-    QLabel* received_;
-    QwtPlot* plot_;
-    QPointer<TrayIcon> tray_;
     StatusPlotItems plotItems_;
     RateHistory history_;
     qint64 lastByteCount_ = 0;

@@ -4,6 +4,7 @@
 #include "decoder/decoder.h"
 #include "decoder/receive_lock.h"
 #include "platform/qt/messagebox.h"
+#include "ui_kestipdataform.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>
@@ -28,32 +29,20 @@ int textToInt(const QString& text, int base)
 
 } // namespace
 
-FilterPages::FilterPages(QWidget* form)
+FilterPages::FilterPages(QWidget* form, const Ui::KestIpDataForm& ui)
     : QObject(form),
-      pidValue_(form->findChild<QLineEdit*>("lineEditPidValue")),
-      hex_(form->findChild<QCheckBox*>("checkBoxHex")),
-      addButton_(form->findChild<QPushButton*>("buttonAddPid")),
-      removeButton_(form->findChild<QPushButton*>("buttonRemovePid")),
-      selected_(form->findChild<QListWidget*>("listSelectedPids")),
-      active_(form->findChild<QTreeWidget*>("listActivePids")),
-      modes_(form->findChild<QButtonGroup*>("buttonGroupFilter")),
+      ui_(ui),
+      mac_{ui.lineEditMAC0, ui.lineEditMAC1, ui.lineEditMAC2, ui.lineEditMAC3, ui.lineEditMAC4, ui.lineEditMAC5},
+      ip_{ui.lineEditIP0, ui.lineEditIP1, ui.lineEditIP2, ui.lineEditIP3},
       seenSections_(kPidCount, 0),
       form_(form)
 {
-    for (int i = 0; i < 6; ++i)
-        mac_[i] = form->findChild<QLineEdit*>(QString("lineEditMAC%1").arg(i));
-    for (int i = 0; i < 4; ++i)
-        ip_[i] = form->findChild<QLineEdit*>(QString("lineEditIP%1").arg(i));
     // A click on the remove button must leave the focus on the list, or the
     // button would find the list unfocused and do nothing.
-    if (removeButton_ != nullptr)
-        removeButton_->setFocusPolicy(Qt::NoFocus);
-    if (modes_ != nullptr) {
-        const char* names[] = {"radioButtonDefaultAddr", "radioButtonMACAddr", "radioButtonIPAddr"};
-        for (int id = 0; id < 3; ++id)
-            if (auto* button = form->findChild<QRadioButton*>(names[id]))
-                modes_->setId(button, id);
-    }
+    ui.buttonRemovePid->setFocusPolicy(Qt::NoFocus);
+    ui.buttonGroupFilter->setId(ui.radioButtonDefaultAddr, 0);
+    ui.buttonGroupFilter->setId(ui.radioButtonMACAddr, 1);
+    ui.buttonGroupFilter->setId(ui.radioButtonIPAddr, 2);
 }
 
 bool FilterPages::hasSlot(int pid) const
@@ -63,10 +52,8 @@ bool FilterPages::hasSlot(int pid) const
 
 void FilterPages::markActive(int pid, bool active)
 {
-    if (active_ == nullptr)
-        return;
-    for (int i = 0; i < active_->topLevelItemCount(); ++i) {
-        QTreeWidgetItem* row = active_->topLevelItem(i);
+    for (int i = 0; i < ui_.listActivePids->topLevelItemCount(); ++i) {
+        QTreeWidgetItem* row = ui_.listActivePids->topLevelItem(i);
         if (textToInt(row->text(0), 10) == pid)
             row->setText(1, active ? QStringLiteral("Active") : QString());
     }
@@ -74,9 +61,9 @@ void FilterPages::markActive(int pid, bool active)
 
 void FilterPages::addPid()
 {
-    if (pidValue_ == nullptr || pidValue_->text().isEmpty())
+    if (ui_.lineEditPidValue->text().isEmpty())
         return;
-    const int pid = textToInt(pidValue_->text(), hex_ != nullptr && hex_->isChecked() ? 16 : 10);
+    const int pid = textToInt(ui_.lineEditPidValue->text(), ui_.checkBoxHex->isChecked() ? 16 : 10);
     if (pid < kMinPid || pid > kMaxPid) {
         platform::qt::messageBox(form_, QMessageBox::Warning, "Error",
                                  "Invalid PID input! Valid data is 21~8190 (Hex:0x15~0x1FFE)");
@@ -93,16 +80,15 @@ void FilterPages::addPid()
         platform::qt::messageBox(form_, QMessageBox::Warning, "Error", "At most 15 PIDs can be decoded at once.");
         return;
     }
-    if (selected_ != nullptr)
-        selected_->addItem(QString::number(pid));
+    ui_.listSelectedPids->addItem(QString::number(pid));
     markActive(pid, true);
 }
 
 void FilterPages::removePid()
 {
-    if (selected_ == nullptr || !selected_->hasFocus())
+    if (!ui_.listSelectedPids->hasFocus())
         return;
-    QListWidgetItem* current = selected_->currentItem();
+    QListWidgetItem* current = ui_.listSelectedPids->currentItem();
     const int pid = current != nullptr ? textToInt(current->text(), 10) : 0;
     if (pid >= 0 && pid < kPidCount) {
         DecoderChange change;
@@ -114,25 +100,22 @@ void FilterPages::removePid()
 
 void FilterPages::installDecimalValidator()
 {
-    if (pidValue_ != nullptr)
-        pidValue_->setValidator(
-            new QRegularExpressionValidator(QRegularExpression("[0-9][0-9][0-9][0-9][0-9]"), pidValue_));
+    ui_.lineEditPidValue->setValidator(
+            new QRegularExpressionValidator(QRegularExpression("[0-9][0-9][0-9][0-9][0-9]"), ui_.lineEditPidValue));
 }
 
 void FilterPages::hexChanged(int state)
 {
-    if (pidValue_ == nullptr)
-        return;
-    const QValidator* old = pidValue_->validator();
+    const QValidator* old = ui_.lineEditPidValue->validator();
     if (state == Qt::Checked) {
-        const int value = textToInt(pidValue_->text(), 10);
-        pidValue_->setValidator(new QRegularExpressionValidator(
-            QRegularExpression("[0-9A-Fa-f][0-9A-Fa-f][0-9A-Fa-f][0-9A-Fa-f]"), pidValue_));
-        pidValue_->setText(QString::number(value, 16).toUpper());
+        const int value = textToInt(ui_.lineEditPidValue->text(), 10);
+        ui_.lineEditPidValue->setValidator(new QRegularExpressionValidator(
+            QRegularExpression("[0-9A-Fa-f][0-9A-Fa-f][0-9A-Fa-f][0-9A-Fa-f]"), ui_.lineEditPidValue));
+        ui_.lineEditPidValue->setText(QString::number(value, 16).toUpper());
     } else {
-        const int value = textToInt(pidValue_->text(), 16);
+        const int value = textToInt(ui_.lineEditPidValue->text(), 16);
         installDecimalValidator();
-        pidValue_->setText(QString::number(value));
+        ui_.lineEditPidValue->setText(QString::number(value));
     }
     delete old;
 }
@@ -151,17 +134,16 @@ void FilterPages::loadPidList(const QString& stored)
             DecoderChange change;
             assignSlot(pid);
         }
-        if (hasSlot(pid) && selected_ != nullptr)
-            selected_->addItem(QString::number(pid));
+        if (hasSlot(pid))
+            ui_.listSelectedPids->addItem(QString::number(pid));
     }
 }
 
 QString FilterPages::storedPidList() const
 {
     QString text;
-    if (selected_ != nullptr)
-        for (int i = 0; i < selected_->count(); ++i)
-            text += selected_->item(i)->text() + '\n';
+    for (int i = 0; i < ui_.listSelectedPids->count(); ++i)
+        text += ui_.listSelectedPids->item(i)->text() + '\n';
     return text;
 }
 
@@ -172,8 +154,8 @@ void FilterPages::refreshActivePids()
         return;
     for (int pid = kFirstListedPid; pid < kPidCount; ++pid) {
         const uint64_t sections = counterValue(s.pidMpeSections[pid]);
-        if (seenSections_[pid] == 0 && sections != 0 && active_ != nullptr) {
-            auto* row = new QTreeWidgetItem(active_);
+        if (seenSections_[pid] == 0 && sections != 0) {
+            auto* row = new QTreeWidgetItem(ui_.listActivePids);
             row->setText(0, QString::number(pid));
             if (hasSlot(pid))
                 row->setText(1, QStringLiteral("Active"));
@@ -184,8 +166,7 @@ void FilterPages::refreshActivePids()
 
 void FilterPages::clearPidCounters()
 {
-    if (active_ != nullptr)
-        active_->clear();
+    ui_.listActivePids->clear();
     {
         DecoderChange change;
         ::clearPidCounters();
@@ -196,7 +177,7 @@ void FilterPages::clearPidCounters()
 void FilterPages::applyAddressFilter(const std::array<uint8_t, 6>& cardMac)
 {
     DecoderState& s = decoderState();
-    const int mode = modes_ != nullptr ? modes_->checkedId() : -1;
+    const int mode = ui_.buttonGroupFilter->checkedId();
     // The streaming thread reads macFilter for every section, and the adapter
     // writes its answer back into it.
     DecoderChange change;
@@ -204,12 +185,12 @@ void FilterPages::applyAddressFilter(const std::array<uint8_t, 6>& cardMac)
         std::copy(cardMac.begin(), cardMac.end(), s.macFilter);
     } else if (mode == 1) {
         for (int i = 0; i < 6; ++i)
-            s.macFilter[i] = static_cast<uint8_t>(mac_[i] != nullptr ? textToInt(mac_[i]->text(), 16) : 0);
+            s.macFilter[i] = static_cast<uint8_t>(textToInt(mac_[i]->text(), 16));
     } else if (mode == 2) {
         s.macFilter[0] = 0;
         s.macFilter[1] = 0;
         for (int i = 0; i < 4; ++i)
-            s.macFilter[2 + i] = static_cast<uint8_t>(ip_[i] != nullptr ? textToInt(ip_[i]->text(), 10) : 0);
+            s.macFilter[2 + i] = static_cast<uint8_t>(textToInt(ip_[i]->text(), 10));
     }
     setAdapterAddress(s.adapterHandle, s.macFilter);
     clearPidCounters();
@@ -219,9 +200,7 @@ void FilterPages::applyAddressFilter(const std::array<uint8_t, 6>& cardMac)
 void FilterPages::modeSelected(int id)
 {
     for (QLineEdit* edit : mac_)
-        if (edit != nullptr)
-            edit->setEnabled(id == 1);
+        edit->setEnabled(id == 1);
     for (QLineEdit* edit : ip_)
-        if (edit != nullptr)
-            edit->setEnabled(id == 2);
+        edit->setEnabled(id == 2);
 }

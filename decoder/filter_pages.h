@@ -2,10 +2,7 @@
 // PIDs the decoder reassembles, the list of PIDs seen carrying MPE, and the
 // station address the sections must carry.
 //
-// Works on the form's widgets found by their object names (lineEditPidValue,
-// checkBoxHex, buttonAddPid, listSelectedPids, buttonRemovePid, listActivePids,
-// buttonGroupFilter with radioButtonDefaultAddr / radioButtonMACAddr /
-// radioButtonIPAddr, lineEditMAC0..5, lineEditIP0..3); missing ones are skipped.
+// Works on the main window's widgets (Ui::KestIpDataForm).
 // Every change of decoder slots or counters holds the receive lock.
 #pragma once
 
@@ -16,20 +13,18 @@
 #include <cstdint>
 #include <vector>
 
-class QButtonGroup;
-class QCheckBox;
 class QLineEdit;
-class QListWidget;
-class QPushButton;
-class QTreeWidget;
 class QWidget;
+namespace Ui {
+class KestIpDataForm;
+}
 
 class FilterPages : public QObject {
     Q_OBJECT
 public:
     static constexpr int kMaxDecodedPids = 15;
 
-    explicit FilterPages(QWidget* form);
+    FilterPages(QWidget* form, const Ui::KestIpDataForm& ui);
 
     // buttonAddPid_clicked: validates the typed PID (21..8190), selects it
     // once; a PID beyond the 15 slots is refused with a warning.
@@ -60,15 +55,9 @@ private:
     void markActive(int pid, bool active);
     bool hasSlot(int pid) const;
 
-    QLineEdit* pidValue_;
-    QCheckBox* hex_;
-    QPushButton* addButton_;
-    QPushButton* removeButton_;
-    QListWidget* selected_;
-    QTreeWidget* active_;
-    QButtonGroup* modes_;
-    std::array<QLineEdit*, 6> mac_{};
-    std::array<QLineEdit*, 4> ip_{};
+    const Ui::KestIpDataForm& ui_;
+    std::array<QLineEdit*, 6> mac_;
+    std::array<QLineEdit*, 4> ip_;
     std::vector<uint64_t> seenSections_;
     QWidget* form_;
 };

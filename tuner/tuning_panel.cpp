@@ -5,6 +5,7 @@
 #include "platform/win32/sync.h"
 #include "tuner/card_control.h"
 #include "tuner/input_filter.h"
+#include "ui_kestipdataform.h"
 
 #include <QComboBox>
 #include <QCoreApplication>
@@ -30,17 +31,12 @@ constexpr DWORD kSwitchReleasePause = 50;
 // Not a number (or an empty field) reads as 0.
 int32_t number(const QLineEdit* edit, int base = 10)
 {
-    if (edit == nullptr)
-        return 0;
     bool ok = false;
     const int value = edit->text().toInt(&ok, base);
     return ok ? value : 0;
 }
 
-bool filled(const QLineEdit* edit) { return edit != nullptr && !edit->text().isEmpty(); }
-int indexOf(const QComboBox* combo) { return combo != nullptr ? combo->currentIndex() : 0; }
-int valueOf(const QSpinBox* spin, int fallback) { return spin != nullptr ? spin->value() : fallback; }
-bool checked(const QGroupBox* group) { return group != nullptr && group->isChecked(); }
+bool filled(const QLineEdit* edit) { return !edit->text().isEmpty(); }
 
 } // namespace
 
@@ -76,31 +72,9 @@ FrequencyWindow frequencyWindow(uint32_t lof1, uint32_t lof2, uint32_t lnbSwitch
     return {lof1 - kInputHigh, lof1 - kInputLow};
 }
 
-TuningPanel::TuningPanel(QWidget* form, CardControl* card, FilterPages* filters)
-    : QObject(form),
-      form_(form),
-      card_(card),
-      filters_(filters),
-      freq_(form->findChild<QLineEdit*>("lineEditFreq")),
-      symbolRate_(form->findChild<QLineEdit*>("lineEditSmbRate")),
-      polarisation_(form->findChild<QComboBox*>("comboBoxPolarisation")),
-      modulation_(form->findChild<QComboBox*>("comboBoxModulation")),
-      fec_(form->findChild<QComboBox*>("comboBoxFEC")),
-      lof1_(form->findChild<QLineEdit*>("lineEditLOF1")),
-      lof2_(form->findChild<QLineEdit*>("lineEditLOF2")),
-      switch_(form->findChild<QLineEdit*>("lineEditSwitch")),
-      diseqc10_(form->findChild<QGroupBox*>("groupBoxDiSEqC1_0")),
-      switchPort_(form->findChild<QComboBox*>("comboBoxDiSEqC10")),
-      switchRepeat_(form->findChild<QSpinBox*>("spinBoxTXCount")),
-      switchGap_(form->findChild<QSpinBox*>("spinBoxGap")),
-      motor_(form->findChild<QGroupBox*>("groupBoxDiSEqC1_2")),
-      gotoPosition_(form->findChild<QLineEdit*>("lineEditGoto")),
-      motorRepeat_(form->findChild<QSpinBox*>("spinBoxTXCountMotor")),
-      raw_(form->findChild<QGroupBox*>("groupBoxRAW")),
-      powerLamp_(form->findChild<QFrame*>("framePower"))
+TuningPanel::TuningPanel(QWidget* form, const Ui::KestIpDataForm& ui, CardControl* card, FilterPages* filters)
+    : QObject(form), form_(form), ui_(ui), card_(card), filters_(filters)
 {
-    for (int i = 0; i < 6; ++i)
-        rawBytes_[i] = form->findChild<QLineEdit*>(QString("RAW%1").arg(i));
 }
 
 void TuningPanel::send(const uint8_t* message, int length)
@@ -117,9 +91,9 @@ void TuningPanel::setDelivery(bool on)
 
 void TuningPanel::applyTuning(bool fromInputs)
 {
-    const uint32_t lof1 = static_cast<uint32_t>(number(lof1_));
-    const uint32_t lof2 = static_cast<uint32_t>(number(lof2_));
-    const uint32_t lnbSwitch = static_cast<uint32_t>(number(switch_));
+    const uint32_t lof1 = static_cast<uint32_t>(number(ui_.lineEditLOF1));
+    const uint32_t lof2 = static_cast<uint32_t>(number(ui_.lineEditLOF2));
+    const uint32_t lnbSwitch = static_cast<uint32_t>(number(ui_.lineEditSwitch));
     tuningBusy = true;
     // Busy stays set: no automatic re-tuning while the supply is off.
     if (!lnbPowerOn)
@@ -131,19 +105,19 @@ void TuningPanel::applyTuning(bool fromInputs)
     int modulation = currentModulation;
     int fec = currentFec;
     if (fromInputs) {
-        frequency = number(freq_);
-        symbolRate = number(symbolRate_);
-        polarisation = indexOf(polarisation_);
-        modulation = indexOf(modulation_);
-        fec = indexOf(fec_);
+        frequency = number(ui_.lineEditFreq);
+        symbolRate = number(ui_.lineEditSmbRate);
+        polarisation = ui_.comboBoxPolarisation->currentIndex();
+        modulation = ui_.comboBoxModulation->currentIndex();
+        fec = ui_.comboBoxFEC->currentIndex();
     }
     // On a model without the choice the selectors are disabled and show what
     // the card gets; a value stored by the settings or a preset of another
     // model must not reach it through the applied values.
-    if (modulation_ != nullptr && !modulation_->isEnabledTo(form_))
-        modulation = indexOf(modulation_);
-    if (fec_ != nullptr && !fec_->isEnabledTo(form_))
-        fec = indexOf(fec_);
+    if (!ui_.comboBoxModulation->isEnabledTo(form_))
+        modulation = ui_.comboBoxModulation->currentIndex();
+    if (!ui_.comboBoxFEC->isEnabledTo(form_))
+        fec = ui_.comboBoxFEC->currentIndex();
 
     const uint32_t f = static_cast<uint32_t>(frequency);
     const FrequencyWindow window = frequencyWindow(lof1, lof2, lnbSwitch);
@@ -201,16 +175,16 @@ void TuningPanel::applyTuning(bool fromInputs)
 
 void TuningPanel::moveMotor()
 {
-    if (!checked(motor_) || !filled(gotoPosition_))
+    if (!ui_.groupBoxDiSEqC1_2->isChecked() || !filled(ui_.lineEditGoto))
         return;
-    const int32_t position = number(gotoPosition_);
+    const int32_t position = number(ui_.lineEditGoto);
     if (position != lastGotoPosition) {
         uint8_t message[4] = {kFramingFirst, 0x31, 0x6B, static_cast<uint8_t>(position)};
         if (firstDiseqcPending) {
             Sleep(kFirstCommandPause);
             firstDiseqcPending = false;
         }
-        const int sends = valueOf(motorRepeat_, 0) + 1;
+        const int sends = ui_.spinBoxTXCountMotor->value() + 1;
         for (int i = 0; i < sends; ++i) {
             send(message, 4);
             message[0] = kFramingRepeat;
@@ -222,14 +196,15 @@ void TuningPanel::moveMotor()
 
 void TuningPanel::sendRawCommand()
 {
-    if (!checked(raw_) || !filled(rawBytes_[0]) || !filled(rawBytes_[1]) || !filled(rawBytes_[2]))
+    const QLineEdit* const rawBytes[6] = {ui_.RAW0, ui_.RAW1, ui_.RAW2, ui_.RAW3, ui_.RAW4, ui_.RAW5};
+    if (!ui_.groupBoxRAW->isChecked() || !filled(rawBytes[0]) || !filled(rawBytes[1]) || !filled(rawBytes[2]))
         return;
     // Only the bytes typed one after the other are sent: a byte after an
     // empty field would leave the one before it without a value.
     uint8_t message[6] = {};
     int length = 0;
-    while (length < 6 && filled(rawBytes_[length])) {
-        message[length] = static_cast<uint8_t>(number(rawBytes_[length], 16));
+    while (length < 6 && filled(rawBytes[length])) {
+        message[length] = static_cast<uint8_t>(number(rawBytes[length], 16));
         ++length;
     }
     if (firstDiseqcPending) {
@@ -244,7 +219,7 @@ void TuningPanel::switchDiSEqC10(int polarisation, bool highBand)
     static const uint8_t reset[3] = {kFramingFirst, 0x00, 0x00};
     int32_t dummyPort = 0;
     int32_t& lastSwitchPort = card_ != nullptr ? card_->lastSwitchPort : dummyPort;
-    if (!checked(diseqc10_)) {
+    if (!ui_.groupBoxDiSEqC1_0->isChecked()) {
         if (lastSwitchPort != 0) {
             send(reset, 3);
             Sleep(kSwitchReleasePause);
@@ -252,9 +227,9 @@ void TuningPanel::switchDiSEqC10(int polarisation, bool highBand)
         }
         return;
     }
-    const int port = indexOf(switchPort_);
-    const int repeat = valueOf(switchRepeat_, 0);
-    const DWORD gap = repeat == 0 ? kSingleSwitchPause : static_cast<DWORD>(valueOf(switchGap_, 50));
+    const int port = ui_.comboBoxDiSEqC10->currentIndex();
+    const int repeat = ui_.spinBoxTXCount->value();
+    const DWORD gap = repeat == 0 ? kSingleSwitchPause : static_cast<DWORD>(ui_.spinBoxGap->value());
     send(reset, 3);
     Sleep(kAfterResetPause);
     const uint8_t data = static_cast<uint8_t>(0xF0 | (port >= 2 ? 8 : 0) | ((port & 1) != 0 ? 4 : 0) |
@@ -285,14 +260,12 @@ void TuningPanel::lnbTypeComboBox_activated(int index)
     if (index < 0 || index > 3)
         return;
     const Preset& preset = presets[index];
-    QLineEdit* const fields[] = {lof1_, switch_, lof2_};
+    QLineEdit* const fields[] = {ui_.lineEditLOF1, ui_.lineEditSwitch, ui_.lineEditLOF2};
     const char* const texts[] = {preset.lof1, preset.lnbSwitch, preset.lof2};
     for (QLineEdit* field : fields)
-        if (field != nullptr)
-            field->setEnabled(preset.editable);
+        field->setEnabled(preset.editable);
     for (int i = 0; i < 3; ++i)
-        if (fields[i] != nullptr)
-            fields[i]->setText(texts[i]);
+        fields[i]->setText(texts[i]);
 }
 
 void TuningPanel::buttonPower_toggled(bool on)
@@ -305,12 +278,10 @@ void TuningPanel::buttonPower_toggled(bool on)
 
 void TuningPanel::framePowerSetOn(bool on)
 {
-    if (powerLamp_ == nullptr)
-        return;
-    QPalette palette = powerLamp_->palette();
+    QPalette palette = ui_.framePower->palette();
     palette.setColor(QPalette::Window, on ? QColor(Qt::green) : QColor(Qt::lightGray));
-    powerLamp_->setPalette(palette);
-    powerLamp_->setAutoFillBackground(true);
+    ui_.framePower->setPalette(palette);
+    ui_.framePower->setAutoFillBackground(true);
 }
 
 } // namespace tuner

@@ -2,12 +2,7 @@
 // DiSEqC commands and a tuning of the card, the LNB type presets and the LNB
 // supply button with its lamp.
 //
-// Works on the form's widgets found by their object names (lineEditFreq,
-// lineEditSmbRate, comboBoxPolarisation, comboBoxModulation, comboBoxFEC,
-// lineEditLOF1/LOF2/Switch, lnbTypeComboBox, groupBoxDiSEqC1_0 with
-// comboBoxDiSEqC10 / spinBoxTXCount / spinBoxGap, groupBoxDiSEqC1_2 with
-// lineEditGoto / spinBoxTXCountMotor, groupBoxRAW with RAW0..RAW5, buttonPower,
-// framePower); a missing one reads as empty, unchecked or 0.
+// Works on the main window's widgets (Ui::KestIpDataForm).
 // Every DiSEqC pause goes through Sleep(). The last DiSEqC 1.0 port is the
 // card control's lastSwitchPort, which its DiSEqC reset clears.
 #pragma once
@@ -18,12 +13,10 @@
 #include <cstdint>
 
 class FilterPages;
-class QComboBox;
-class QFrame;
-class QGroupBox;
-class QLineEdit;
-class QSpinBox;
 class QWidget;
+namespace Ui {
+class KestIpDataForm;
+}
 
 namespace tuner {
 
@@ -47,7 +40,7 @@ class TuningPanel : public QObject {
     Q_OBJECT
 public:
     // `card` and `filters` may be null (nothing is sent, no address step).
-    TuningPanel(QWidget* form, CardControl* card, FilterPages* filters);
+    TuningPanel(QWidget* form, const Ui::KestIpDataForm& ui, CardControl* card, FilterPages* filters);
 
     // Tunes from the widgets (true) or from the applied values (false); the
     // LNB and DiSEqC inputs always come from the widgets.
@@ -79,26 +72,9 @@ private:
     void setDelivery(bool on);
 
     QWidget* form_;
+    const Ui::KestIpDataForm& ui_;
     CardControl* card_;
     FilterPages* filters_;
-    QLineEdit* freq_;
-    QLineEdit* symbolRate_;
-    QComboBox* polarisation_;
-    QComboBox* modulation_;
-    QComboBox* fec_;
-    QLineEdit* lof1_;
-    QLineEdit* lof2_;
-    QLineEdit* switch_;
-    QGroupBox* diseqc10_;
-    QComboBox* switchPort_;
-    QSpinBox* switchRepeat_;
-    QSpinBox* switchGap_;
-    QGroupBox* motor_;
-    QLineEdit* gotoPosition_;
-    QSpinBox* motorRepeat_;
-    QGroupBox* raw_;
-    std::array<QLineEdit*, 6> rawBytes_{};
-    QFrame* powerLamp_;
 };
 
 } // namespace tuner

@@ -1,16 +1,16 @@
-// The settings store on a form with the main window's object names: defaults
-// of a first start, the round trip, damaged files, and saves that fail or die
-// half-way.
+// The settings store on the main window's widgets: defaults of a first start,
+// the round trip, damaged files, and saves that fail or die half-way.
 #include "app/settings_store.h"
 #include "decoder/decoder.h"
 #include "tests/offscreen_app.h"
+#include "ui_kestipdataform.h"
 
 #include <gtest/gtest.h>
 
 #include <QApplication>
-#include <QButtonGroup>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDialog>
 #include <QDir>
 #include <QFile>
 #include <QGroupBox>
@@ -44,61 +44,37 @@ QApplication& app()
     return offscreenApplication("settings_store_tests");
 }
 
-struct Form {
+// The main window's widgets, before anything else of the form exists.
+struct FormUi {
+    FormUi() { ui.setupUi(&widget); }
+    QApplication& application = app();
+    QDialog widget;
+    Ui::KestIpDataForm ui;
+};
+
+struct Form : FormUi {
     Form()
     {
-        auto add = [&](auto* w, const QString& name) {
-            w->setParent(&widget);
-            w->setObjectName(name);
-            return w;
-        };
-        for (QString name : {"Freq", "SmbRate", "LOF1", "LOF2", "Switch", "Goto", "MAC0", "IP3"})
-            add(new QLineEdit, "lineEdit" + name);
-        add(new QLineEdit, "RAW5");
-        for (auto [name, items] : {std::pair{"comboBoxPolarisation", 2}, {"comboBoxModulation", 3},
-                                   {"comboBoxFEC", 10}, {"lnbTypeComboBox", 4}, {"comboBoxDiSEqC10", 4},
-                                   {"comboBoxProviders", 3}})
-            add(new QComboBox, name)->addItems(QString("0123456789").left(items).split("", Qt::SkipEmptyParts));
-        for (const char* name : {"groupBoxDiSEqC1_0", "groupBoxDiSEqC1_2", "groupBoxRAW"}) {
-            auto* group = add(new QGroupBox, name);
-            group->setCheckable(true);
-            group->setChecked(false);
-        }
-        add(new QSpinBox, "spinBoxTXCount")->setRange(0, 20);
-        add(new QSpinBox, "spinBoxGap")->setRange(50, 300);
-        add(new QCheckBox, "checkBoxStartAndHide");
-        power = add(new QPushButton, "buttonPower");
-        power->setCheckable(true);
-        auto* modes = new QButtonGroup(&widget);
-        for (const char* name : {"radioButtonDefaultAddr", "radioButtonMACAddr", "radioButtonIPAddr"})
-            modes->addButton(add(new QRadioButton, name));
-        add(new QListWidget, "listSelectedPids");
-
-        QObject::connect(power, &QPushButton::toggled, [this](bool on) { log.push_back(on ? "power on" : "power off"); });
+        QObject::connect(power, &QPushButton::toggled,
+                         [this](bool on) { log.push_back(on ? "power on" : "power off"); });
         SettingsHooks hooks;
         hooks.lnbPowerOff = [this] { log.push_back("Power(0)"); };
         hooks.lnbTypeActivated = [this](int type) {
             log.push_back("type " + std::to_string(type));
-            line("lineEditLOF1")->setText("preset"); // replaced by the stored frequency
+            ui.lineEditLOF1->setText("preset"); // replaced by the stored frequency
         };
         hooks.filterModeSelected = [this](int id) { log.push_back("mode " + std::to_string(id)); };
         hooks.loadPidList = [this](const QString& text) { log.push_back("pids " + text.toStdString()); };
-        store = new SettingsStore(&widget, SettingsFields{frequency, symbolRate, polarisationOn, modulationItem,
-                                                          fecItem, lnbPowerOn},
+        store = new SettingsStore(&widget, ui,
+                                  SettingsFields{frequency, symbolRate, polarisationOn, modulationItem, fecItem,
+                                                 lnbPowerOn},
                                   hooks);
     }
-    template <class W = QLineEdit>
-    W* line(const QString& name) { return widget.findChild<W*>(name); }
-    int item(const char* name) { return line<QComboBox>(name)->currentIndex(); }
-    bool checked(const char* name) { return line<QGroupBox>(name)->isChecked(); }
-    QAbstractButton* button(const char* name) { return line<QAbstractButton>(name); }
 
-    QApplication& application = app();
-    QWidget widget;
     qint32 frequency = -1, symbolRate = -1, fecItem = -1;
     bool polarisationOn = true, lnbPowerOn = false;
     quint8 modulationItem = 9;
-    QPushButton* power;
+    QPushButton* power = ui.buttonPower;
     std::vector<std::string> log;
     SettingsStore* store;
 };
@@ -135,11 +111,11 @@ TEST_F(SettingsStoreTest, FirstStartTakesTheDefaultsInOrder)
     Form f;
     f.store->loadSettings();
     EXPECT_EQ(f.frequency, 12562);
-    EXPECT_EQ(f.line("lineEditFreq")->text(), "12562");
+    EXPECT_EQ(f.ui.lineEditFreq->text(), "12562");
     EXPECT_TRUE(f.lnbPowerOn && f.power->isChecked());
-    EXPECT_EQ(f.line("lineEditLOF1")->text(), "9750");
-    EXPECT_EQ(f.line<QSpinBox>("spinBoxGap")->value(), 50);
-    EXPECT_TRUE(f.button("radioButtonDefaultAddr")->isChecked());
+    EXPECT_EQ(f.ui.lineEditLOF1->text(), "9750");
+    EXPECT_EQ(f.ui.spinBoxGap->value(), 50);
+    EXPECT_TRUE(f.ui.radioButtonDefaultAddr->isChecked());
     // Power before the LNB type (its preset), the address mode before the PIDs.
     EXPECT_EQ(f.log, (std::vector<std::string>{"power on", "type 0", "mode 0", "pids "}));
 }
@@ -151,13 +127,13 @@ TEST_F(SettingsStoreTest, RoundTrip)
         Form f;
         f.frequency = 11954;
         f.fecItem = 7;
-        f.line("lineEditFreq")->setText("10000"); // typed, never applied
-        f.line<QComboBox>("lnbTypeComboBox")->setCurrentIndex(3);
-        f.line("lineEditLOF1")->setText("5150");
-        f.line<QGroupBox>("groupBoxDiSEqC1_2")->setChecked(true);
-        f.button("checkBoxStartAndHide")->setChecked(true);
-        f.button("radioButtonIPAddr")->setChecked(true);
-        f.line<QListWidget>("listSelectedPids")->addItems({"1234", "4321"});
+        f.ui.lineEditFreq->setText("10000"); // typed, never applied
+        f.ui.lnbTypeComboBox->setCurrentIndex(3);
+        f.ui.lineEditLOF1->setText("5150");
+        f.ui.groupBoxDiSEqC1_2->setChecked(true);
+        f.ui.checkBoxStartAndHide->setChecked(true);
+        f.ui.radioButtonIPAddr->setChecked(true);
+        f.ui.listSelectedPids->addItems({"1234", "4321"});
         const uint8_t mac[6] = {0x02, 0x0A, 0x0B, 0x0C, 0x0D, 0x0E};
         std::memcpy(g_decoder.macFilter, mac, 6);
         EXPECT_TRUE(f.store->saveSettings());
@@ -165,13 +141,13 @@ TEST_F(SettingsStoreTest, RoundTrip)
     Form f;
     f.store->loadSettings();
     EXPECT_EQ(f.frequency, 11954);
-    EXPECT_EQ(f.line("lineEditFreq")->text(), "11954");
-    EXPECT_EQ(f.item("comboBoxPolarisation"), 1);
-    EXPECT_EQ(f.item("comboBoxFEC"), 7);
-    EXPECT_EQ(f.line("lineEditLOF1")->text(), "5150");
-    EXPECT_TRUE(f.checked("groupBoxDiSEqC1_2"));
-    EXPECT_TRUE(f.button("checkBoxStartAndHide")->isChecked());
-    EXPECT_TRUE(f.button("radioButtonIPAddr")->isChecked());
+    EXPECT_EQ(f.ui.lineEditFreq->text(), "11954");
+    EXPECT_EQ(f.ui.comboBoxPolarisation->currentIndex(), 1);
+    EXPECT_EQ(f.ui.comboBoxFEC->currentIndex(), 7);
+    EXPECT_EQ(f.ui.lineEditLOF1->text(), "5150");
+    EXPECT_TRUE(f.ui.groupBoxDiSEqC1_2->isChecked());
+    EXPECT_TRUE(f.ui.checkBoxStartAndHide->isChecked());
+    EXPECT_TRUE(f.ui.radioButtonIPAddr->isChecked());
     EXPECT_FALSE(f.power->isChecked());
     EXPECT_EQ(f.log, (std::vector<std::string>{"Power(0)", "type 3", "mode 2", "pids 1234\n4321\n"}));
 
@@ -191,19 +167,19 @@ TEST_F(SettingsStoreTest, DamagedValuesGiveDefaults)
               "LOF_SW=@Variant(\\0\\0\\0\\x46\\xff\\xff)\nRAW0=@Variant(\\0\\0\\0\\x48\\0\\0\\0\\xff)\n"
               "\x01\xff\xfe=\n[Geometry\n==\n");
     Form f;
-    f.button("radioButtonMACAddr")->setChecked(true);
+    f.ui.radioButtonMACAddr->setChecked(true);
     f.store->loadSettings();
     EXPECT_EQ(f.frequency, 0) << "a frequency that is no number is 0";
     EXPECT_EQ(f.fecItem, 99) << "values are not range-checked";
-    EXPECT_EQ(f.item("comboBoxFEC"), 0) << "the box ignores an index it does not have";
-    EXPECT_EQ(f.line<QSpinBox>("spinBoxGap")->value(), 50);
+    EXPECT_EQ(f.ui.comboBoxFEC->currentIndex(), 0) << "the box ignores an index it does not have";
+    EXPECT_EQ(f.ui.spinBoxGap->value(), 50);
     EXPECT_TRUE(f.lnbPowerOn);
-    EXPECT_EQ(f.line<QSpinBox>("spinBoxGap")->value(), 50);
-    EXPECT_EQ(f.line<QSpinBox>("spinBoxTXCount")->value(), 20) << "the spin box clamps";
-    EXPECT_TRUE(f.checked("groupBoxDiSEqC1_0"));
-    EXPECT_TRUE(f.button("radioButtonMACAddr")->isChecked()) << "an unknown mode selects nothing";
-    EXPECT_EQ(f.line("lineEditLOF1")->text(), "9750, 10600");
-    EXPECT_EQ(f.line("lineEditLOF2")->text(), "10600") << "a value that is no text";
+    EXPECT_EQ(f.ui.spinBoxGap->value(), 50);
+    EXPECT_EQ(f.ui.spinBoxTXCount->value(), 20) << "the spin box clamps";
+    EXPECT_TRUE(f.ui.groupBoxDiSEqC1_0->isChecked());
+    EXPECT_TRUE(f.ui.radioButtonMACAddr->isChecked()) << "an unknown mode selects nothing";
+    EXPECT_EQ(f.ui.lineEditLOF1->text(), "9750, 10600");
+    EXPECT_EQ(f.ui.lineEditLOF2->text(), "10600") << "a value that is no text";
     EXPECT_EQ(f.log, (std::vector<std::string>{"power on", "type 0", "pids "}));
 
     QByteArray garbage;

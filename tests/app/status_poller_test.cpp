@@ -1,14 +1,16 @@
 // The status poll against fake signal queries and a fake adapter counter, on
-// a form with the main window's object names.
+// the main window's widgets.
 #include "app/status_poller.h"
 #include "app/trayicon.h"
 #include "monitor/ledmeter.h"
 
 #include "tests/offscreen_app.h"
+#include "ui_kestipdataform.h"
 
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QDialog>
 #include <QLabel>
 
 #include <qwt_plot.h>
@@ -25,20 +27,17 @@ QApplication& app()
     return offscreenApplication("status_poller_tests");
 }
 
-struct Form {
+// The main window's widgets, before anything else of the form exists.
+struct FormUi {
+    FormUi() { ui.setupUi(&widget); }
+    QApplication& application = app();
+    QDialog widget;
+    Ui::KestIpDataForm ui;
+};
+
+struct Form : FormUi {
     explicit Form(bool withCounter = true)
     {
-        auto add = [&](auto* w, const char* name) {
-            w->setParent(&widget);
-            w->setObjectName(name);
-            return w;
-        };
-        level = add(new LedMeter, "ledMeterAGC");
-        quality = add(new LedMeter, "ledMeterSNR");
-        levelText = add(new QLabel, "textLabelAGC");
-        qualityText = add(new QLabel, "textLabelSNR");
-        received = add(new QLabel, "labelReceived");
-        plot = add(new QwtPlot, "statusPlot");
         tray = new TrayIcon(QPixmap(), "Kest Ip Data\nNo Locked", nullptr, &widget);
 
         StatusHooks hooks;
@@ -65,7 +64,7 @@ struct Form {
             sources.byteCount = [this] { return counter; };
             sources.lostFrames = [this] { return lost; };
         }
-        poller = new StatusPoller(&widget, sources, hooks);
+        poller = new StatusPoller(&widget, ui, tray, sources, hooks);
         poller->setupPlot();
     }
     // Polls with the receiver unlocked until the next re-tune; the polls it took.
@@ -81,18 +80,19 @@ struct Form {
     }
     double axisTop() const { return plot->axisScaleDiv(QwtPlot::yLeft).upperBound(); }
 
-    QApplication& application = app();
-    QWidget widget;
     // The tuner's and the adapter's answers.
     int32_t strength = 0, qualityValue = 0, locked = 0;
     uint32_t counter = 0;
     uint64_t lost = 0;
     std::set<std::string> failing;
     std::vector<std::string> queries;
-    LedMeter *level, *quality;
-    QLabel *levelText, *qualityText, *received;
-    QwtPlot* plot;
-    TrayIcon* tray;
+    LedMeter* level = ui.ledMeterAGC;
+    LedMeter* quality = ui.ledMeterSNR;
+    QLabel* levelText = ui.textLabelAGC;
+    QLabel* qualityText = ui.textLabelSNR;
+    QLabel* received = ui.labelReceived;
+    QwtPlot* plot = ui.statusPlot;
+    TrayIcon* tray = nullptr;
     StatusPoller* poller;
     std::vector<int> indicator;
     int refreshes = 0, retunes = 0;

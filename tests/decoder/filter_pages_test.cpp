@@ -1,63 +1,47 @@
-// The PID and address filter pages on a form with the main window's object
-// names: validation, slots, the seen list, the stored list, the address modes.
+// The PID and address filter pages on the main window's widgets: validation,
+// slots, the seen list, the stored list, the address modes.
 #include "decoder/filter_pages.h"
 #include "test_support.h"
 #include "tests/offscreen_app.h"
+#include "ui_kestipdataform.h"
 
 #include <QApplication>
-#include <QButtonGroup>
 #include <QCheckBox>
+#include <QDialog>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
 #include <QTreeWidget>
-#include <QVBoxLayout>
 
 using namespace dt;
 
 namespace {
 
-QApplication& app()
-{
+// Ended before the program exits: the shown dialog leaves a desktop widget
+// behind, which must go while Qt's thread data still exists.
+const auto* const qtEnvironment = [] {
     qputenv("KEST_MESSAGEBOX", "stderr");
-    return offscreenApplication("filter_pages_tests");
-}
+    return ::testing::AddGlobalTestEnvironment(new OffscreenApplication("filter_pages_tests"));
+}();
 
-// The widgets of the two pages, named as on the main window.
-struct Form {
+// The main window's widgets, before anything else of the form exists.
+struct FormUi {
+    FormUi() { ui.setupUi(&widget); }
+    QDialog widget;
+    Ui::KestIpDataForm ui;
+};
+
+// The PID and address pages, the PID page in front.
+struct Form : FormUi {
     Form()
     {
-        auto* layout = new QVBoxLayout(&widget);
-        auto add = [&](QWidget* w, const char* name) {
-            w->setObjectName(name);
-            layout->addWidget(w);
-            return w;
-        };
-        pidValue = static_cast<QLineEdit*>(add(new QLineEdit, "lineEditPidValue"));
-        hex = static_cast<QCheckBox*>(add(new QCheckBox, "checkBoxHex"));
-        addButton = static_cast<QPushButton*>(add(new QPushButton, "buttonAddPid"));
-        selected = static_cast<QListWidget*>(add(new QListWidget, "listSelectedPids"));
-        removeButton = static_cast<QPushButton*>(add(new QPushButton, "buttonRemovePid"));
-        active = static_cast<QTreeWidget*>(add(new QTreeWidget, "listActivePids"));
-        active->setColumnCount(2);
-        group = new QButtonGroup(&widget);
-        group->setObjectName("buttonGroupFilter");
-        const char* modes[] = {"radioButtonDefaultAddr", "radioButtonMACAddr", "radioButtonIPAddr"};
-        for (const char* m : modes) {
-            auto* r = static_cast<QRadioButton*>(add(new QRadioButton, m));
-            group->addButton(r);
-            radio.push_back(r);
-        }
-        for (int i = 0; i < 6; ++i)
-            mac.push_back(static_cast<QLineEdit*>(add(new QLineEdit, qPrintable(QString("lineEditMAC%1").arg(i)))));
-        for (int i = 0; i < 4; ++i)
-            ip.push_back(static_cast<QLineEdit*>(add(new QLineEdit, qPrintable(QString("lineEditIP%1").arg(i)))));
-        pages = new FilterPages(&widget);
+        pages = new FilterPages(&widget, ui);
         pages->installDecimalValidator();
         QObject::connect(addButton, &QPushButton::clicked, pages, &FilterPages::addPid);
         QObject::connect(removeButton, &QPushButton::clicked, pages, &FilterPages::removePid);
+        ui.tabWidgetMain->setCurrentWidget(ui.pagePids);
         widget.show();
     }
     QStringList selectedTexts() const
@@ -76,17 +60,17 @@ struct Form {
         return testing::internal::GetCapturedStderr();
     }
 
-    QApplication& application = app(); // before any widget
-    QWidget widget;
-    QLineEdit* pidValue;
-    QCheckBox* hex;
-    QPushButton *addButton, *removeButton;
-    QListWidget* selected;
-    QTreeWidget* active;
-    QButtonGroup* group;
-    std::vector<QRadioButton*> radio;
-    std::vector<QLineEdit*> mac, ip;
-    FilterPages* pages;
+    QLineEdit* pidValue = ui.lineEditPidValue;
+    QCheckBox* hex = ui.checkBoxHex;
+    QPushButton* addButton = ui.buttonAddPid;
+    QPushButton* removeButton = ui.buttonRemovePid;
+    QListWidget* selected = ui.listSelectedPids;
+    QTreeWidget* active = ui.listActivePids;
+    std::vector<QRadioButton*> radio{ui.radioButtonDefaultAddr, ui.radioButtonMACAddr, ui.radioButtonIPAddr};
+    std::vector<QLineEdit*> mac{ui.lineEditMAC0, ui.lineEditMAC1, ui.lineEditMAC2,
+                                ui.lineEditMAC3, ui.lineEditMAC4, ui.lineEditMAC5};
+    std::vector<QLineEdit*> ip{ui.lineEditIP0, ui.lineEditIP1, ui.lineEditIP2, ui.lineEditIP3};
+    FilterPages* pages = nullptr;
 };
 
 class FilterPagesTest : public DecoderTest {};
@@ -223,7 +207,7 @@ TEST_F(FilterPagesTest, AddressModesSetTheFilterAndRestartTheCounters)
 
     f.radio[1]->setChecked(true);
     f.mac[0]->setText("0a");
-    f.mac[5]->setText("1ff");
+    f.mac[5]->setText("fF"); // the field holds two digits
     f.pages->applyAddressFilter(own);
     EXPECT_EQ(g_decoder.macFilter[0], 0x0A);
     EXPECT_EQ(g_decoder.macFilter[5], 0xFF);

@@ -1,4 +1,4 @@
-// The tuning panel on a form with the main window's object names, driving a
+// The tuning panel on the main window's widgets, driving a
 // simulated Cedar card: the frequency window, the DiSEqC messages with their
 // pauses, the tuning record, the applied values, delivery and LNB supply.
 #include "tuner/tuning_panel.h"
@@ -13,10 +13,11 @@
 #include "tuner/device_catalogue.h"
 #include "tuner/input_filter.h"
 #include "tests/offscreen_app.h"
+#include "ui_kestipdataform.h"
 
 #include <QApplication>
-#include <QButtonGroup>
 #include <QComboBox>
+#include <QDialog>
 #include <QFrame>
 #include <QGroupBox>
 #include <QLineEdit>
@@ -49,27 +50,26 @@ std::string hex(const std::vector<uint8_t>& bytes)
 
 using Events = std::vector<std::string>;
 
-// The Tuner, LNB and DiSEqC widgets, and the filter page's mode buttons.
-struct Form {
-    template <class W>
-    W* add(W* w, const QString& name, QWidget* parent)
+// The main window's widgets, before anything else of the form exists.
+struct FormUi {
+    FormUi() { ui.setupUi(&widget); }
+    QApplication& application = app(); // before any widget
+    QDialog widget;
+    Ui::KestIpDataForm ui;
+};
+
+// The Tuner, LNB and DiSEqC pages with a transponder typed in and every
+// DiSEqC group off.
+struct Form : FormUi {
+    Form()
     {
-        w->setObjectName(name);
-        w->setParent(parent);
-        return w;
-    }
-    QComboBox* combo(const char* name, const QStringList& items, QWidget* parent)
-    {
-        QComboBox* c = add(new QComboBox, name, parent);
-        c->addItems(items);
-        return c;
-    }
-    QGroupBox* group(const char* name)
-    {
-        QGroupBox* g = add(new QGroupBox, name, &widget);
-        g->setCheckable(true);
-        g->setChecked(false);
-        return g;
+        freq->setText("11778");
+        symbolRate->setText("27500");
+        lof1->setText("9750");
+        lof2->setText("10600");
+        lnbSwitch->setText("11700");
+        for (QGroupBox* group : {diseqc10, motor, raw})
+            group->setChecked(false);
     }
     void setRaw(const QStringList& texts)
     {
@@ -77,35 +77,26 @@ struct Form {
             rawBytes[i]->setText(i < texts.size() ? texts[i] : QString());
     }
 
-    QApplication& application = app(); // before any widget
-    QWidget widget;
-    QLineEdit* freq = add(new QLineEdit("11778"), "lineEditFreq", &widget);
-    QLineEdit* symbolRate = add(new QLineEdit("27500"), "lineEditSmbRate", &widget);
-    QComboBox* polarisation = combo("comboBoxPolarisation", {"H (+18)", "V (+13)"}, &widget);
-    QComboBox* modulation = combo("comboBoxModulation", {"Auto", "DVB-S", "DVB-S2"}, &widget);
-    QComboBox* fec = combo("comboBoxFEC", {"Auto", "1/2", "2/3", "3/4", "3/5", "4/5", "5/6", "5/11", "8/9", "9/10"},
-                           &widget);
-    QLineEdit* lof1 = add(new QLineEdit("9750"), "lineEditLOF1", &widget);
-    QLineEdit* lof2 = add(new QLineEdit("10600"), "lineEditLOF2", &widget);
-    QLineEdit* lnbSwitch = add(new QLineEdit("11700"), "lineEditSwitch", &widget);
-    QGroupBox* diseqc10 = group("groupBoxDiSEqC1_0");
-    QComboBox* port = combo("comboBoxDiSEqC10", {"LNB1", "LNB2", "LNB3", "LNB4"}, diseqc10);
-    QSpinBox* repeat = add(new QSpinBox, "spinBoxTXCount", diseqc10);
-    QSpinBox* gap = add(new QSpinBox, "spinBoxGap", diseqc10);
-    QGroupBox* motor = group("groupBoxDiSEqC1_2");
-    QLineEdit* gotoPosition = add(new QLineEdit, "lineEditGoto", motor);
-    QSpinBox* motorRepeat = add(new QSpinBox, "spinBoxTXCountMotor", motor);
-    QGroupBox* raw = group("groupBoxRAW");
-    std::vector<QLineEdit*> rawBytes = [this] {
-        std::vector<QLineEdit*> edits;
-        for (int i = 0; i < 6; ++i)
-            edits.push_back(add(new QLineEdit, QString("RAW%1").arg(i), raw));
-        return edits;
-    }();
-    QFrame* lamp = add(new QFrame, "framePower", &widget);
-    QButtonGroup* modes = add(new QButtonGroup, "buttonGroupFilter", &widget);
-    QRadioButton* ownAddress = add(new QRadioButton, "radioButtonDefaultAddr", &widget);
-    QTreeWidget* active = add(new QTreeWidget, "listActivePids", &widget);
+    QLineEdit* freq = ui.lineEditFreq;
+    QLineEdit* symbolRate = ui.lineEditSmbRate;
+    QComboBox* polarisation = ui.comboBoxPolarisation;
+    QComboBox* modulation = ui.comboBoxModulation;
+    QComboBox* fec = ui.comboBoxFEC;
+    QLineEdit* lof1 = ui.lineEditLOF1;
+    QLineEdit* lof2 = ui.lineEditLOF2;
+    QLineEdit* lnbSwitch = ui.lineEditSwitch;
+    QGroupBox* diseqc10 = ui.groupBoxDiSEqC1_0;
+    QComboBox* port = ui.comboBoxDiSEqC10;
+    QSpinBox* repeat = ui.spinBoxTXCount;
+    QSpinBox* gap = ui.spinBoxGap;
+    QGroupBox* motor = ui.groupBoxDiSEqC1_2;
+    QLineEdit* gotoPosition = ui.lineEditGoto;
+    QSpinBox* motorRepeat = ui.spinBoxTXCountMotor;
+    QGroupBox* raw = ui.groupBoxRAW;
+    std::vector<QLineEdit*> rawBytes{ui.RAW0, ui.RAW1, ui.RAW2, ui.RAW3, ui.RAW4, ui.RAW5};
+    QFrame* lamp = ui.framePower;
+    QRadioButton* ownAddress = ui.radioButtonDefaultAddr;
+    QTreeWidget* active = ui.listActivePids;
 };
 
 // A Cedar card with its graph running, and a log of what the panel does to
@@ -116,10 +107,8 @@ protected:
     void SetUp() override
     {
         dt::DecoderTest::SetUp();
-        form.modes->addButton(form.ownAddress);
         form.ownAddress->setChecked(true);
         form.polarisation->setCurrentIndex(1);
-        form.gap->setRange(50, 300);
         card = simcard::registerSimCard(tuner::kModelCedar, simcard::SimConfig{});
         ASSERT_TRUE(control.detectDevice());
         ASSERT_TRUE(control.startGraph());
@@ -136,8 +125,8 @@ protected:
                                                          (manager->m_fGraphRunning ? ", running" : ", stopped"));
                                         dynamic_cast<TSInputFilter*>(filter)->setDelivery(on);
                                     }});
-        filters = new FilterPages(&form.widget);
-        panel = new tuner::TuningPanel(&form.widget, &control, filters);
+        filters = new FilterPages(&form.widget, form.ui);
+        panel = new tuner::TuningPanel(&form.widget, form.ui, &control, filters);
         panel->defaultMac = {0x02, 0x4B, 0x45, 0x53, 0x54, 0x01};
     }
     void TearDown() override
