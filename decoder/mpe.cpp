@@ -46,8 +46,8 @@ inline bool checksumHolds(const uint8_t* section, uint32_t size)
 uint32_t g_slot0Dirty = 0;
 bool g_batchCleared = false;
 
-// Step 1 of the walk, "fill all 24388 bytes of frameBatch with zeros", done by
-// clearing only what can be non-zero: the same batch contents at every
+// Every buffer walk starts from a batch of zeros. Instead of filling all 24388
+// bytes, only what can be non-zero is cleared: the same batch contents at every
 // sendFrames, for about a tenth of the cost (the full fill measured as 90% of
 // the time of a one-section buffer).
 inline void clearFrameBatch(FrameBatch& batch)

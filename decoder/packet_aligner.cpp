@@ -50,7 +50,7 @@ bool PacketAligner::badChunk(long offset)
     return badChunks_ >= kSlipThreshold;
 }
 
-bool PacketAligner::specifiedSearch(const uint8_t* data, long length, long& start)
+bool PacketAligner::searchWithinSample(const uint8_t* data, long length, long& start)
 {
     for (long k = 0; k < length - 2 * P; ++k) {
         if (data[k] != kSync || data[k + P] != kSync || data[k + 2 * P] != kSync)
@@ -138,7 +138,7 @@ void PacketAligner::alignPackets(const uint8_t* data, long length, PacketCallbac
     // bad chunk of this sample.
     long seedLength = 0;
 
-    // 1. Carry completion.
+    // Complete the packet carried over from the previous sample.
     if (carryLength > 0) {
         const long need = P - carryLength;
         if (length < need) {
@@ -156,8 +156,8 @@ void PacketAligner::alignPackets(const uint8_t* data, long length, PacketCallbac
             enterRecovery = badChunk(-1);
             seedLength = carried;
         }
-        // Plain algorithm: slice at need when it shows three syncs, else at 0. Mended:
-        // 0 only when it shows them itself (the sample restarted at a packet
+        // Slicing goes on at `need` when three syncs confirm it there, and at 0
+        // only when they confirm 0 itself (the sample restarted at a packet
         // boundary after a loss); when neither does, the phase that the carry
         // gave is kept, so a corrupted sync byte or a slip within the next 376
         // bytes costs no more than elsewhere.
@@ -180,7 +180,7 @@ void PacketAligner::alignPackets(const uint8_t* data, long length, PacketCallbac
             carryLength = 0;
             ++recoveries_;
         }
-        // 2.-3. Search.
+        // Find the packet boundary: three syncs 188 bytes apart.
         if (searchingSync) {
             // A sample too short to show three syncs would be dropped whole, and
             // a stream cut into such samples never decoded: search across them.
@@ -188,7 +188,7 @@ void PacketAligner::alignPackets(const uint8_t* data, long length, PacketCallbac
                 recovering_ = true;
             long start = 0;
             const bool found = recovering_ ? recoverySearch(data, length, from, start, callback)
-                                           : specifiedSearch(data, length, start);
+                                           : searchWithinSample(data, length, start);
             if (!found)
                 return; // dropped (a recovery search keeps its untested tail)
             searchingSync = 0;
@@ -196,7 +196,7 @@ void PacketAligner::alignPackets(const uint8_t* data, long length, PacketCallbac
             badChunks_ = 0;
             offset = start;
         }
-        // 4. Slicing.
+        // Deliver the whole packets from the boundary on.
         while (offset <= length - P) {
             if (data[offset] == kSync) {
                 deliver(data + offset, callback);
@@ -210,8 +210,9 @@ void PacketAligner::alignPackets(const uint8_t* data, long length, PacketCallbac
             from = firstBad_ >= 0 ? firstBad_ : 0;
             continue;
         }
-        // 5. Carry: the rest keeps its place whatever its first byte (it is
-        // delivered only when it begins with 0x47).
+        // Carry the incomplete packet at the end over to the next sample: it
+        // keeps its place whatever its first byte (it is delivered only when
+        // it begins with 0x47).
         if (offset < length) {
             const long rest = length - offset;
             std::memcpy(carryBuffer, data + offset, static_cast<size_t>(rest));

@@ -2,7 +2,7 @@
 // 188-byte transport packets, carrying a packet split across samples over to
 // the next one, and hands each packet to a PacketCallback.
 //
-// Beyond the plain algorithm: once synchronised,
+// Beyond a plain sync search: once synchronised,
 // the aligner notices a byte slip and searches again by itself.
 //   * A chunk that does not begin with 0x47 is skipped, as always; a single
 //     corrupted sync byte costs only that packet.
@@ -66,7 +66,9 @@ private:
     // A chunk that does not begin with 0x47 at `offset` (-1: before this sample).
     // True when the slip threshold is reached.
     bool badChunk(long offset);
-    bool specifiedSearch(const uint8_t* data, long length, long& start);
+    // Within this sample alone: the first `start` from which every 188th byte
+    // to the end is a sync, three at least.
+    bool searchWithinSample(const uint8_t* data, long length, long& start);
     // The recovery search over history + data[from, length). On success returns
     // true with `start` the offset in data where slicing goes on (packets that
     // begin in the history have been delivered or carried); otherwise keeps the

@@ -1,5 +1,5 @@
 // the packet aligner (sync search, slicing, carry, resync) and the
-// byte-slip recovery that issue 2 adds. Every sample is an exact-size heap
+// recovery from byte slips. Every sample is an exact-size heap
 // copy, so AddressSanitizer sees any read past it.
 #include "test_support.h"
 
@@ -359,7 +359,7 @@ TEST_F(AlignerTest, NullCallbackAdvancesTheStateOnly)
     EXPECT_EQ(ids(g_seen), ids(testPackets(3, 2)));
 }
 
-// ---- Byte slips (issue 2, point 4) ----------------------------------------------
+// ---- Byte slips ------------------------------------------------------------------
 
 // P0..P(n-1) with `junk` inserted before packet `at`.
 Bytes withInsertion(uint32_t n, uint32_t at, size_t junk)

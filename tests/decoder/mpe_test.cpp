@@ -1,5 +1,5 @@
 // decodeMpeBuffer, the address filter, the flags and LLC/SNAP tests,
-// frame building, and the bounds that issue 2 adds.
+// frame building, and the bounds of every read.
 #include "test_support.h"
 
 #include <random>
@@ -411,7 +411,7 @@ TEST_F(MpeTest, WithoutAnAdapterOrWithARefusingOneFramesAreDroppedSilently)
     EXPECT_EQ(g_decoder.frameBatch.frameCount, 0u);
 }
 
-// ---- Bounds (issue 2, point 4): exact-size buffers, so AddressSanitizer sees
+// ---- Bounds: exact-size buffers, so AddressSanitizer sees
 // any read past the data.
 
 TEST_F(MpeTest, SectionRunningPastTheBufferIsALengthErrorAndEndsTheWalk)
