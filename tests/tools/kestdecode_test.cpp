@@ -58,7 +58,11 @@ std::vector<teststream::Frame> readPcapFrames(const std::string& path)
     return frames;
 }
 
-std::string tempPath(const char* name) { return testing::TempDir() + "kestdecode_" + name; }
+// With the process id: the tests of this program run side by side.
+std::string tempPath(const char* name)
+{
+    return testing::TempDir() + "kestdecode_" + std::to_string(getpid()) + "_" + name;
+}
 
 TEST(Kestdecode, ReferenceStreamGivesItsDatagramsAsEthernetFrames)
 {
@@ -238,6 +242,9 @@ TEST(Kestdecode, FramesLostToAFullDiskAreCountedAndFailTheRun)
 struct GeneratedStream {
     std::vector<uint8_t> ts;
     std::map<uint64_t, std::vector<uint8_t>> payloads; // by sequence number
+    // The Ethernet frames the adapter must pass on for the IPv4 datagrams,
+    // by sequence number: destination MAC, source 0, type 0x0800, datagram.
+    std::map<uint64_t, std::vector<uint8_t>> frames;
 };
 
 const tsgen::MacAddress kStation{0x02, 0x11, 0x22, 0x33, 0x44, 0x55};
@@ -314,6 +321,10 @@ GeneratedStream generateStream(size_t count, size_t ipv6MulticastCount = 0)
         }
         const auto datagram = tsgen::makeUdpDatagram(0x0A000001u, dst, 40000, 4000, payload.data(), payload.size());
         writers[seq % 3].writeSection(mac, datagram.data(), datagram.size(), stream.ts);
+        std::vector<uint8_t> frame(mac.begin(), mac.end());
+        frame.insert(frame.end(), {0, 0, 0, 0, 0, 0, 0x08, 0x00});
+        frame.insert(frame.end(), datagram.begin(), datagram.end());
+        stream.frames[seq] = std::move(frame);
         if (seq % 50 == 0)
             tsgen::writeNullPacket(stream.ts);
         stream.payloads[seq] = std::move(payload);
@@ -350,36 +361,50 @@ std::string writeStream(const GeneratedStream& stream, const char* name)
 
 const char* kPids = "--pid 256 --pid 257 --pid 258";
 
-TEST(Kestdecode, GeneratedStreamThroughPcapIsReadableByTshark)
-{
-    const GeneratedStream stream = generateStream(10000);
-    const std::string ts = writeStream(stream, "mixed.ts");
-    const std::string pcap = tempPath("mixed.pcap");
-    const RunResult r = runCommand(kKestdecode + " " + kPids + " --mac 02:11:22:33:44:55 --pcap " + pcap + " " + ts);
-    ASSERT_EQ(r.status, 0) << r.out;
-    EXPECT_NE(r.out.find("frames: 10000\n"), std::string::npos) << r.out;
-    EXPECT_NE(r.out.find("TOTAL errors: 0\n"), std::string::npos) << r.out;
+// The mixed stream decoded into a pcap file; the stream for the expectations.
+struct DecodedToPcap {
+    GeneratedStream stream = generateStream(10000);
+    std::string ts = writeStream(stream, "mixed.ts");
+    std::string pcap = tempPath("mixed.pcap");
+    RunResult run = runCommand(kKestdecode + " " + kPids + " --mac 02:11:22:33:44:55 --pcap " + pcap + " " + ts);
+    ~DecodedToPcap()
+    {
+        std::remove(ts.c_str());
+        std::remove(pcap.c_str());
+    }
+};
 
-    const auto frames = readPcapFrames(pcap);
+TEST(Kestdecode, GeneratedStreamThroughPcapGivesEveryFrameWhole)
+{
+    const DecodedToPcap d;
+    ASSERT_EQ(d.run.status, 0) << d.run.out;
+    EXPECT_NE(d.run.out.find("frames: 10000\n"), std::string::npos) << d.run.out;
+    EXPECT_NE(d.run.out.find("TOTAL errors: 0\n"), std::string::npos) << d.run.out;
+
+    const auto frames = readPcapFrames(d.pcap);
     ASSERT_EQ(frames.size(), 10000u);
     for (const auto& f : frames) {
         ASSERT_GE(f.size(), 14u + 28u + 8u);
         uint64_t seq = 0;
         for (int k = 0; k < 8; ++k)
             seq = seq << 8 | f[42 + k];
-        const auto& expected = stream.payloads.at(seq);
-        ASSERT_EQ(f.size(), 42 + expected.size()) << "frame of datagram " << seq;
-        EXPECT_TRUE(std::equal(expected.begin(), expected.end(), f.begin() + 42)) << "datagram " << seq;
+        const auto expected = d.stream.frames.find(seq);
+        ASSERT_NE(expected, d.stream.frames.end()) << "a frame with no datagram " << seq;
+        ASSERT_EQ(f.size(), expected->second.size()) << "frame of datagram " << seq;
+        const auto differ = std::mismatch(f.begin(), f.end(), expected->second.begin());
+        EXPECT_EQ(differ.first, f.end()) << "frame of datagram " << seq << " differs at byte "
+                                          << (differ.first - f.begin());
     }
+}
 
-    if (runCommand("command -v tshark").status == 0) {
-        const RunResult t = runCommand("tshark -r " + pcap + " -T fields -e udp.dstport 2>/dev/null | grep -c 4000");
-        EXPECT_EQ(t.out, "10000\n") << "tshark did not read every frame as UDP";
-    } else {
-        GTEST_LOG_(WARNING) << "tshark not installed: outside decoding not checked";
-    }
-    std::remove(ts.c_str());
-    std::remove(pcap.c_str());
+TEST(Kestdecode, GeneratedStreamThroughPcapIsReadableByTshark)
+{
+    if (runCommand("command -v tshark").status != 0)
+        GTEST_SKIP() << "tshark not installed: decoding by another program not checked";
+    const DecodedToPcap d;
+    ASSERT_EQ(d.run.status, 0) << d.run.out;
+    const RunResult t = runCommand("tshark -r " + d.pcap + " -T fields -e udp.dstport 2>/dev/null | grep -c 4000");
+    EXPECT_EQ(t.out, "10000\n") << "tshark did not read every frame as UDP";
 }
 
 TEST(Kestdecode, EveryDatagramArrivesThroughTapInsideOwnNamespace)
