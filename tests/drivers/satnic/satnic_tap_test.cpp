@@ -463,8 +463,14 @@ TEST_F(SatNicTap, KernelTrafficIsReadAndDiscarded)
 TEST_F(SatNicTap, FollowsAChangeOfTheInterfaceAddress)
 {
     bringUp();
+    platform::DebugCapture debug;
     ASSERT_EQ(run(exec("ip link set kt0 address 02:c2:b0:30:03:e1")), 0);
-    std::this_thread::sleep_for(std::chrono::milliseconds(2200));
+    // The reader thread tells when it has taken the new address.
+    const std::string taken = "SatNic: TAP interface kt0 now has address 02:c2:b0:30:03:e1\n";
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (debug.all().find(taken) == std::string::npos && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_NE(debug.all().find(taken), std::string::npos) << "no refresh took the new address: " << debug.all();
     std::mt19937 rng(5);
     std::vector<Datagram> sent;
     for (uint32_t i = 0; i < 20; ++i) {
