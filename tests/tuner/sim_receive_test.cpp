@@ -135,10 +135,19 @@ TEST_F(SimReceive, KnownDatagramsReachTheAdapterExactlyOnce)
     EXPECT_EQ(manager->GetSignalQuality(&quality), 1);
     EXPECT_GT(quality, 0);
 
+    // Until every packet of the file has passed the demultiplexer: nothing
+    // more can follow then.
     const uint64_t expected = stream.expectedFrames.size();
-    const bool all = waitFor([&] { return satnic::statistics().frames >= expected; });
-    std::this_thread::sleep_for(std::chrono::milliseconds(200)); // nothing more may follow
-    EXPECT_TRUE(all) << satnic::statistics().frames << " of " << expected << " frames";
+    const uint64_t packets = stream.transportStream.size() / 188;
+    const auto packetsSeen = [] {
+        uint64_t n = 0;
+        for (int pid = 0; pid < kPidCount; ++pid)
+            n += counterValue(decoderState().pidPackets[pid]);
+        return n;
+    };
+    const bool all = waitFor([&] { return packetsSeen() >= packets && satnic::statistics().frames >= expected; });
+    EXPECT_TRUE(all) << satnic::statistics().frames << " of " << expected << " frames, " << packetsSeen() << " of "
+                     << packets << " packets";
     const DecoderState& state = decoderState();
     EXPECT_EQ(counterValue(state.rxErrors), 0u);
     EXPECT_GT(counterValue(state.pidPackets[0x103]), 0u) << "the unselected PID was in the stream";
