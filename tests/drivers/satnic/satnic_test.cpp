@@ -738,20 +738,19 @@ TEST_F(SatNic, UninstallWhileSending)
     HANDLE h = openAdapter();
     ASSERT_NE(h, INVALID_HANDLE_VALUE);
     std::atomic<uint64_t> accepted{0};
-    std::atomic<bool> started{false};
     std::thread sender([&] {
         Batch batch;
         batch.put(0, makeFrame(kStation, 500, 1));
         batch.put(1, makeFrame(kMulticast, 700, 2));
         batch.setCount(2);
-        while (send(h, batch)) {
+        while (send(h, batch))
             ++accepted;
-            started = true;
-        }
     });
-    while (!started)
+    // Uninstalled in the midst of the sending.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (accepted < 100 && std::chrono::steady_clock::now() < deadline)
         std::this_thread::yield();
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_GE(accepted.load(), 100u) << "the sender did not get going";
     satnic::uninstall();
     sender.join();
     std::vector<PcapRecord> records;
