@@ -226,14 +226,15 @@ TEST_F(DvbFrontendTest, NothingLockingSaysUnlockedOnceAndNeverSpins)
     devices.model.variant.refusedModulations = {APSK_32};
     const card::Tuning wrong = universal(11000, card::kPolarisationVertical, card::kModulationNotDefined);
     commit(wrong);
-    std::this_thread::sleep_for(std::chrono::milliseconds(600));
+    const std::string unlocked = "no lock on 11000 MHz V 27500 kS/s with DVB-S, DVB-S2 8PSK, DVB-S2 QPSK, DVB-S2 "
+                                 "16APSK, DVB-S2 32APSK: Unlocked";
+    ASSERT_TRUE(eventually([&] { return count(debug.all(), unlocked) != 0; })) << debug.all();
+    const size_t beforeReapply = tunings().size();
     commit(wrong); // the automatic re-apply
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    // A whole round and more after it: had it started the report afresh, it would have said it again.
+    ASSERT_TRUE(eventually([&] { return tunings().size() >= beforeReapply + 6; })) << tunings().size();
     EXPECT_FALSE(frontend.status().locked);
-    EXPECT_EQ(count(debug.all(), "no lock on 11000 MHz V 27500 kS/s with DVB-S, DVB-S2 8PSK, DVB-S2 QPSK, DVB-S2 "
-                                 "16APSK, DVB-S2 32APSK: Unlocked"),
-              1u)
-        << debug.all();
+    EXPECT_EQ(count(debug.all(), unlocked), 1u) << debug.all();
     EXPECT_LE(tunings().size(), 45u) << "one tuning per wait, not a tight loop";
     EXPECT_GE(tunings().size(), 8u) << "the search goes round";
     const auto calls = devices.callLog();
