@@ -23,7 +23,18 @@ Outcome macstamp(const QString& dir, const QStringList& environment)
     p.setProcessEnvironment(env);
     p.setWorkingDirectory(dir);
     p.start(QStringLiteral(KEST_BIN_DIR "/macstamp"), QStringList());
-    p.waitForFinished(30000);
+    // A run that does not end, or ends by a crash, has no exit status to compare.
+    if (!p.waitForFinished(30000)) {
+        ADD_FAILURE() << "macstamp did not finish within 30 s: " << p.errorString().toStdString();
+        p.kill();
+        p.waitForFinished();
+        return {-1, p.readAllStandardOutput(), p.readAllStandardError()};
+    }
+    if (p.exitStatus() != QProcess::NormalExit) {
+        ADD_FAILURE() << "macstamp crashed: " << p.errorString().toStdString() << "\n"
+                      << p.readAllStandardError().constData();
+        return {-1, p.readAllStandardOutput(), p.readAllStandardError()};
+    }
     return {p.exitCode(), p.readAllStandardOutput(), p.readAllStandardError()};
 }
 
