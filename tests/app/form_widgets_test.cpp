@@ -15,6 +15,9 @@
 #include <QTranslator>
 #include <QTreeWidget>
 
+#include <initializer_list>
+#include <string>
+
 namespace {
 
 const auto* const qtEnvironment =
@@ -420,11 +423,11 @@ TEST(FormLayout, ProviderComboBoxTakesTheRoomItsRowHas)
     form.resize(439, 592);
     form.show();
     form.layout()->activate();
-    QWidget* row = child<QWidget>(form, "groupProviders");
+    QWidget* row = form.groupProviders;
     row->layout()->activate();
     int buttons = 0;
-    for (const char* name : {"buttonNew", "buttonEdit", "buttonRemove"}) {
-        auto* button = child<QPushButton>(form, name);
+    for (QPushButton* button : {form.buttonNew, form.buttonEdit, form.buttonRemove}) {
+        const std::string name = button->objectName().toStdString();
         const int text = button->fontMetrics().horizontalAdvance(button->text());
         EXPECT_GE(button->width(), text) << name;
         EXPECT_LE(button->width(), text + 24) << name;
@@ -473,10 +476,9 @@ TEST(FormKeys, ControlTOpensStatisticsWhicheverWidgetHasTheFocus)
     form.show();
     QApplication::setActiveWindow(&form);
     ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
-    for (const char* name : {"comboBoxProviders", "comboBoxPolarisation", "lnbTypeComboBox", "lineEditFreq"}) {
-        SCOPED_TRACE(name);
-        QWidget* widget = child<QWidget>(form, name);
-        ASSERT_NE(widget, nullptr);
+    for (QWidget* widget : std::initializer_list<QWidget*>{form.comboBoxProviders, form.comboBoxPolarisation,
+                                                            form.lnbTypeComboBox, form.lineEditFreq}) {
+        SCOPED_TRACE(widget->objectName().toStdString());
         for (QWidget* page = widget->parentWidget(); page != nullptr; page = page->parentWidget())
             if (form.tabWidgetMain->indexOf(page) >= 0)
                 form.tabWidgetMain->setCurrentWidget(page);
