@@ -2,15 +2,14 @@
 // the round trip, damaged files, and saves that fail or die half-way.
 #include "app/settings_store.h"
 #include "decoder/decoder.h"
+#include "tests/form_ui.h"
 #include "tests/offscreen_app.h"
-#include "ui_kestipdataform.h"
 
 #include <gtest/gtest.h>
 
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
-#include <QDialog>
 #include <QDir>
 #include <QFile>
 #include <QGroupBox>
@@ -44,16 +43,8 @@ QApplication& app()
     return offscreenApplication("settings_store_tests");
 }
 
-// The main window's widgets, before anything else of the form exists.
-struct FormUi {
-    FormUi() { ui.setupUi(&widget); }
-    QApplication& application = app();
-    QDialog widget;
-    Ui::KestIpDataForm ui;
-};
-
 struct Form : FormUi {
-    Form()
+    Form() : FormUi(app())
     {
         QObject::connect(power, &QPushButton::toggled,
                          [this](bool on) { log.push_back(on ? "power on" : "power off"); });

@@ -4,13 +4,12 @@
 #include "app/trayicon.h"
 #include "monitor/ledmeter.h"
 
+#include "tests/form_ui.h"
 #include "tests/offscreen_app.h"
-#include "ui_kestipdataform.h"
 
 #include <gtest/gtest.h>
 
 #include <QApplication>
-#include <QDialog>
 #include <QLabel>
 
 #include <qwt_plot.h>
@@ -27,16 +26,8 @@ QApplication& app()
     return offscreenApplication("status_poller_tests");
 }
 
-// The main window's widgets, before anything else of the form exists.
-struct FormUi {
-    FormUi() { ui.setupUi(&widget); }
-    QApplication& application = app();
-    QDialog widget;
-    Ui::KestIpDataForm ui;
-};
-
 struct Form : FormUi {
-    explicit Form(bool withCounter = true)
+    explicit Form(bool withCounter = true) : FormUi(app())
     {
         tray = new TrayIcon(QPixmap(), "Kest Ip Data\nNo Locked", nullptr, &widget);
 

@@ -2,12 +2,11 @@
 // slots, the seen list, the stored list, the address modes.
 #include "decoder/filter_pages.h"
 #include "test_support.h"
+#include "tests/form_ui.h"
 #include "tests/offscreen_app.h"
-#include "ui_kestipdataform.h"
 
 #include <QApplication>
 #include <QCheckBox>
-#include <QDialog>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
@@ -26,16 +25,9 @@ const auto* const qtEnvironment = [] {
     return ::testing::AddGlobalTestEnvironment(new OffscreenApplication("filter_pages_tests"));
 }();
 
-// The main window's widgets, before anything else of the form exists.
-struct FormUi {
-    FormUi() { ui.setupUi(&widget); }
-    QDialog widget;
-    Ui::KestIpDataForm ui;
-};
-
 // The PID and address pages, the PID page in front.
 struct Form : FormUi {
-    Form()
+    Form() : FormUi(*qApp)
     {
         pages = new FilterPages(&widget, ui);
         pages->installDecimalValidator();

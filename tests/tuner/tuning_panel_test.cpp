@@ -12,12 +12,11 @@
 #include "tuner/card_control.h"
 #include "tuner/device_catalogue.h"
 #include "tuner/input_filter.h"
+#include "tests/form_ui.h"
 #include "tests/offscreen_app.h"
-#include "ui_kestipdataform.h"
 
 #include <QApplication>
 #include <QComboBox>
-#include <QDialog>
 #include <QFrame>
 #include <QGroupBox>
 #include <QLineEdit>
@@ -50,18 +49,10 @@ std::string hex(const std::vector<uint8_t>& bytes)
 
 using Events = std::vector<std::string>;
 
-// The main window's widgets, before anything else of the form exists.
-struct FormUi {
-    FormUi() { ui.setupUi(&widget); }
-    QApplication& application = app(); // before any widget
-    QDialog widget;
-    Ui::KestIpDataForm ui;
-};
-
 // The Tuner, LNB and DiSEqC pages with a transponder typed in and every
 // DiSEqC group off.
 struct Form : FormUi {
-    Form()
+    Form() : FormUi(app())
     {
         freq->setText("11778");
         symbolRate->setText("27500");
