@@ -28,14 +28,12 @@ bool cardModel(int32_t id, CardModel* model)
 
 namespace {
 
-// A published property is collected into the pending tuning until CommitChanges.
+// A published property goes into its field of the pending tuning until CommitChanges.
 template <class T>
-void onTuning(PropertyTable& table, Card& card, REFGUID set, DWORD id, T card::Tuning::*field)
+void onTuning(PropertyTable& table, Card& card, REFGUID set, DWORD id, T SatelliteParams::*field)
 {
     table.onSetValue<T>(set, id, [&card, field](T value) {
-        card::Tuning tuning = card.pending();
-        tuning.*field = value;
-        card.setPending(tuning);
+        card.setPending(field, value);
         return S_OK;
     });
 }
@@ -46,12 +44,15 @@ void onTuning(PropertyTable& table, Card& card, REFGUID set, DWORD id, T card::T
 void Card::addTunerInputProperties(PropertyTable& table)
 {
     onTuning(table, *this, KSPROPSETID_BdaFrequencyFilter, KSPROPERTY_BDA_RF_TUNER_FREQUENCY,
-             &card::Tuning::carrierKhz);
+             &SatelliteParams::carrierFrequency);
     onTuning(table, *this, KSPROPSETID_BdaFrequencyFilter, KSPROPERTY_BDA_RF_TUNER_POLARITY,
-             &card::Tuning::polarisation);
-    onTuning(table, *this, KSPROPSETID_BdaLNBInfo, KSPROPERTY_BDA_LNB_LOF_LOW_BAND, &card::Tuning::lofLowKhz);
-    onTuning(table, *this, KSPROPSETID_BdaLNBInfo, KSPROPERTY_BDA_LNB_LOF_HIGH_BAND, &card::Tuning::lofHighKhz);
-    onTuning(table, *this, KSPROPSETID_BdaLNBInfo, KSPROPERTY_BDA_LNB_SWITCH_FREQUENCY, &card::Tuning::switchKhz);
+             &SatelliteParams::polarisation);
+    onTuning(table, *this, KSPROPSETID_BdaLNBInfo, KSPROPERTY_BDA_LNB_LOF_LOW_BAND,
+             &SatelliteParams::lnbLowOscillator);
+    onTuning(table, *this, KSPROPSETID_BdaLNBInfo, KSPROPERTY_BDA_LNB_LOF_HIGH_BAND,
+             &SatelliteParams::lnbHighOscillator);
+    onTuning(table, *this, KSPROPSETID_BdaLNBInfo, KSPROPERTY_BDA_LNB_SWITCH_FREQUENCY,
+             &SatelliteParams::lnbSwitchFrequency);
     table.onGetValue<LONG>(KSPROPSETID_BdaSignalStats, KSPROPERTY_BDA_SIGNAL_STRENGTH, [this](LONG& value) {
         value = strength();
         return S_OK;
@@ -70,13 +71,13 @@ void Card::addTunerInputProperties(PropertyTable& table)
 void Card::addTunerOutputProperties(PropertyTable& table)
 {
     onTuning(table, *this, KSPROPSETID_BdaDigitalDemodulator, KSPROPERTY_BDA_MODULATION_TYPE,
-             &card::Tuning::modulation);
+             &SatelliteParams::modulation);
     onTuning(table, *this, KSPROPSETID_BdaDigitalDemodulator, KSPROPERTY_BDA_INNER_FEC_RATE,
-             &card::Tuning::innerFec);
+             &SatelliteParams::innerFecRate);
     onTuning(table, *this, KSPROPSETID_BdaDigitalDemodulator, KSPROPERTY_BDA_SYMBOL_RATE,
-             &card::Tuning::symbolRateKsps);
+             &SatelliteParams::symbolRate);
     onTuning(table, *this, KSPROPSETID_BdaDigitalDemodulator, KSPROPERTY_BDA_SPECTRAL_INVERSION,
-             &card::Tuning::spectralInversion);
+             &SatelliteParams::spectralInversion);
     table.onGetValue<LONG>(KSPROPSETID_BdaSignalStats, KSPROPERTY_BDA_SIGNAL_QUALITY, [this](LONG& value) {
         value = quality();
         return S_OK;

@@ -25,9 +25,7 @@ public:
     bool open(std::string* error) { return device_.open(error); }
     void close() { device_.close(); }
 
-    void setPending(const card::Tuning& tuning) override { device_.setPending(tuning); }
-    card::Tuning pending() const override { return device_.pending(); }
-    bool commit() override { return device_.commit(); }
+    bool commit(const SatelliteParams& tuning) override { return device_.frontend().commit(tuning); }
     bool command(const uint8_t* block, size_t size) override { return device_.command(block, size); }
     // A vanished device reports no lock and no signal.
     bool locked() override;
