@@ -55,16 +55,8 @@ public:
     // The published tuning properties are collected until the commit, as on the
     // hardware: each property's handler writes its own field.
     template <class T>
-    void setPending(T SatelliteParams::*field, T value)
-    {
-        std::lock_guard<std::mutex> lock(pendingMutex_);
-        pending_.*field = value;
-    }
-    SatelliteParams pending() const
-    {
-        std::lock_guard<std::mutex> lock(pendingMutex_);
-        return pending_;
-    }
+    void setPending(T SatelliteParams::*field, T value);
+    SatelliteParams pending() const;
     // Applies a tuning (the collected one, when the tuner filter commits).
     virtual bool commit(const SatelliteParams& tuning) = 0;
     // A command block from the command property set: false when it is not one

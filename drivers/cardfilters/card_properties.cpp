@@ -26,6 +26,19 @@ bool cardModel(int32_t id, CardModel* model)
     return true;
 }
 
+template <class T>
+void Card::setPending(T SatelliteParams::*field, T value)
+{
+    std::lock_guard<std::mutex> lock(pendingMutex_);
+    pending_.*field = value;
+}
+
+SatelliteParams Card::pending() const
+{
+    std::lock_guard<std::mutex> lock(pendingMutex_);
+    return pending_;
+}
+
 namespace {
 
 // A published property goes into its field of the pending tuning until CommitChanges.
