@@ -7,11 +7,11 @@
 //  - the video capture filter, which only carries the MAC and infrared sets.
 #pragma once
 
-#include "tuner/satellite_params.h"
 #include "platform/ks/property_table.h"
 #include "platform/media/com.h"
 #include "platform/media/devenum.h"
 #include "platform/media/source_filter.h"
+#include "tuner/satellite_params.h"
 
 #include <array>
 #include <atomic>
@@ -53,7 +53,7 @@ public:
     virtual ~Card() = default;
 
     // The published tuning properties are collected until the commit, as on the
-    // hardware: each property's handler writes its own field.
+    // hardware: each property's handler writes its own field (card_properties.cpp).
     template <class T>
     void setPending(T SatelliteParams::*field, T value);
     SatelliteParams pending() const;
