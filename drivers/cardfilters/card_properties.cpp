@@ -56,16 +56,12 @@ void onTuning(PropertyTable& table, Card& card, REFGUID set, DWORD id, T Satelli
 // The handlers hold the card by reference: the filter holding the table holds the card.
 void Card::addTunerInputProperties(PropertyTable& table)
 {
-    onTuning(table, *this, KSPROPSETID_BdaFrequencyFilter, KSPROPERTY_BDA_RF_TUNER_FREQUENCY,
-             &SatelliteParams::carrierFrequency);
-    onTuning(table, *this, KSPROPSETID_BdaFrequencyFilter, KSPROPERTY_BDA_RF_TUNER_POLARITY,
-             &SatelliteParams::polarisation);
-    onTuning(table, *this, KSPROPSETID_BdaLNBInfo, KSPROPERTY_BDA_LNB_LOF_LOW_BAND,
-             &SatelliteParams::lnbLowOscillator);
-    onTuning(table, *this, KSPROPSETID_BdaLNBInfo, KSPROPERTY_BDA_LNB_LOF_HIGH_BAND,
-             &SatelliteParams::lnbHighOscillator);
-    onTuning(table, *this, KSPROPSETID_BdaLNBInfo, KSPROPERTY_BDA_LNB_SWITCH_FREQUENCY,
-             &SatelliteParams::lnbSwitchFrequency);
+    using P = SatelliteParams;
+    onTuning(table, *this, KSPROPSETID_BdaFrequencyFilter, KSPROPERTY_BDA_RF_TUNER_FREQUENCY, &P::carrierFrequency);
+    onTuning(table, *this, KSPROPSETID_BdaFrequencyFilter, KSPROPERTY_BDA_RF_TUNER_POLARITY, &P::polarisation);
+    onTuning(table, *this, KSPROPSETID_BdaLNBInfo, KSPROPERTY_BDA_LNB_LOF_LOW_BAND, &P::lnbLowOscillator);
+    onTuning(table, *this, KSPROPSETID_BdaLNBInfo, KSPROPERTY_BDA_LNB_LOF_HIGH_BAND, &P::lnbHighOscillator);
+    onTuning(table, *this, KSPROPSETID_BdaLNBInfo, KSPROPERTY_BDA_LNB_SWITCH_FREQUENCY, &P::lnbSwitchFrequency);
     table.onGetValue<LONG>(KSPROPSETID_BdaSignalStats, KSPROPERTY_BDA_SIGNAL_STRENGTH, [this](LONG& value) {
         value = strength();
         return S_OK;
@@ -83,14 +79,11 @@ void Card::addTunerInputProperties(PropertyTable& table)
 
 void Card::addTunerOutputProperties(PropertyTable& table)
 {
-    onTuning(table, *this, KSPROPSETID_BdaDigitalDemodulator, KSPROPERTY_BDA_MODULATION_TYPE,
-             &SatelliteParams::modulation);
-    onTuning(table, *this, KSPROPSETID_BdaDigitalDemodulator, KSPROPERTY_BDA_INNER_FEC_RATE,
-             &SatelliteParams::innerFecRate);
-    onTuning(table, *this, KSPROPSETID_BdaDigitalDemodulator, KSPROPERTY_BDA_SYMBOL_RATE,
-             &SatelliteParams::symbolRate);
-    onTuning(table, *this, KSPROPSETID_BdaDigitalDemodulator, KSPROPERTY_BDA_SPECTRAL_INVERSION,
-             &SatelliteParams::spectralInversion);
+    using P = SatelliteParams;
+    onTuning(table, *this, KSPROPSETID_BdaDigitalDemodulator, KSPROPERTY_BDA_MODULATION_TYPE, &P::modulation);
+    onTuning(table, *this, KSPROPSETID_BdaDigitalDemodulator, KSPROPERTY_BDA_INNER_FEC_RATE, &P::innerFecRate);
+    onTuning(table, *this, KSPROPSETID_BdaDigitalDemodulator, KSPROPERTY_BDA_SYMBOL_RATE, &P::symbolRate);
+    onTuning(table, *this, KSPROPSETID_BdaDigitalDemodulator, KSPROPERTY_BDA_SPECTRAL_INVERSION, &P::spectralInversion);
     table.onGetValue<LONG>(KSPROPSETID_BdaSignalStats, KSPROPERTY_BDA_SIGNAL_QUALITY, [this](LONG& value) {
         value = quality();
         return S_OK;
