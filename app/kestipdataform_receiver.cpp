@@ -168,6 +168,11 @@ void KestIpDataForm::radioButtonIPAddr_clicked()
 
 // ---- Slots of the tuning pages -------------------------------------------------------
 
+void KestIpDataForm::buttonSet_clicked()
+{
+    applyTuning(true);
+}
+
 void KestIpDataForm::applyTuning(bool fromWidgets)
 {
     if (!tuningPanel)

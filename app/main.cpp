@@ -3,7 +3,7 @@
 #include "app/kestipdataform.h"
 #include "decoder/decoder.h"
 #include "decoder/receive_lock.h"
-#include "drivers/linuxdvb/dvb_filters.h"
+#include "drivers/linuxdvb/dvb_register.h"
 #include "drivers/satnic/satnic.h"
 #include "drivers/simcard/sim_register.h"
 #include "app/kestipdataform_geometry.h"

@@ -3,7 +3,7 @@
 // whether the adapter driver is installed. Exit status 0 stamped (driver not
 // yet installed), 1 stamped (driver installed), -1 on any failure.
 #include "decoder/adapter.h"
-#include "drivers/linuxdvb/dvb_filters.h"
+#include "drivers/linuxdvb/dvb_register.h"
 #include "drivers/satnic/satnic.h"
 #include "drivers/simcard/sim_register.h"
 #include "macstamp/inf_stamp.h"

@@ -5,7 +5,7 @@
 // Datagrams go round-robin over the PIDs (default 0x100, 0x101, 0x102), to the
 // station address, and with --multicast / --broadcast also to 239.1.1.1 and the
 // broadcast address in turn. Each payload starts with a 64-bit sequence number.
-#include "tools/tsgen/mpe_stream.h"
+#include "drivers/tsgen/mpe_stream.h"
 
 #include <cerrno>
 #include <cstdio>

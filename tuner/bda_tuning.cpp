@@ -48,6 +48,16 @@ int CBDAManager::writeProperty(const TuningProperty& texts, DWORD value)
     return 1;
 }
 
+template <class T>
+int CBDAManager::writeTuning(const TuningProperty& property, T value, T SatelliteParams::*field)
+{
+    if (!writeProperty(property, static_cast<DWORD>(value)))
+        return 0;
+    if (m_pSatelliteParams)
+        (*m_pSatelliteParams).*field = value;
+    return 1;
+}
+
 // The boxed setters share their texts' pattern: "<property>, SET not supported\n" and ", SET failed\n".
 #define KEST_BOXED_PROPERTY(entry, name, pin, set, id) \
     {entry, kQuerySupportedFailed, name ", SET not supported\n", name ", SET failed\n", true, pin, set, id}

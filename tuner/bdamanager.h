@@ -108,15 +108,9 @@ public:
 
 private:
     int writeProperty(const TuningProperty& property, DWORD value);
+    // Writes the property and, when that succeeded, its field of the record.
     template <class T>
-    int writeTuning(const TuningProperty& property, T value, T SatelliteParams::*field)
-    {
-        if (!writeProperty(property, static_cast<DWORD>(value)))
-            return 0;
-        if (m_pSatelliteParams)
-            (*m_pSatelliteParams).*field = value;
-        return 1;
-    }
+    int writeTuning(const TuningProperty& property, T value, T SatelliteParams::*field);
     int sendCommand(const BYTE* block, const char* const texts[3]);
     IKsPropertySet* extensionPropertySet() const;
 };

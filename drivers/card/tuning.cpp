@@ -2,27 +2,29 @@
 
 namespace card {
 
-bool isHighBand(const Tuning& tuning)
+bool isHighBand(const SatelliteParams& tuning)
 {
-    return tuning.lofHighKhz != 0 && tuning.switchKhz != 0 && tuning.carrierKhz >= tuning.switchKhz;
+    return tuning.lnbHighOscillator != 0 && tuning.lnbSwitchFrequency != 0
+        && tuning.carrierFrequency >= tuning.lnbSwitchFrequency;
 }
 
-uint32_t oscillatorKhz(const Tuning& tuning)
+uint32_t oscillatorKhz(const SatelliteParams& tuning)
 {
-    return isHighBand(tuning) ? tuning.lofHighKhz : tuning.lofLowKhz;
+    return isHighBand(tuning) ? tuning.lnbHighOscillator : tuning.lnbLowOscillator;
 }
 
-uint32_t intermediateFrequencyKhz(const Tuning& tuning)
+uint32_t intermediateFrequencyKhz(const SatelliteParams& tuning)
 {
     const uint32_t oscillator = oscillatorKhz(tuning);
-    return tuning.carrierKhz >= oscillator ? tuning.carrierKhz - oscillator : oscillator - tuning.carrierKhz;
+    const uint32_t carrier = tuning.carrierFrequency;
+    return carrier >= oscillator ? carrier - oscillator : oscillator - carrier;
 }
 
-bool isPlausible(const Tuning& tuning, bool lnbPowered)
+bool isPlausible(const SatelliteParams& tuning, bool lnbPowered)
 {
     const uint32_t intermediate = intermediateFrequencyKhz(tuning);
     return lnbPowered && intermediate >= kMinIntermediateKhz && intermediate <= kMaxIntermediateKhz
-        && tuning.symbolRateKsps >= kMinSymbolRateKsps && tuning.symbolRateKsps <= kMaxSymbolRateKsps;
+        && tuning.symbolRate >= kMinSymbolRateKsps && tuning.symbolRate <= kMaxSymbolRateKsps;
 }
 
 } // namespace card

@@ -82,7 +82,7 @@ protected:
     {
         if (const HRESULT gone = card_->availability(); FAILED(gone))
             return gone;
-        card_->commit();
+        card_->commit(card_->pending());
         return S_OK;
     }
 

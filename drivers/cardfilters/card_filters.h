@@ -7,11 +7,11 @@
 //  - the video capture filter, which only carries the MAC and infrared sets.
 #pragma once
 
-#include "drivers/card/tuning.h"
 #include "platform/ks/property_table.h"
 #include "platform/media/com.h"
 #include "platform/media/devenum.h"
 #include "platform/media/source_filter.h"
+#include "tuner/satellite_params.h"
 
 #include <array>
 #include <atomic>
@@ -52,10 +52,13 @@ class Card : public std::enable_shared_from_this<Card> {
 public:
     virtual ~Card() = default;
 
-    // The published tuning properties are collected until commit(), as on the hardware.
-    virtual void setPending(const card::Tuning& tuning) = 0;
-    virtual card::Tuning pending() const = 0;
-    virtual bool commit() = 0;
+    // The published tuning properties are collected until the commit, as on the
+    // hardware: each property's handler writes its own field (card_properties.cpp).
+    template <class T>
+    void setPending(T SatelliteParams::*field, T value);
+    SatelliteParams pending() const;
+    // Applies a tuning (the collected one, when the tuner filter commits).
+    virtual bool commit(const SatelliteParams& tuning) = 0;
     // A command block from the command property set: false when it is not one
     // or the card cannot carry it out.
     virtual bool command(const uint8_t* block, size_t size) = 0;
@@ -80,6 +83,10 @@ public:
     void addTunerInputProperties(platform::ks::PropertyTable& table);
     void addTunerOutputProperties(platform::ks::PropertyTable& table);
     void addExtensionProperties(platform::ks::PropertyTable& table); // MAC and infrared sets
+
+private:
+    mutable std::mutex pendingMutex_;
+    SatelliteParams pending_;
 };
 
 // Each hands out `riid` of a new filter object of `card`.

@@ -26,16 +26,27 @@ bool cardModel(int32_t id, CardModel* model)
     return true;
 }
 
+template <class T>
+void Card::setPending(T SatelliteParams::*field, T value)
+{
+    std::lock_guard<std::mutex> lock(pendingMutex_);
+    pending_.*field = value;
+}
+
+SatelliteParams Card::pending() const
+{
+    std::lock_guard<std::mutex> lock(pendingMutex_);
+    return pending_;
+}
+
 namespace {
 
-// A published property is collected into the pending tuning until CommitChanges.
+// A published property goes into its field of the pending tuning until CommitChanges.
 template <class T>
-void onTuning(PropertyTable& table, Card& card, REFGUID set, DWORD id, T card::Tuning::*field)
+void onTuning(PropertyTable& table, Card& card, REFGUID set, DWORD id, T SatelliteParams::*field)
 {
     table.onSetValue<T>(set, id, [&card, field](T value) {
-        card::Tuning tuning = card.pending();
-        tuning.*field = value;
-        card.setPending(tuning);
+        card.setPending(field, value);
         return S_OK;
     });
 }
@@ -45,13 +56,12 @@ void onTuning(PropertyTable& table, Card& card, REFGUID set, DWORD id, T card::T
 // The handlers hold the card by reference: the filter holding the table holds the card.
 void Card::addTunerInputProperties(PropertyTable& table)
 {
-    onTuning(table, *this, KSPROPSETID_BdaFrequencyFilter, KSPROPERTY_BDA_RF_TUNER_FREQUENCY,
-             &card::Tuning::carrierKhz);
-    onTuning(table, *this, KSPROPSETID_BdaFrequencyFilter, KSPROPERTY_BDA_RF_TUNER_POLARITY,
-             &card::Tuning::polarisation);
-    onTuning(table, *this, KSPROPSETID_BdaLNBInfo, KSPROPERTY_BDA_LNB_LOF_LOW_BAND, &card::Tuning::lofLowKhz);
-    onTuning(table, *this, KSPROPSETID_BdaLNBInfo, KSPROPERTY_BDA_LNB_LOF_HIGH_BAND, &card::Tuning::lofHighKhz);
-    onTuning(table, *this, KSPROPSETID_BdaLNBInfo, KSPROPERTY_BDA_LNB_SWITCH_FREQUENCY, &card::Tuning::switchKhz);
+    using P = SatelliteParams;
+    onTuning(table, *this, KSPROPSETID_BdaFrequencyFilter, KSPROPERTY_BDA_RF_TUNER_FREQUENCY, &P::carrierFrequency);
+    onTuning(table, *this, KSPROPSETID_BdaFrequencyFilter, KSPROPERTY_BDA_RF_TUNER_POLARITY, &P::polarisation);
+    onTuning(table, *this, KSPROPSETID_BdaLNBInfo, KSPROPERTY_BDA_LNB_LOF_LOW_BAND, &P::lnbLowOscillator);
+    onTuning(table, *this, KSPROPSETID_BdaLNBInfo, KSPROPERTY_BDA_LNB_LOF_HIGH_BAND, &P::lnbHighOscillator);
+    onTuning(table, *this, KSPROPSETID_BdaLNBInfo, KSPROPERTY_BDA_LNB_SWITCH_FREQUENCY, &P::lnbSwitchFrequency);
     table.onGetValue<LONG>(KSPROPSETID_BdaSignalStats, KSPROPERTY_BDA_SIGNAL_STRENGTH, [this](LONG& value) {
         value = strength();
         return S_OK;
@@ -69,14 +79,11 @@ void Card::addTunerInputProperties(PropertyTable& table)
 
 void Card::addTunerOutputProperties(PropertyTable& table)
 {
-    onTuning(table, *this, KSPROPSETID_BdaDigitalDemodulator, KSPROPERTY_BDA_MODULATION_TYPE,
-             &card::Tuning::modulation);
-    onTuning(table, *this, KSPROPSETID_BdaDigitalDemodulator, KSPROPERTY_BDA_INNER_FEC_RATE,
-             &card::Tuning::innerFec);
-    onTuning(table, *this, KSPROPSETID_BdaDigitalDemodulator, KSPROPERTY_BDA_SYMBOL_RATE,
-             &card::Tuning::symbolRateKsps);
-    onTuning(table, *this, KSPROPSETID_BdaDigitalDemodulator, KSPROPERTY_BDA_SPECTRAL_INVERSION,
-             &card::Tuning::spectralInversion);
+    using P = SatelliteParams;
+    onTuning(table, *this, KSPROPSETID_BdaDigitalDemodulator, KSPROPERTY_BDA_MODULATION_TYPE, &P::modulation);
+    onTuning(table, *this, KSPROPSETID_BdaDigitalDemodulator, KSPROPERTY_BDA_INNER_FEC_RATE, &P::innerFecRate);
+    onTuning(table, *this, KSPROPSETID_BdaDigitalDemodulator, KSPROPERTY_BDA_SYMBOL_RATE, &P::symbolRate);
+    onTuning(table, *this, KSPROPSETID_BdaDigitalDemodulator, KSPROPERTY_BDA_SPECTRAL_INVERSION, &P::spectralInversion);
     table.onGetValue<LONG>(KSPROPSETID_BdaSignalStats, KSPROPERTY_BDA_SIGNAL_QUALITY, [this](LONG& value) {
         value = quality();
         return S_OK;

@@ -23,20 +23,6 @@ void DvbCardDevice::close()
     frontend_.close();
 }
 
-void DvbCardDevice::setPending(const card::Tuning& tuning)
-{
-    std::lock_guard<std::mutex> lock(mutex_);
-    pending_ = tuning;
-}
-
-card::Tuning DvbCardDevice::pending() const
-{
-    std::lock_guard<std::mutex> lock(mutex_);
-    return pending_;
-}
-
-bool DvbCardDevice::commit() { return frontend_.commit(pending()); }
-
 bool DvbCardDevice::command(const uint8_t* block, size_t size)
 {
     const card::CardCommand command = card::parseCommandBlock(block, size);

@@ -1,6 +1,6 @@
-// A Linux DVB adapter as the card's filters see it: the published tuning
-// properties collected until the commit, the command set (DiSEqC, LNB
-// supply), signal status, the MAC address and the transport stream.
+// A Linux DVB adapter as the card's filters see it: the frontend the tuning is
+// committed to, the command set (DiSEqC, LNB supply), signal status, the MAC
+// address and the transport stream.
 #pragma once
 
 #include "drivers/card/command_block.h"
@@ -9,7 +9,6 @@
 #include "drivers/linuxdvb/dvb_stream.h"
 
 #include <array>
-#include <mutex>
 
 namespace linuxdvb {
 
@@ -25,9 +24,6 @@ public:
     bool open(std::string* error);
     void close();
 
-    void setPending(const card::Tuning& tuning);
-    card::Tuning pending() const;
-    bool commit();
     // A command block: a DiSEqC message or the LNB supply switch. False for
     // anything else and for messages the frontend cannot send.
     bool command(const uint8_t* block, size_t size);
@@ -43,8 +39,6 @@ private:
     DvbCard card_;
     DvbFrontend frontend_;
     DvbStream stream_;
-    mutable std::mutex mutex_;
-    card::Tuning pending_;
 };
 
 } // namespace linuxdvb

@@ -1,7 +1,7 @@
 #include "drivers/linuxdvb/dvb_config.h"
 
+#include "drivers/card/mac_address.h"
 #include "drivers/linuxdvb/dvb_frontend.h"
-#include "drivers/simcard/sim_config.h"
 
 #include <cstdlib>
 
@@ -80,8 +80,8 @@ std::optional<DvbCard> findSatelliteAdapter(DvbDevices& devices)
 
 std::array<uint8_t, 6> cardMacAddress(int adapter, int frontend, const std::string& frontendName)
 {
-    simcard::MacAddress configured{};
-    if (const char* text = std::getenv("KEST_DVB_MAC"); text != nullptr && *text != '\0' && simcard::parseMac(text, configured))
+    card::MacAddress configured{};
+    if (const char* text = std::getenv("KEST_DVB_MAC"); text != nullptr && *text != '\0' && card::parseMac(text, configured))
         return configured;
     // FNV-1a over what identifies the card; the first octet marks the address
     // as locally administered unicast.

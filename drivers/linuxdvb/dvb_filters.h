@@ -5,6 +5,7 @@
 
 #include "drivers/cardfilters/card_filters.h"
 #include "drivers/linuxdvb/dvb_card.h"
+#include "drivers/linuxdvb/dvb_register.h"
 
 #include <atomic>
 #include <functional>
@@ -12,10 +13,6 @@
 #include <string>
 
 namespace linuxdvb {
-
-// Writes up to `capacity` PIDs the receiver decodes into `pids`; their count.
-// Asked while one filter per PID stands in for the whole multiplex.
-using PidSource = std::function<size_t(uint16_t* pids, size_t capacity)>;
 
 class DvbFilterCard final : public cardfilters::Card {
 public:
@@ -25,9 +22,7 @@ public:
     bool open(std::string* error) { return device_.open(error); }
     void close() { device_.close(); }
 
-    void setPending(const card::Tuning& tuning) override { device_.setPending(tuning); }
-    card::Tuning pending() const override { return device_.pending(); }
-    bool commit() override { return device_.commit(); }
+    bool commit(const SatelliteParams& tuning) override { return device_.frontend().commit(tuning); }
     bool command(const uint8_t* block, size_t size) override { return device_.command(block, size); }
     // A vanished device reports no lock and no signal.
     bool locked() override;
@@ -55,15 +50,5 @@ private:
 std::shared_ptr<DvbFilterCard> registerDvbCard(DvbDevices& devices, const DvbCard& card, std::string* error = nullptr);
 // Removes every card registered so far and closes their frontends.
 void unregisterDvbCards();
-
-// The PIDs the receiver decodes, for adapters that cannot deliver the whole multiplex.
-void setPidSource(PidSource source);
-
-// Reads KEST_CARD and registers the "dvb:ADAPTER[:FRONTEND]:MODEL" entries it
-// names (other entries are left to their drivers); when KEST_CARD is unset,
-// the first adapter whose frontend tunes DVB-S or DVB-S2, as Cedar. False with
-// one line per fault in *error (a malformed entry, a frontend that cannot be
-// opened, a malformed KEST_DVB_MAC); the cards that could be had are installed.
-bool installFromEnvironment(std::string* error = nullptr, DvbDevices& devices = systemDevices());
 
 } // namespace linuxdvb

@@ -29,10 +29,10 @@ void debug(const std::string& line) { OutputDebugStringA(("linuxdvb: " + line + 
 
 void* ioctlValue(uintptr_t value) { return reinterpret_cast<void*>(value); }
 
-std::string transponderName(const card::Tuning& t)
+std::string transponderName(const SatelliteParams& t)
 {
-    return std::to_string(t.carrierKhz / 1000) + " MHz "
-        + (t.polarisation == card::kPolarisationVertical ? "V" : "H") + " " + std::to_string(t.symbolRateKsps)
+    return std::to_string(t.carrierFrequency / 1000) + " MHz "
+        + (t.polarisation == card::kPolarisationVertical ? "V" : "H") + " " + std::to_string(t.symbolRate)
         + " kS/s";
 }
 
@@ -192,7 +192,7 @@ bool DvbFrontend::supportsSatellite()
     return fd_ >= 0 && (systems_.dvbs || systems_.dvbs2);
 }
 
-bool DvbFrontend::setVoltage(const card::Tuning& tuning)
+bool DvbFrontend::setVoltage(const SatelliteParams& tuning)
 {
     const fe_sec_voltage voltage = !powered_ ? SEC_VOLTAGE_OFF
         : tuning.polarisation == card::kPolarisationVertical ? SEC_VOLTAGE_13
@@ -276,7 +276,7 @@ bool DvbFrontend::setLnbPower(bool on)
     return setVoltage(tuning_);
 }
 
-bool DvbFrontend::tune(const card::Tuning& tuning, const Candidate& candidate)
+bool DvbFrontend::tune(const SatelliteParams& tuning, const Candidate& candidate)
 {
     const bool s2 = candidate.system == SYS_DVBS2;
     auto tuneWith = [&](bool fixedRollOff) {
@@ -289,8 +289,8 @@ bool DvbFrontend::tune(const card::Tuning& tuning, const Candidate& candidate)
         set(DTV_CLEAR, 0);
         set(DTV_DELIVERY_SYSTEM, candidate.system);
         set(DTV_FREQUENCY, card::intermediateFrequencyKhz(tuning));
-        set(DTV_SYMBOL_RATE, tuning.symbolRateKsps * 1000);
-        set(DTV_INNER_FEC, linuxCodeRate(tuning.innerFec));
+        set(DTV_SYMBOL_RATE, tuning.symbolRate * 1000);
+        set(DTV_INNER_FEC, linuxCodeRate(tuning.innerFecRate));
         set(DTV_MODULATION, candidate.modulation);
         // Several drivers take only 0.35 for DVB-S, and refuse anything else in
         // their own thread, after the call has succeeded.
@@ -343,7 +343,7 @@ bool DvbFrontend::startAttempt()
     return false;
 }
 
-bool DvbFrontend::commit(const card::Tuning& tuning)
+bool DvbFrontend::commit(const SatelliteParams& tuning)
 {
     std::unique_lock<std::mutex> lock(mutex_);
     tuning_ = tuning;
@@ -411,7 +411,7 @@ void DvbFrontend::searchLoop()
             searching_ = false;
             continue;
         }
-        const auto wait = lockWaitForTests_.value_or(lockWait(tuning_.symbolRateKsps));
+        const auto wait = lockWaitForTests_.value_or(lockWait(tuning_.symbolRate));
         if (std::chrono::steady_clock::now() - attemptAt_ < wait)
             continue;
         if (++expiredInRound_ >= round_.size() && !round_.unlockedReported) {

@@ -68,7 +68,7 @@ public:
     // band, then the first candidate of the search (see dvb_search.h). The
     // frontend's refusals are said in the debug output and leave it unlocked:
     // false only when the frontend is closed.
-    bool commit(const card::Tuning& tuning);
+    bool commit(const SatelliteParams& tuning);
     // Sends a DiSEqC message of 3 to 6 bytes once the bus has been quiet long
     // enough (supply on, tone off); other lengths are refused, and so is any
     // message while the supply is off. Messages issued while closed wait for the next commit.
@@ -82,11 +82,11 @@ public:
     void setLockWaitForTests(std::chrono::milliseconds wait);
 
 private:
-    bool setVoltage(const card::Tuning& tuning);
+    bool setVoltage(const SatelliteParams& tuning);
     void setTone(bool on);
     void waitForQuietBus(int64_t since);
     bool sendMessage(const std::vector<uint8_t>& message);
-    bool tune(const card::Tuning& tuning, const Candidate& candidate);
+    bool tune(const SatelliteParams& tuning, const Candidate& candidate);
     // Tunes the round's current candidate, or the next the frontend accepts.
     bool startAttempt();
     void searchLoop();
@@ -105,7 +105,7 @@ private:
     std::set<std::string> reported_;
     FrontendSystems systems_;
     bool powered_ = true;
-    card::Tuning tuning_;
+    SatelliteParams tuning_;
     std::vector<std::vector<uint8_t>> waiting_;
 
     // What is on the bus, on the bus clock.

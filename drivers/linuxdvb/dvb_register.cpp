@@ -1,6 +1,6 @@
 #include "drivers/linuxdvb/dvb_filters.h"
 
-#include "drivers/simcard/sim_config.h"
+#include "drivers/card/mac_address.h"
 #include "tuner/device_catalogue.h"
 
 #include <cstdlib>
@@ -94,8 +94,8 @@ namespace {
 bool install(std::string* error, DvbDevices& devices)
 {
     std::ostringstream faults;
-    simcard::MacAddress mac{};
-    if (const char* text = std::getenv("KEST_DVB_MAC"); text != nullptr && *text != '\0' && !simcard::parseMac(text, mac))
+    card::MacAddress mac{};
+    if (const char* text = std::getenv("KEST_DVB_MAC"); text != nullptr && *text != '\0' && !card::parseMac(text, mac))
         faults << "KEST_DVB_MAC: \"" << text << "\" is not a MAC address\n";
     const char* value = std::getenv("KEST_CARD");
     if (value == nullptr) {

@@ -53,12 +53,13 @@ std::chrono::milliseconds lockWait(uint32_t symbolRateKsps)
     return std::chrono::milliseconds(std::min<uint32_t>(2000, 1000 + 5000000 / rate));
 }
 
-SearchRound::Key SearchRound::keyOf(const card::Tuning& t)
+SearchRound::Key SearchRound::keyOf(const SatelliteParams& t)
 {
-    return Key{t.carrierKhz, t.polarisation, t.symbolRateKsps, card::oscillatorKhz(t), static_cast<uint32_t>(t.modulation)};
+    return Key{t.carrierFrequency, t.polarisation, t.symbolRate, card::oscillatorKhz(t),
+               static_cast<uint32_t>(t.modulation)};
 }
 
-bool SearchRound::begin(const card::Tuning& tuning, std::vector<Candidate> candidates)
+bool SearchRound::begin(const SatelliteParams& tuning, std::vector<Candidate> candidates)
 {
     const Key key = keyOf(tuning);
     if (started_ && key == key_ && candidates == candidates_) {

@@ -43,7 +43,7 @@ public:
     // A tuning. The same transponder with the same candidates goes on with the
     // round (a re-apply must not starve the later candidates); another starts
     // one with what last locked there. True when the round goes on.
-    bool begin(const card::Tuning& tuning, std::vector<Candidate> candidates);
+    bool begin(const SatelliteParams& tuning, std::vector<Candidate> candidates);
     bool empty() const { return candidates_.empty(); }
     size_t size() const { return candidates_.size(); }
     const Candidate& current() const { return candidates_[index_]; }
@@ -60,7 +60,7 @@ public:
 
 private:
     using Key = std::tuple<uint32_t, int32_t, uint32_t, uint32_t, uint32_t>;
-    static Key keyOf(const card::Tuning& tuning);
+    static Key keyOf(const SatelliteParams& tuning);
 
     Key key_{};
     bool started_ = false;

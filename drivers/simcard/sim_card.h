@@ -12,9 +12,7 @@ struct SimCard final : cardfilters::Card {
     SimConfig config;
     SimFrontend frontend;
 
-    void setPending(const card::Tuning& tuning) override { frontend.setPending(tuning); }
-    card::Tuning pending() const override { return frontend.pending(); }
-    bool commit() override { return frontend.commit(); }
+    bool commit(const SatelliteParams& tuning) override { return frontend.commit(tuning); }
     bool command(const uint8_t* block, size_t size) override { return frontend.command(block, size); }
     bool locked() override { return frontend.locked(); }
     int32_t strength() override { return frontend.strength(); }

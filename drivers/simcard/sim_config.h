@@ -1,13 +1,15 @@
 // What the simulated card is told by the environment (KEST_SIM_*).
 #pragma once
 
-#include <array>
+#include "drivers/card/mac_address.h"
+
 #include <cstdint>
 #include <string>
 
 namespace simcard {
 
-using MacAddress = std::array<uint8_t, 6>;
+using card::MacAddress;
+using card::parseMac;
 
 // A locally administered address, so that it can never clash with a real card.
 constexpr MacAddress kDefaultMac = {0x02, 0x4B, 0x45, 0x53, 0x54, 0x01};
@@ -19,9 +21,6 @@ struct SimConfig {
     uint32_t rateKbps = kDefaultRateKbps; // KEST_SIM_RATE: 0 as fast as it is taken
     MacAddress mac = kDefaultMac;  // KEST_SIM_MAC
 };
-
-// "02:11:22:33:44:55" (hex digits of either case); false for anything else.
-bool parseMac(const std::string& text, MacAddress& mac);
 
 // Reads the variables. A malformed value leaves its default in place and is
 // named in *error (one line per value); the result is false then.

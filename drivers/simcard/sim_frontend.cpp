@@ -2,29 +2,17 @@
 
 namespace simcard {
 
-void SimFrontend::setPending(const card::Tuning& tuning)
-{
-    std::lock_guard<std::mutex> lock(mutex_);
-    pending_ = tuning;
-}
-
-card::Tuning SimFrontend::pending() const
-{
-    std::lock_guard<std::mutex> lock(mutex_);
-    return pending_;
-}
-
-card::Tuning SimFrontend::committed() const
+SatelliteParams SimFrontend::committed() const
 {
     std::lock_guard<std::mutex> lock(mutex_);
     return committed_;
 }
 
-bool SimFrontend::commit()
+bool SimFrontend::commit(const SatelliteParams& tuning)
 {
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        committed_ = pending_;
+        committed_ = tuning;
     }
     update();
     return locked();
@@ -62,11 +50,11 @@ int32_t SimFrontend::quality() const { return quality_.load(std::memory_order_re
 
 void SimFrontend::update()
 {
-    const card::Tuning tuning = committed();
+    const SatelliteParams tuning = committed();
     const bool powered = lnbPowered();
     const bool lock = card::isPlausible(tuning, powered);
     // A steady level per transponder, as a dish pointed once would give.
-    const int32_t spread = static_cast<int32_t>((tuning.carrierKhz / 1000 + tuning.symbolRateKsps) % 11);
+    const int32_t spread = static_cast<int32_t>((tuning.carrierFrequency / 1000 + tuning.symbolRate) % 11);
     strength_.store(lock ? 72 + spread : powered ? 12 : 0, std::memory_order_relaxed);
     quality_.store(lock ? 84 + spread : 0, std::memory_order_relaxed);
     locked_.store(lock, std::memory_order_relaxed);

@@ -16,11 +16,8 @@ namespace simcard {
 
 class SimFrontend {
 public:
-    // The properties are collected here until commit(), as on the hardware.
-    void setPending(const card::Tuning& tuning);
-    card::Tuning pending() const;
-    // Applies the pending tuning; returns whether the card now locks.
-    bool commit();
+    // Applies a tuning; returns whether the card now locks.
+    bool commit(const SatelliteParams& tuning);
     // A command block from the command property set: false when it is not one.
     bool command(const uint8_t* block, size_t size);
 
@@ -31,7 +28,7 @@ public:
     int32_t strength() const;
     // 0..100 while locked, else 0.
     int32_t quality() const;
-    card::Tuning committed() const;
+    SatelliteParams committed() const;
     // DiSEqC messages received, oldest first (for tests and the debug output).
     std::vector<std::vector<uint8_t>> diseqcMessages() const;
     // Changes on every commit or supply switch, so the capture side can tell a retune.
@@ -40,9 +37,8 @@ public:
 private:
     void update();
 
-    mutable std::mutex mutex_; // guards the tunings and the message log, never the stream
-    card::Tuning pending_;
-    card::Tuning committed_;
+    mutable std::mutex mutex_; // guards the tuning and the message log, never the stream
+    SatelliteParams committed_;
     std::vector<std::vector<uint8_t>> diseqc_;
     std::atomic<bool> lnbPowered_{true};
     std::atomic<bool> locked_{false};

@@ -12,7 +12,7 @@
 #pragma once
 
 #include "drivers/simcard/sim_config.h"
-#include "tools/tsgen/mpe_stream.h"
+#include "drivers/tsgen/mpe_stream.h"
 
 #include <chrono>
 #include <cstdint>

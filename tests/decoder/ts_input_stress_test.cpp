@@ -7,7 +7,7 @@
 #include "decoder/ts_input_filter.h"
 #include "platform/win32.h"
 #include "test_filters.h"
-#include "tools/tsgen/mpe_stream.h"
+#include "drivers/tsgen/mpe_stream.h"
 
 #include <gtest/gtest.h>
 

@@ -3,7 +3,7 @@
 // the frames that reach a pcap capture with the frames expected here.
 #pragma once
 
-#include "tools/tsgen/mpe_stream.h"
+#include "drivers/tsgen/mpe_stream.h"
 
 #include <cstdint>
 #include <string>

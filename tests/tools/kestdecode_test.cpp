@@ -1,6 +1,6 @@
 #include "netns.h"
 #include "tests/support/known_stream.h"
-#include "tools/tsgen/mpe_stream.h"
+#include "drivers/tsgen/mpe_stream.h"
 
 #include <gtest/gtest.h>
 

@@ -7,14 +7,19 @@
 #include <cstring>
 #include <vector>
 
-using card::Tuning;
-
 namespace {
 
-Tuning ku(uint32_t carrierMhz)
+// The card driver's block layouts, written out as the driver documents them.
+constexpr size_t kCommandBlockSize = 188;
+constexpr size_t kLengthAt = 151;
+constexpr size_t kFlag1At = 164;
+constexpr size_t kFlag2At = 172;
+constexpr size_t kPowerAt = 184;
+
+SatelliteParams ku(uint32_t carrierMhz)
 {
-    Tuning t;
-    t.carrierKhz = carrierMhz * 1000;
+    SatelliteParams t;
+    t.carrierFrequency = carrierMhz * 1000;
     return t;
 }
 
@@ -26,18 +31,18 @@ void putLe32(std::vector<uint8_t>& block, size_t offset, uint32_t value)
 
 std::vector<uint8_t> diseqcBlock(const std::vector<uint8_t>& message)
 {
-    std::vector<uint8_t> block(card::kCommandBlockSize, 0);
+    std::vector<uint8_t> block(kCommandBlockSize, 0);
     std::memcpy(block.data(), message.data(), message.size());
-    block[card::kDiseqcLengthOffset] = static_cast<uint8_t>(message.size());
-    putLe32(block, card::kDiseqcFlagOffset1, 1);
-    putLe32(block, card::kDiseqcFlagOffset2, 1);
+    block[kLengthAt] = static_cast<uint8_t>(message.size());
+    putLe32(block, kFlag1At, 1);
+    putLe32(block, kFlag2At, 1);
     return block;
 }
 
 std::vector<uint8_t> powerBlock(uint32_t on)
 {
-    std::vector<uint8_t> block(card::kCommandBlockSize, 0);
-    putLe32(block, card::kPowerOffset, on);
+    std::vector<uint8_t> block(kCommandBlockSize, 0);
+    putLe32(block, kPowerAt, on);
     return block;
 }
 
@@ -54,36 +59,36 @@ TEST(CardTuning, UniversalLnbSwitchesBandAtTheSwitchFrequency)
 
 TEST(CardTuning, CBandAndSingleOscillatorLnbs)
 {
-    Tuning c;
-    c.carrierKhz = 3800000;
-    c.lofLowKhz = 5150000;
-    c.lofHighKhz = 0;
-    c.switchKhz = 0;
+    SatelliteParams c;
+    c.carrierFrequency = 3800000;
+    c.lnbLowOscillator = 5150000;
+    c.lnbHighOscillator = 0;
+    c.lnbSwitchFrequency = 0;
     EXPECT_FALSE(card::isHighBand(c));
     EXPECT_EQ(card::intermediateFrequencyKhz(c), 1350000u); // oscillator above the carrier
-    Tuning single = ku(11000);
-    single.lofLowKhz = 10000000;
-    single.switchKhz = 0;
+    SatelliteParams single = ku(11000);
+    single.lnbLowOscillator = 10000000;
+    single.lnbSwitchFrequency = 0;
     EXPECT_FALSE(card::isHighBand(single));
     EXPECT_EQ(card::intermediateFrequencyKhz(single), 1000000u);
 }
 
 TEST(CardTuning, PlausibleOnlyWithSupplyAndWithinTheWindows)
 {
-    Tuning t = ku(12565);
+    SatelliteParams t = ku(12565);
     EXPECT_TRUE(card::isPlausible(t, true));
     EXPECT_FALSE(card::isPlausible(t, false));
-    t.carrierKhz = 9750000 + 949000;
+    t.carrierFrequency = 9750000 + 949000;
     EXPECT_FALSE(card::isPlausible(t, true));
-    t.carrierKhz = 9750000 + 950000;
+    t.carrierFrequency = 9750000 + 950000;
     EXPECT_TRUE(card::isPlausible(t, true));
     t = ku(12565);
     for (uint32_t rate : {999u, 45001u, 0u}) {
-        t.symbolRateKsps = rate;
+        t.symbolRate = rate;
         EXPECT_FALSE(card::isPlausible(t, true)) << rate;
     }
     for (uint32_t rate : {1000u, 45000u}) {
-        t.symbolRateKsps = rate;
+        t.symbolRate = rate;
         EXPECT_TRUE(card::isPlausible(t, true)) << rate;
     }
 }
@@ -91,14 +96,21 @@ TEST(CardTuning, PlausibleOnlyWithSupplyAndWithinTheWindows)
 TEST(CardCommandBlock, DiseqcMessagesAndSupplySwitch)
 {
     const std::vector<uint8_t> message = {0xE0, 0x31, 0x6B, 0x00};
-    card::CardCommand c = card::parseCommandBlock(diseqcBlock(message).data(), card::kCommandBlockSize);
+    card::CardCommand c = card::parseCommandBlock(diseqcBlock(message).data(), kCommandBlockSize);
     ASSERT_EQ(c.kind, card::CardCommand::Diseqc);
     EXPECT_EQ(std::vector<uint8_t>(c.message.begin(), c.message.begin() + c.length), message);
+    // The longest message fills offsets 0..150, right up to its length byte.
+    std::vector<uint8_t> longest(151);
+    for (size_t i = 0; i < longest.size(); ++i)
+        longest[i] = static_cast<uint8_t>(0xE0 + i);
+    c = card::parseCommandBlock(diseqcBlock(longest).data(), kCommandBlockSize);
+    ASSERT_EQ(c.kind, card::CardCommand::Diseqc);
+    EXPECT_EQ(std::vector<uint8_t>(c.message.begin(), c.message.begin() + c.length), longest);
 
-    c = card::parseCommandBlock(powerBlock(1).data(), card::kCommandBlockSize);
+    c = card::parseCommandBlock(powerBlock(1).data(), kCommandBlockSize);
     ASSERT_EQ(c.kind, card::CardCommand::LnbPower);
     EXPECT_TRUE(c.powerOn);
-    c = card::parseCommandBlock(powerBlock(0).data(), card::kCommandBlockSize);
+    c = card::parseCommandBlock(powerBlock(0).data(), kCommandBlockSize);
     ASSERT_EQ(c.kind, card::CardCommand::LnbPower);
     EXPECT_FALSE(c.powerOn);
 }
@@ -109,18 +121,18 @@ TEST(CardCommandBlock, MalformedBlocksAreRefused)
     EXPECT_EQ(card::parseCommandBlock(powerBlock(1).data(), 187).kind, card::CardCommand::Invalid);
     EXPECT_EQ(card::parseCommandBlock(powerBlock(2).data(), 188).kind, card::CardCommand::Invalid);
     std::vector<uint8_t> block = diseqcBlock({0xE0});
-    block[card::kDiseqcLengthOffset] = 0;
+    block[kLengthAt] = 0;
     EXPECT_EQ(card::parseCommandBlock(block.data(), 188).kind, card::CardCommand::Invalid);
-    block[card::kDiseqcLengthOffset] = 152;
+    block[kLengthAt] = 152;
     EXPECT_EQ(card::parseCommandBlock(block.data(), 188).kind, card::CardCommand::Invalid);
     block = diseqcBlock({0xE0});
-    putLe32(block, card::kDiseqcFlagOffset2, 0); // flags disagree
+    putLe32(block, kFlag2At, 0); // flags disagree
     EXPECT_EQ(card::parseCommandBlock(block.data(), 188).kind, card::CardCommand::Invalid);
 }
 
 TEST(CardCommandBlock, MacReadBlockIsRecognised)
 {
-    std::vector<uint8_t> block(card::kMacBlockSize, 0);
+    std::vector<uint8_t> block(28, 0);
     block[0] = 0x01;
     block[1] = 0xA0;
     block[2] = 0x01;

@@ -21,12 +21,12 @@ using linuxdvbtest::FakeDevices;
 
 namespace {
 
-card::Tuning universal(uint32_t carrierMhz, int32_t polarisation, int32_t modulation = card::kModulationQpsk)
+SatelliteParams universal(uint32_t carrierMhz, int32_t polarisation, int32_t modulation = card::kModulationQpsk)
 {
-    card::Tuning t;
-    t.carrierKhz = carrierMhz * 1000;
+    SatelliteParams t;
+    t.carrierFrequency = carrierMhz * 1000;
     t.polarisation = polarisation;
-    t.symbolRateKsps = 27500;
+    t.symbolRate = 27500;
     t.modulation = modulation;
     return t;
 }
@@ -86,7 +86,7 @@ protected:
         devices.model.clock = [this] { return clock.now.load(); };
         ASSERT_TRUE(frontend.open(nullptr));
     }
-    std::vector<std::string> commit(const card::Tuning& t)
+    std::vector<std::string> commit(const SatelliteParams& t)
     {
         const size_t from = devices.callLog().size();
         EXPECT_TRUE(frontend.commit(t));
@@ -148,17 +148,17 @@ TEST_F(DvbFrontendTest, DvbSCarriesQpskAndRollOff035AndDvbS2ItsModulation)
     EXPECT_EQ(commit(universal(12188, card::kPolarisationHorizontal, card::kModulationDvbS2)),
               (std::vector<std::string>{"voltage 18", "tone off", "tone on",
                                         "tune clear S2 if=1588000 sr=27500000 fec=9 mod=8PSK rolloff=auto pilot=auto go"}));
-    card::Tuning c = universal(3800, card::kPolarisationHorizontal);
-    c.lofLowKhz = 5150000;
-    c.lofHighKhz = 5150000;
-    c.switchKhz = 0;
+    SatelliteParams c = universal(3800, card::kPolarisationHorizontal);
+    c.lnbLowOscillator = 5150000;
+    c.lnbHighOscillator = 5150000;
+    c.lnbSwitchFrequency = 0;
     EXPECT_EQ(commit(c).back(), "tune clear S if=1350000 sr=27500000 fec=9 mod=QPSK rolloff=0.35 go")
         << "a C-band LNB never gets the tone";
-    card::Tuning single = universal(11900, card::kPolarisationVertical, card::kModulationNotDefined);
-    single.lofLowKhz = 10750000;
-    single.lofHighKhz = 0;
-    single.switchKhz = 0;
-    single.innerFec = 3;
+    SatelliteParams single = universal(11900, card::kPolarisationVertical, card::kModulationNotDefined);
+    single.lnbLowOscillator = 10750000;
+    single.lnbHighOscillator = 0;
+    single.lnbSwitchFrequency = 0;
+    single.innerFecRate = 3;
     EXPECT_EQ(commit(single).back(), "tune clear S if=1150000 sr=27500000 fec=3 mod=QPSK rolloff=0.35 go")
         << "\"Auto\" starts with DVB-S";
 }
@@ -201,7 +201,7 @@ TEST_F(DvbFrontendTest, ARoundStartsWithWhatLockedAndAReapplyGoesOnWithIt)
 {
     frontend.setLockWaitForTests(std::chrono::milliseconds(15));
     devices.model.transponders = {transponder(12188, true, SYS_DVBS2, APSK_16)};
-    const card::Tuning s2 = universal(12188, card::kPolarisationHorizontal, card::kModulationNotDefined);
+    const SatelliteParams s2 = universal(12188, card::kPolarisationHorizontal, card::kModulationNotDefined);
     commit(s2);
     ASSERT_TRUE(eventually([&] { return locked() == 0; }));
     ASSERT_TRUE(eventually([&] { return debug.all().find("locked with DVB-S2 16APSK") != std::string::npos; }));
@@ -210,7 +210,7 @@ TEST_F(DvbFrontendTest, ARoundStartsWithWhatLockedAndAReapplyGoesOnWithIt)
     EXPECT_EQ(tunings().back().substr(0, 9), "S2 16APSK") << "what last locked here comes first";
 
     // Nothing locks on 11000 V: the round goes on, and a re-apply does not restart it.
-    const card::Tuning nothing = universal(11000, card::kPolarisationVertical, card::kModulationNotDefined);
+    const SatelliteParams nothing = universal(11000, card::kPolarisationVertical, card::kModulationNotDefined);
     commit(nothing);
     ASSERT_TRUE(eventually([&] { return tunings().back().substr(0, 7) == "S2 QPSK"; })) << "third candidate";
     frontend.setLockWaitForTests(std::chrono::seconds(30));
@@ -224,7 +224,7 @@ TEST_F(DvbFrontendTest, NothingLockingSaysUnlockedOnceAndNeverSpins)
     frontend.setLockWaitForTests(std::chrono::milliseconds(10));
     devices.model.transponders = {transponder(12188, true, SYS_DVBS2, PSK_8)};
     devices.model.variant.refusedModulations = {APSK_32};
-    const card::Tuning wrong = universal(11000, card::kPolarisationVertical, card::kModulationNotDefined);
+    const SatelliteParams wrong = universal(11000, card::kPolarisationVertical, card::kModulationNotDefined);
     commit(wrong);
     const std::string unlocked = "no lock on 11000 MHz V 27500 kS/s with DVB-S, DVB-S2 8PSK, DVB-S2 QPSK, DVB-S2 "
                                  "16APSK, DVB-S2 32APSK: Unlocked";
@@ -541,14 +541,12 @@ TEST(DvbFec, PanelCodesToLinuxRates)
     EXPECT_EQ(linuxCodeRate(-1), static_cast<uint32_t>(FEC_AUTO));
 }
 
-TEST(DvbCardDeviceTest, CommandBlocksAndTheCollectedTuning)
+TEST(DvbCardDeviceTest, CommandBlocksAndTheCommittedTuning)
 {
     FakeDevices devices;
     DvbCardDevice card(devices, DvbCard{9, 0, "cedar"});
     ASSERT_TRUE(card.open(nullptr));
-    card.setPending(universal(11000, card::kPolarisationVertical));
-    EXPECT_EQ(devices.calls.size(), 1u) << "nothing reaches the frontend before the commit";
-    ASSERT_TRUE(card.commit());
+    ASSERT_TRUE(card.frontend().commit(universal(11000, card::kPolarisationVertical)));
     EXPECT_EQ(devices.callLog().back(), "tune clear S if=1250000 sr=27500000 fec=9 mod=QPSK rolloff=0.35 go");
 
     std::vector<uint8_t> block(card::kCommandBlockSize, 0);

@@ -71,8 +71,16 @@ TEST_F(SimCardTest, TunedThroughTheManagerItLocks)
     EXPECT_EQ(manager.GetSignalQuality(&quality), 1);
     EXPECT_GT(strength, 50);
     EXPECT_LE(quality, 100);
-    EXPECT_EQ(card->frontend.committed().carrierKhz, 11778000u);
-    EXPECT_EQ(card->frontend.committed().symbolRateKsps, 27500u);
+    EXPECT_EQ(card->frontend.committed().carrierFrequency, 11778000u);
+    EXPECT_EQ(card->frontend.committed().symbolRate, 27500u);
+
+    // A property written alone changes its own field, and only at the commit.
+    EXPECT_EQ(manager.SetSymbolRate(30000), 1);
+    EXPECT_EQ(card->frontend.committed().symbolRate, 27500u) << "applied before the commit";
+    ASSERT_EQ(manager.m_pIBDADevCtrl->CommitChanges(), S_OK);
+    EXPECT_EQ(card->frontend.committed().symbolRate, 30000u);
+    EXPECT_EQ(card->frontend.committed().carrierFrequency, 11778000u);
+    EXPECT_EQ(card->frontend.committed().modulation, p.modulation);
 
     // Supply off: no lock, no level.
     EXPECT_EQ(manager.Power(0), 1);
@@ -116,11 +124,10 @@ using cardtest::CaptureRig;
 
 void tune(simcard::SimCard& card)
 {
-    card::Tuning tuning;
-    tuning.carrierKhz = 11778000;
-    tuning.symbolRateKsps = 27500;
-    card.frontend.setPending(tuning);
-    card.frontend.commit();
+    SatelliteParams tuning;
+    tuning.carrierFrequency = 11778000;
+    tuning.symbolRate = 27500;
+    card.frontend.commit(tuning);
 }
 
 TEST_F(SimCardTest, CaptureStreamsOnlyWhileRunningAndLocked)

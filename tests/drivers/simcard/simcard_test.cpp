@@ -85,9 +85,7 @@ TEST(SimFrontend, LocksOnAPlausibleTuningWithTheSupplyOn)
 {
     SimFrontend frontend;
     EXPECT_FALSE(frontend.locked()) << "nothing committed yet";
-    frontend.setPending(card::Tuning{});
-    EXPECT_FALSE(frontend.locked()) << "pending values act only at the commit";
-    EXPECT_TRUE(frontend.commit());
+    EXPECT_TRUE(frontend.commit(SatelliteParams{}));
     EXPECT_GE(frontend.strength(), 50);
     EXPECT_LE(frontend.strength(), 100);
     EXPECT_GE(frontend.quality(), 50);
@@ -102,10 +100,9 @@ TEST(SimFrontend, LocksOnAPlausibleTuningWithTheSupplyOn)
     ASSERT_TRUE(frontend.command(on.data(), on.size()));
     EXPECT_TRUE(frontend.locked());
 
-    card::Tuning bad;
-    bad.symbolRateKsps = 50000;
-    frontend.setPending(bad);
-    EXPECT_FALSE(frontend.commit());
+    SatelliteParams bad;
+    bad.symbolRate = 50000;
+    EXPECT_FALSE(frontend.commit(bad));
     EXPECT_GT(frontend.strength(), 0) << "noise with the supply on";
     EXPECT_LT(frontend.strength(), 50);
     EXPECT_EQ(frontend.quality(), 0);

@@ -152,11 +152,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         if (frontend.name().size() > sizeof(dvb_frontend_info{}.name))
             std::abort();
         frontend.supportsSatellite();
-        card::Tuning tuning;
-        tuning.carrierKhz = answers.value<uint32_t>();
+        SatelliteParams tuning;
+        tuning.carrierFrequency = answers.value<uint32_t>();
         tuning.polarisation = answers.byte() % 3;
-        tuning.symbolRateKsps = answers.value<uint32_t>();
-        tuning.innerFec = answers.byte();
+        tuning.symbolRate = answers.value<uint32_t>();
+        tuning.innerFecRate = answers.byte();
         tuning.modulation = answers.byte() % 2 ? card::kModulationDvbS2 : card::kModulationQpsk;
         const uint8_t diseqc[6] = {0xE0, 0x10, 0x38, answers.byte(), 0, 0};
         frontend.sendDiseqc(diseqc, 3 + answers.byte() % 5);

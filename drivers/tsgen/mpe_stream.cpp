@@ -1,4 +1,4 @@
-#include "tools/tsgen/mpe_stream.h"
+#include "drivers/tsgen/mpe_stream.h"
 
 #include <cstring>
 
