@@ -212,17 +212,9 @@ TEST_F(KestIpDataProcess, NoCardIsFatalAndWritesNoSettings)
 // PIDs and the address mode from the settings, frames into a capture file.
 TEST_F(KestIpDataProcess, DeliversTheStreamsDatagramsToTheAdapter)
 {
-    const tsgen::MacAddress station{0x02, 0x11, 0x22, 0x33, 0x44, 0x55};
-    const teststream::KnownStream known = teststream::makeKnownStream(station, 800);
-    const QString stream = home_.filePath("known.ts");
-    ASSERT_TRUE(teststream::writeFile(stream.toStdString(), known.transportStream));
-    ASSERT_TRUE(writeSettings());
     const QString pcap = home_.filePath("out.pcap");
-    env_.insert("KEST_SIM_TS", stream);
-    env_.insert("KEST_SIM_LOOP", "0");
-    env_.insert("KEST_SIM_RATE", "0");
-    env_.insert("KEST_SIM_MAC", "02:11:22:33:44:55");
-    env_.insert("KEST_SATNIC", "pcap:" + pcap);
+    teststream::KnownStream known;
+    ASSERT_TRUE(playKnownStream(800, pcap, &known));
 
     QProcess process;
     start(process);
@@ -300,18 +292,10 @@ TEST_F(KestIpDataProcess, FullDiskIsToldOncePerEpisodeInTheDebugOutput)
 {
     if (::geteuid() != 0 || QProcess::execute("sh", {"-c", "command -v unshare >/dev/null"}) != 0)
         GTEST_SKIP() << "needs root and unshare for a small file system of its own";
-    const tsgen::MacAddress station{0x02, 0x11, 0x22, 0x33, 0x44, 0x55};
-    const teststream::KnownStream known = teststream::makeKnownStream(station, 800);
-    const QString stream = home_.filePath("known.ts");
-    ASSERT_TRUE(teststream::writeFile(stream.toStdString(), known.transportStream));
-    ASSERT_TRUE(writeSettings());
     ASSERT_TRUE(QDir(home_.path()).mkpath("small"));
     const QString pcap = home_.filePath("small/out.pcap");
-    env_.insert("KEST_SIM_TS", stream);
-    env_.insert("KEST_SIM_LOOP", "0");
-    env_.insert("KEST_SIM_RATE", "0");
-    env_.insert("KEST_SIM_MAC", "02:11:22:33:44:55");
-    env_.insert("KEST_SATNIC", "pcap:" + pcap);
+    teststream::KnownStream known;
+    ASSERT_TRUE(playKnownStream(800, pcap, &known));
     env_.insert("KEST_DEBUG", "1");
 
     // A 64 KiB file system in a private mount namespace: gone with the process.

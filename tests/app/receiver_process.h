@@ -88,6 +88,25 @@ protected:
             && settings.write("[Settings]\nActivePIDs=256\\n257\\n258\\n\nMPEFilter=0\n" + more) > 0;
     }
 
+    // `datagrams` known datagrams for the card (02:11:22:33:44:55), multicast and
+    // broadcast, played once as fast as the receiver takes them, their PIDs selected
+    // in the settings and the frames going to the capture file `pcap`. False when
+    // the stream or the settings cannot be written.
+    bool playKnownStream(int datagrams, const QString& pcap, teststream::KnownStream* known)
+    {
+        const tsgen::MacAddress station{0x02, 0x11, 0x22, 0x33, 0x44, 0x55};
+        *known = teststream::makeKnownStream(station, datagrams);
+        const QString stream = home_.filePath("known.ts");
+        if (!teststream::writeFile(stream.toStdString(), known->transportStream) || !writeSettings())
+            return false;
+        env_.insert("KEST_SIM_TS", stream);
+        env_.insert("KEST_SIM_LOOP", "0");
+        env_.insert("KEST_SIM_RATE", "0");
+        env_.insert("KEST_SIM_MAC", "02:11:22:33:44:55");
+        env_.insert("KEST_SATNIC", "pcap:" + pcap);
+        return true;
+    }
+
     QTemporaryDir home_;
     QProcessEnvironment env_;
 };

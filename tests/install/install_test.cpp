@@ -194,17 +194,9 @@ TEST_F(InstalledProgram, InstallsEveryPartWithPathsOfItsPrefix)
 // user stores goes into the presets file of that working directory.
 TEST_F(InstalledProgram, RunsFromAnotherWorkingDirectoryKeepingPresetsThere)
 {
-    const tsgen::MacAddress station{0x02, 0x11, 0x22, 0x33, 0x44, 0x55};
-    const teststream::KnownStream known = teststream::makeKnownStream(station, 300);
-    const QString stream = home_.filePath("known.ts");
-    ASSERT_TRUE(teststream::writeFile(stream.toStdString(), known.transportStream));
-    ASSERT_TRUE(writeSettings());
     const QString pcap = home_.filePath("out.pcap");
-    env_.insert("KEST_SIM_TS", stream);
-    env_.insert("KEST_SIM_LOOP", "0");
-    env_.insert("KEST_SIM_RATE", "0");
-    env_.insert("KEST_SIM_MAC", "02:11:22:33:44:55");
-    env_.insert("KEST_SATNIC", "pcap:" + pcap);
+    teststream::KnownStream known;
+    ASSERT_TRUE(playKnownStream(300, pcap, &known));
     env_.insert("LD_PRELOAD", KEST_ROBOT);
     env_.insert("KEST_ROBOT_PROVIDER", "Installed");
 
