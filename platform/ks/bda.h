@@ -43,57 +43,9 @@ constexpr DWORD KSPROPERTY_BDA_LNB_LOF_LOW_BAND = 0;
 constexpr DWORD KSPROPERTY_BDA_LNB_LOF_HIGH_BAND = 1;
 constexpr DWORD KSPROPERTY_BDA_LNB_SWITCH_FREQUENCY = 2;
 
-// Value codes carried by these properties and by the tuning locators. Card drivers, note the
+// Value codes carried by these properties are the published BDA ones. Card drivers, note the
 // receiver's own use of some: modulation 21 asks for DVB-S2, inner-FEC code 7 stands for both 5/11
 // and 8/9, code 8 for 9/10, and spectral inversion 4 for "as the driver sees fit".
-enum Polarisation : LONG {
-    BDA_POLARISATION_NOT_SET = -1,
-    BDA_POLARISATION_NOT_DEFINED = 0,
-    BDA_POLARISATION_LINEAR_H = 1,
-    BDA_POLARISATION_LINEAR_V = 2,
-    BDA_POLARISATION_CIRCULAR_L = 3,
-    BDA_POLARISATION_CIRCULAR_R = 4,
-};
-
-enum ModulationType : LONG {
-    BDA_MOD_NOT_SET = -1,
-    BDA_MOD_NOT_DEFINED = 0,
-    BDA_MOD_16QAM = 1,
-    BDA_MOD_256QAM = 11,
-    BDA_MOD_QPSK = 20,
-    BDA_MOD_BPSK = 21,
-    BDA_MOD_OQPSK = 22,
-    BDA_MOD_8PSK = 27,
-};
-
-enum FECMethod : LONG {
-    BDA_FEC_METHOD_NOT_SET = -1,
-    BDA_FEC_METHOD_NOT_DEFINED = 0,
-    BDA_FEC_VITERBI = 1,
-    BDA_FEC_RS_204_188 = 2,
-    BDA_FEC_LDPC = 3,
-    BDA_FEC_BCH = 4,
-};
-
-enum BinaryConvolutionCodeRate : LONG {
-    BDA_BCC_RATE_NOT_SET = -1,
-    BDA_BCC_RATE_NOT_DEFINED = 0,
-    BDA_BCC_RATE_1_2 = 1,
-    BDA_BCC_RATE_2_3 = 2,
-    BDA_BCC_RATE_3_4 = 3,
-    BDA_BCC_RATE_3_5 = 4,
-    BDA_BCC_RATE_4_5 = 5,
-    BDA_BCC_RATE_5_6 = 6,
-    BDA_BCC_RATE_5_11 = 7,
-    BDA_BCC_RATE_7_8 = 8,
-    BDA_BCC_RATE_1_4 = 9,
-    BDA_BCC_RATE_1_3 = 10,
-    BDA_BCC_RATE_2_5 = 11,
-    BDA_BCC_RATE_6_7 = 12,
-    BDA_BCC_RATE_8_9 = 13,
-    BDA_BCC_RATE_9_10 = 14,
-};
-
 enum SpectralInversion : LONG {
     BDA_SPECTRAL_INVERSION_NOT_SET = -1,
     BDA_SPECTRAL_INVERSION_NOT_DEFINED = 0,

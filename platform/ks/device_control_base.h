@@ -11,7 +11,6 @@ namespace platform::ks {
 
 class DeviceControlBase : public IBDA_DeviceControl {
 public:
-    using Interface = IBDA_DeviceControl;
     HRESULT StartChanges() override;  // drops uncommitted changes (discardChanges)
     HRESULT CheckChanges() override;  // checkChanges() while changes are pending, else S_OK
     HRESULT CommitChanges() override; // applyChanges(); the changes stay pending if it fails

@@ -166,8 +166,8 @@ TEST(MediaTee, EverySampleGoesToEveryConnectedOutput)
         ASSERT_EQ(control->Stop(), S_OK);
         ComPtr<IPin> output1;
         tee->FindPin(L"Output1", output1.put());
-        EXPECT_EQ(graph->Disconnect(output1.get()), S_OK);
-        EXPECT_EQ(graph->Disconnect(a->input()), S_OK);
+        EXPECT_EQ(output1->Disconnect(), S_OK);
+        EXPECT_EQ(a->input()->Disconnect(), S_OK);
         ASSERT_EQ(connect(graph.get(), tee.get(), a.get()), S_OK);
         EXPECT_EQ(pinNames(tee.get()).size(), 4u);
         control->Run();
