@@ -1,5 +1,5 @@
-// The published broadcast-driver property sets, their property ids and value codes, and
-// IBDA_DeviceControl, through which a tuner filter's property changes are committed.
+// The published broadcast-driver property sets, the ids of the properties the receiver uses, value
+// codes, and IBDA_DeviceControl, through which a tuner filter's property changes are committed.
 #pragma once
 
 #include "platform/media/com.h"
@@ -13,30 +13,17 @@ inline constexpr GUID KSPROPSETID_BdaLNBInfo = {0x992CF102, 0x49F9, 0x4719, {0xA
 // KSPROPSETID_BdaFrequencyFilter
 constexpr DWORD KSPROPERTY_BDA_RF_TUNER_FREQUENCY = 0;
 constexpr DWORD KSPROPERTY_BDA_RF_TUNER_POLARITY = 1;
-constexpr DWORD KSPROPERTY_BDA_RF_TUNER_RANGE = 2;
-constexpr DWORD KSPROPERTY_BDA_RF_TUNER_TRANSPONDER = 3;
-constexpr DWORD KSPROPERTY_BDA_RF_TUNER_BANDWIDTH = 4;
-constexpr DWORD KSPROPERTY_BDA_RF_TUNER_FREQUENCY_MULTIPLIER = 5;
 
 // KSPROPSETID_BdaDigitalDemodulator
 constexpr DWORD KSPROPERTY_BDA_MODULATION_TYPE = 0;
-constexpr DWORD KSPROPERTY_BDA_INNER_FEC_TYPE = 1;
 constexpr DWORD KSPROPERTY_BDA_INNER_FEC_RATE = 2;
-constexpr DWORD KSPROPERTY_BDA_OUTER_FEC_TYPE = 3;
-constexpr DWORD KSPROPERTY_BDA_OUTER_FEC_RATE = 4;
 constexpr DWORD KSPROPERTY_BDA_SYMBOL_RATE = 5;
 constexpr DWORD KSPROPERTY_BDA_SPECTRAL_INVERSION = 6;
-constexpr DWORD KSPROPERTY_BDA_GUARD_INTERVAL = 7;
-constexpr DWORD KSPROPERTY_BDA_TRANSMISSION_MODE = 8;
-constexpr DWORD KSPROPERTY_BDA_ROLL_OFF = 9;
-constexpr DWORD KSPROPERTY_BDA_PILOT = 10;
 
 // KSPROPSETID_BdaSignalStats
 constexpr DWORD KSPROPERTY_BDA_SIGNAL_STRENGTH = 0;
 constexpr DWORD KSPROPERTY_BDA_SIGNAL_QUALITY = 1;
-constexpr DWORD KSPROPERTY_BDA_SIGNAL_PRESENT = 2;
 constexpr DWORD KSPROPERTY_BDA_SIGNAL_LOCKED = 3;
-constexpr DWORD KSPROPERTY_BDA_SAMPLE_TIME = 4;
 
 // KSPROPSETID_BdaLNBInfo
 constexpr DWORD KSPROPERTY_BDA_LNB_LOF_LOW_BAND = 0;

@@ -30,9 +30,6 @@ struct IEnumMoniker : IUnknown {
     static constexpr const IID& kIid = IID_IEnumMoniker;
     using Parent = IUnknown;
     virtual HRESULT Next(ULONG count, IMoniker** monikers, ULONG* fetched) = 0; // S_FALSE: fewer than count
-    virtual HRESULT Skip(ULONG count) = 0;
-    virtual HRESULT Reset() = 0;
-    virtual HRESULT Clone(IEnumMoniker** copy) = 0;
 };
 
 // An item moniker named delimiter + item, e.g. "!" and "FilterGraph 0000abcd pid 00001234".

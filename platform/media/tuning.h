@@ -82,9 +82,6 @@ struct IEnumTuningSpaces : IUnknown {
     static constexpr const IID& kIid = IID_IEnumTuningSpaces;
     using Parent = IUnknown;
     virtual HRESULT Next(ULONG count, ITuningSpace** spaces, ULONG* fetched) = 0; // S_FALSE: fewer
-    virtual HRESULT Skip(ULONG count) = 0;
-    virtual HRESULT Reset() = 0;
-    virtual HRESULT Clone(IEnumTuningSpaces** copy) = 0;
 };
 
 // The container keeps copies: what is added, and what it hands out, can change without touching it.

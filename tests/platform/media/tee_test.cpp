@@ -126,7 +126,9 @@ TEST(MediaTee, EverySampleGoesToEveryConnectedOutput)
         ASSERT_EQ(connect(graph.get(), tee.get(), b.get()), S_OK);
         EXPECT_EQ(pinNames(tee.get()), (std::vector<std::wstring>{L"Input", L"Output1", L"Output2", L"Output3"}));
         EXPECT_EQ(a->input()->mediaType().subtype, MEDIASUBTYPE_MPEG2_TRANSPORT);
-        EXPECT_TRUE(a->input()->isReadOnly()); // the upstream's samples, passed on
+        ComPtr<IMemAllocator> passedOn;
+        ASSERT_EQ(a->input()->GetAllocator(passedOn.put()), S_OK);
+        EXPECT_EQ(passedOn.get(), source->output()->allocator()); // the upstream's samples, passed on
 
         ComPtr<IMediaControl> control = graph.As<IMediaControl>();
         ASSERT_EQ(control->Run(), S_OK);
