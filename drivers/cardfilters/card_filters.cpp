@@ -65,12 +65,6 @@ public:
     {
         return index == 0 ? static_cast<platform::BasePin*>(&input_) : index == 1 ? &output_ : nullptr;
     }
-    // The receiver commits without StartChanges: commit whatever is pending on the tuner.
-    HRESULT CommitChanges() override
-    {
-        markChanged();
-        return DeviceControlBase::CommitChanges();
-    }
 
 protected:
     void* queryExtra(REFIID riid) override

@@ -1,5 +1,5 @@
-// The published broadcast-driver property sets, their property ids and value codes, and
-// IBDA_DeviceControl, through which a tuner filter's property changes are committed.
+// The published broadcast-driver property sets, the ids of the properties the receiver uses, value
+// codes, and IBDA_DeviceControl, through which a tuner filter's property changes are committed.
 #pragma once
 
 #include "platform/media/com.h"
@@ -13,87 +13,26 @@ inline constexpr GUID KSPROPSETID_BdaLNBInfo = {0x992CF102, 0x49F9, 0x4719, {0xA
 // KSPROPSETID_BdaFrequencyFilter
 constexpr DWORD KSPROPERTY_BDA_RF_TUNER_FREQUENCY = 0;
 constexpr DWORD KSPROPERTY_BDA_RF_TUNER_POLARITY = 1;
-constexpr DWORD KSPROPERTY_BDA_RF_TUNER_RANGE = 2;
-constexpr DWORD KSPROPERTY_BDA_RF_TUNER_TRANSPONDER = 3;
-constexpr DWORD KSPROPERTY_BDA_RF_TUNER_BANDWIDTH = 4;
-constexpr DWORD KSPROPERTY_BDA_RF_TUNER_FREQUENCY_MULTIPLIER = 5;
 
 // KSPROPSETID_BdaDigitalDemodulator
 constexpr DWORD KSPROPERTY_BDA_MODULATION_TYPE = 0;
-constexpr DWORD KSPROPERTY_BDA_INNER_FEC_TYPE = 1;
 constexpr DWORD KSPROPERTY_BDA_INNER_FEC_RATE = 2;
-constexpr DWORD KSPROPERTY_BDA_OUTER_FEC_TYPE = 3;
-constexpr DWORD KSPROPERTY_BDA_OUTER_FEC_RATE = 4;
 constexpr DWORD KSPROPERTY_BDA_SYMBOL_RATE = 5;
 constexpr DWORD KSPROPERTY_BDA_SPECTRAL_INVERSION = 6;
-constexpr DWORD KSPROPERTY_BDA_GUARD_INTERVAL = 7;
-constexpr DWORD KSPROPERTY_BDA_TRANSMISSION_MODE = 8;
-constexpr DWORD KSPROPERTY_BDA_ROLL_OFF = 9;
-constexpr DWORD KSPROPERTY_BDA_PILOT = 10;
 
 // KSPROPSETID_BdaSignalStats
 constexpr DWORD KSPROPERTY_BDA_SIGNAL_STRENGTH = 0;
 constexpr DWORD KSPROPERTY_BDA_SIGNAL_QUALITY = 1;
-constexpr DWORD KSPROPERTY_BDA_SIGNAL_PRESENT = 2;
 constexpr DWORD KSPROPERTY_BDA_SIGNAL_LOCKED = 3;
-constexpr DWORD KSPROPERTY_BDA_SAMPLE_TIME = 4;
 
 // KSPROPSETID_BdaLNBInfo
 constexpr DWORD KSPROPERTY_BDA_LNB_LOF_LOW_BAND = 0;
 constexpr DWORD KSPROPERTY_BDA_LNB_LOF_HIGH_BAND = 1;
 constexpr DWORD KSPROPERTY_BDA_LNB_SWITCH_FREQUENCY = 2;
 
-// Value codes carried by these properties and by the tuning locators. Card drivers, note the
+// Value codes carried by these properties are the published BDA ones. Card drivers, note the
 // receiver's own use of some: modulation 21 asks for DVB-S2, inner-FEC code 7 stands for both 5/11
 // and 8/9, code 8 for 9/10, and spectral inversion 4 for "as the driver sees fit".
-enum Polarisation : LONG {
-    BDA_POLARISATION_NOT_SET = -1,
-    BDA_POLARISATION_NOT_DEFINED = 0,
-    BDA_POLARISATION_LINEAR_H = 1,
-    BDA_POLARISATION_LINEAR_V = 2,
-    BDA_POLARISATION_CIRCULAR_L = 3,
-    BDA_POLARISATION_CIRCULAR_R = 4,
-};
-
-enum ModulationType : LONG {
-    BDA_MOD_NOT_SET = -1,
-    BDA_MOD_NOT_DEFINED = 0,
-    BDA_MOD_16QAM = 1,
-    BDA_MOD_256QAM = 11,
-    BDA_MOD_QPSK = 20,
-    BDA_MOD_BPSK = 21,
-    BDA_MOD_OQPSK = 22,
-    BDA_MOD_8PSK = 27,
-};
-
-enum FECMethod : LONG {
-    BDA_FEC_METHOD_NOT_SET = -1,
-    BDA_FEC_METHOD_NOT_DEFINED = 0,
-    BDA_FEC_VITERBI = 1,
-    BDA_FEC_RS_204_188 = 2,
-    BDA_FEC_LDPC = 3,
-    BDA_FEC_BCH = 4,
-};
-
-enum BinaryConvolutionCodeRate : LONG {
-    BDA_BCC_RATE_NOT_SET = -1,
-    BDA_BCC_RATE_NOT_DEFINED = 0,
-    BDA_BCC_RATE_1_2 = 1,
-    BDA_BCC_RATE_2_3 = 2,
-    BDA_BCC_RATE_3_4 = 3,
-    BDA_BCC_RATE_3_5 = 4,
-    BDA_BCC_RATE_4_5 = 5,
-    BDA_BCC_RATE_5_6 = 6,
-    BDA_BCC_RATE_5_11 = 7,
-    BDA_BCC_RATE_7_8 = 8,
-    BDA_BCC_RATE_1_4 = 9,
-    BDA_BCC_RATE_1_3 = 10,
-    BDA_BCC_RATE_2_5 = 11,
-    BDA_BCC_RATE_6_7 = 12,
-    BDA_BCC_RATE_8_9 = 13,
-    BDA_BCC_RATE_9_10 = 14,
-};
-
 enum SpectralInversion : LONG {
     BDA_SPECTRAL_INVERSION_NOT_SET = -1,
     BDA_SPECTRAL_INVERSION_NOT_DEFINED = 0,

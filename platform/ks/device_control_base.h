@@ -1,6 +1,7 @@
-// IBDA_DeviceControl for a card driver's tuner filter: property handlers record changes with
-// markChanged(), CommitChanges applies them through applyChanges(). IUnknown comes from the
-// object's ComObject. Callers may commit without StartChanges, so every change counts as pending.
+// IBDA_DeviceControl for a card driver's tuner filter: CommitChanges applies what the property
+// handlers were given, through applyChanges(). IUnknown comes from the object's ComObject.
+// Callers commit without StartChanges, so every commit applies; what failed to apply stays
+// pending until a commit succeeds.
 #pragma once
 
 #include "platform/ks/bda.h"
@@ -11,20 +12,16 @@ namespace platform::ks {
 
 class DeviceControlBase : public IBDA_DeviceControl {
 public:
-    using Interface = IBDA_DeviceControl;
-    HRESULT StartChanges() override;  // drops uncommitted changes (discardChanges)
-    HRESULT CheckChanges() override;  // checkChanges() while changes are pending, else S_OK
-    HRESULT CommitChanges() override; // applyChanges(); the changes stay pending if it fails
+    HRESULT StartChanges() override { return S_OK; }
+    HRESULT CheckChanges() override { return S_OK; }
+    HRESULT CommitChanges() override; // applyChanges(); nothing it throws leaves (E_FAIL)
     HRESULT GetChangeState(ULONG* state) override;
 
 protected:
-    void markChanged();
     virtual HRESULT applyChanges() { return S_OK; }
-    virtual HRESULT checkChanges() { return S_OK; }
-    virtual void discardChanges() {}
 
 private:
-    std::recursive_mutex lock_; // serialises the hooks; they may mark changes themselves
+    std::mutex lock_; // one commit at a time
     bool pending_ = false;
 };
 

@@ -12,11 +12,6 @@ void PropertyTable::onSet(REFGUID set, DWORD id, SetHandler handler)
     entries_[{set, id}].set = std::move(handler);
 }
 
-void PropertyTable::remove(REFGUID set, DWORD id)
-{
-    entries_.erase({set, id});
-}
-
 const PropertyTable::Entry* PropertyTable::find(REFGUID set, DWORD id, HRESULT* missing) const
 {
     auto it = entries_.find({set, id});

@@ -1,5 +1,5 @@
 // A table of property handlers per (set, id), and an IKsPropertySet served from such a table, so
-// that a card driver's filter or pin only lists what it answers (see ks_mixins.h).
+// that a card driver's filter or pin only lists what it answers.
 // Fill the table before the object is handed out; afterwards it is only read, from any thread.
 // Handlers run on the caller's thread; an exception from one is answered with E_FAIL.
 #pragma once
@@ -29,7 +29,6 @@ class PropertyTable {
 public:
     void onGet(REFGUID set, DWORD id, GetHandler handler);
     void onSet(REFGUID set, DWORD id, SetHandler handler);
-    void remove(REFGUID set, DWORD id);
 
     // Plain values (a 4-byte code, a flag): the buffer must hold at least sizeof(T).
     template <class T, class F>
@@ -55,7 +54,6 @@ private:
 // IKsPropertySet answered from a PropertyTable. IUnknown comes from the object's ComObject.
 class KsPropertySetBase : public IKsPropertySet {
 public:
-    using Interface = IKsPropertySet;
     HRESULT Set(REFGUID propSet, DWORD id, LPVOID instanceData, DWORD instanceLength, LPVOID propertyData,
                 DWORD dataLength) override;
     HRESULT Get(REFGUID propSet, DWORD id, LPVOID instanceData, DWORD instanceLength, LPVOID propertyData,

@@ -27,18 +27,6 @@ HRESULT MediaTypeEnum::Next(ULONG count, AM_MEDIA_TYPE** out, ULONG* fetched)
     return n == count ? S_OK : S_FALSE;
 }
 
-HRESULT MediaTypeEnum::Skip(ULONG count)
-{
-    const bool all = types_.size() - position_ >= count;
-    position_ = all ? position_ + count : types_.size();
-    return all ? S_OK : S_FALSE;
-}
-
-HRESULT MediaTypeEnum::Clone(IEnumMediaTypes** copy)
-{
-    return createObject<MediaTypeEnum>(IID_IEnumMediaTypes, reinterpret_cast<void**>(copy), types_, position_);
-}
-
 // --- samples
 
 MediaSample::MediaSample(MemAllocator* allocator, BYTE* buffer, LONG size)
@@ -77,30 +65,6 @@ HRESULT MediaSample::GetPointer(BYTE** buffer)
     return S_OK;
 }
 
-HRESULT MediaSample::GetTime(REFERENCE_TIME* start, REFERENCE_TIME* end)
-{
-    if (start == nullptr || end == nullptr)
-        return E_POINTER;
-    if (!timeValid_)
-        return VFW_E_SAMPLE_TIME_NOT_SET;
-    *start = start_;
-    if (stopValid_) {
-        *end = end_;
-        return S_OK;
-    }
-    *end = start_ + 1;
-    return VFW_S_NO_STOP_TIME;
-}
-
-HRESULT MediaSample::SetTime(REFERENCE_TIME* start, REFERENCE_TIME* end)
-{
-    timeValid_ = start != nullptr;
-    stopValid_ = start != nullptr && end != nullptr;
-    start_ = start != nullptr ? *start : 0;
-    end_ = stopValid_ ? *end : 0;
-    return S_OK;
-}
-
 HRESULT MediaSample::SetActualDataLength(LONG length)
 {
     if (length < 0 || length > size_)
@@ -130,36 +94,9 @@ HRESULT MediaSample::SetMediaType(AM_MEDIA_TYPE* type)
     return mediaType_ != nullptr ? S_OK : E_OUTOFMEMORY;
 }
 
-HRESULT MediaSample::GetMediaTime(LONGLONG* start, LONGLONG* end)
-{
-    if (start == nullptr || end == nullptr)
-        return E_POINTER;
-    if (!mediaTimeValid_)
-        return VFW_E_MEDIA_TIME_NOT_SET;
-    *start = mediaStart_;
-    *end = mediaEnd_;
-    return S_OK;
-}
-
-HRESULT MediaSample::SetMediaTime(LONGLONG* start, LONGLONG* end)
-{
-    if (start == nullptr) {
-        mediaTimeValid_ = false;
-        return S_OK;
-    }
-    if (end == nullptr)
-        return E_POINTER;
-    mediaTimeValid_ = true;
-    mediaStart_ = *start;
-    mediaEnd_ = *end;
-    return S_OK;
-}
-
 void MediaSample::resetProperties()
 {
     actual_ = size_;
-    timeValid_ = stopValid_ = mediaTimeValid_ = false;
-    sync_ = preroll_ = discontinuity_ = false;
     DeleteMediaType(mediaType_);
     mediaType_ = nullptr;
 }
@@ -189,15 +126,6 @@ HRESULT MemAllocator::SetProperties(ALLOCATOR_PROPERTIES* request, ALLOCATOR_PRO
     props_ = *request;
     props_.cbBuffer = size - request->cbPrefix;
     *actual = props_;
-    return S_OK;
-}
-
-HRESULT MemAllocator::GetProperties(ALLOCATOR_PROPERTIES* properties)
-{
-    if (properties == nullptr)
-        return E_POINTER;
-    std::lock_guard<std::mutex> lock(mutex_);
-    *properties = props_;
     return S_OK;
 }
 
@@ -285,18 +213,6 @@ HRESULT MemAllocator::ReleaseBuffer(IMediaSample* sample)
     }
     Release(); // the reference GetBuffer took; may delete this allocator
     return S_OK;
-}
-
-int MemAllocator::freeCount()
-{
-    std::lock_guard<std::mutex> lock(mutex_);
-    return static_cast<int>(free_.size());
-}
-
-bool MemAllocator::isCommitted()
-{
-    std::lock_guard<std::mutex> lock(mutex_);
-    return committed_;
 }
 
 void MemAllocator::freeMemoryLocked()

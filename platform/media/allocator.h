@@ -24,20 +24,10 @@ public:
 
     HRESULT GetPointer(BYTE** buffer) override;
     LONG GetSize() override { return size_; }
-    HRESULT GetTime(REFERENCE_TIME* start, REFERENCE_TIME* end) override;
-    HRESULT SetTime(REFERENCE_TIME* start, REFERENCE_TIME* end) override;
-    HRESULT IsSyncPoint() override { return sync_ ? S_OK : S_FALSE; }
-    HRESULT SetSyncPoint(BOOL sync) override { sync_ = sync != FALSE; return S_OK; }
-    HRESULT IsPreroll() override { return preroll_ ? S_OK : S_FALSE; }
-    HRESULT SetPreroll(BOOL preroll) override { preroll_ = preroll != FALSE; return S_OK; }
     LONG GetActualDataLength() override { return actual_; }
     HRESULT SetActualDataLength(LONG length) override;
     HRESULT GetMediaType(AM_MEDIA_TYPE** type) override;
     HRESULT SetMediaType(AM_MEDIA_TYPE* type) override;
-    HRESULT IsDiscontinuity() override { return discontinuity_ ? S_OK : S_FALSE; }
-    HRESULT SetDiscontinuity(BOOL discontinuity) override { discontinuity_ = discontinuity != FALSE; return S_OK; }
-    HRESULT GetMediaTime(LONGLONG* start, LONGLONG* end) override;
-    HRESULT SetMediaTime(LONGLONG* start, LONGLONG* end) override;
 
 private:
     friend class MemAllocator;
@@ -48,10 +38,6 @@ private:
     LONG size_;
     LONG actual_;
     std::atomic<ULONG> refs_{0};
-    bool timeValid_ = false, stopValid_ = false, mediaTimeValid_ = false;
-    REFERENCE_TIME start_ = 0, end_ = 0;
-    LONGLONG mediaStart_ = 0, mediaEnd_ = 0;
-    bool sync_ = false, preroll_ = false, discontinuity_ = false;
     AM_MEDIA_TYPE* mediaType_ = nullptr;
 };
 
@@ -61,14 +47,10 @@ public:
     ~MemAllocator() override;
 
     HRESULT SetProperties(ALLOCATOR_PROPERTIES* request, ALLOCATOR_PROPERTIES* actual) override;
-    HRESULT GetProperties(ALLOCATOR_PROPERTIES* properties) override;
     HRESULT Commit() override;
     HRESULT Decommit() override;
     HRESULT GetBuffer(IMediaSample** sample, REFERENCE_TIME* start, REFERENCE_TIME* end, DWORD flags) override;
     HRESULT ReleaseBuffer(IMediaSample* sample) override;
-
-    int freeCount();        // samples not handed out (tests)
-    bool isCommitted();
 
 private:
     void freeMemoryLocked();

@@ -78,10 +78,9 @@ HRESULT BaseFilter::Pause()
     return S_OK;
 }
 
-HRESULT BaseFilter::Run(REFERENCE_TIME start)
+HRESULT BaseFilter::Run(REFERENCE_TIME)
 {
     CritSecLock lock(*lock_);
-    start_ = start;
     if (state() == State_Stopped) {
         const HRESULT hr = Pause();
         if (FAILED(hr))
@@ -97,21 +96,6 @@ HRESULT BaseFilter::GetState(DWORD, FILTER_STATE* state)
         return E_POINTER;
     *state = this->state();
     return S_OK;
-}
-
-HRESULT BaseFilter::SetSyncSource(IReferenceClock* clock)
-{
-    CritSecLock lock(*lock_);
-    clock_ = clock;
-    return S_OK;
-}
-
-HRESULT BaseFilter::GetSyncSource(IReferenceClock** clock)
-{
-    if (clock == nullptr)
-        return E_POINTER;
-    CritSecLock lock(*lock_);
-    return clock_.copyTo(clock);
 }
 
 HRESULT BaseFilter::EnumPins(IEnumPins** pins)
@@ -261,7 +245,6 @@ HRESULT BasePin::agreeMediaType(IPin* receivePin, const AM_MEDIA_TYPE* partial)
 
 HRESULT BasePin::tryMediaTypes(IPin* receivePin, const AM_MEDIA_TYPE* partial, IEnumMediaTypes* types)
 {
-    types->Reset();
     HRESULT failure = VFW_E_NO_ACCEPTABLE_TYPES;
     for (;;) {
         AM_MEDIA_TYPE* next = nullptr;
@@ -376,18 +359,6 @@ HRESULT BasePin::ConnectedTo(IPin** pin)
     return connectedRef_.copyTo(pin);
 }
 
-HRESULT BasePin::ConnectionMediaType(AM_MEDIA_TYPE* type)
-{
-    if (type == nullptr)
-        return E_POINTER;
-    CritSecLock lock(*filter_->filterLock());
-    if (!isConnected()) {
-        *type = MediaType();
-        return VFW_E_NOT_CONNECTED;
-    }
-    return CopyMediaType(type, &type_);
-}
-
 HRESULT BasePin::QueryPinInfo(PIN_INFO* info)
 {
     if (info == nullptr)
@@ -405,29 +376,6 @@ HRESULT BasePin::QueryDirection(PIN_DIRECTION* direction)
         return E_POINTER;
     *direction = direction_;
     return S_OK;
-}
-
-HRESULT BasePin::QueryId(LPWSTR* id)
-{
-    if (id == nullptr)
-        return E_POINTER;
-    *id = static_cast<LPWSTR>(CoTaskMemAlloc((name_.size() + 1) * sizeof(WCHAR)));
-    if (*id == nullptr)
-        return E_OUTOFMEMORY;
-    std::wmemcpy(*id, name_.c_str(), name_.size() + 1);
-    return S_OK;
-}
-
-HRESULT BasePin::QueryAccept(const AM_MEDIA_TYPE* type)
-{
-    if (type == nullptr)
-        return E_POINTER;
-    try {
-        CritSecLock lock(*filter_->filterLock());
-        return checkMediaType(MediaType(*type)) == S_OK ? S_OK : S_FALSE;
-    } catch (...) {
-        return E_OUTOFMEMORY;
-    }
 }
 
 HRESULT BasePin::EnumMediaTypes(IEnumMediaTypes** types)
@@ -450,14 +398,6 @@ HRESULT BasePin::EnumMediaTypes(IEnumMediaTypes** types)
     } catch (...) {
         return E_OUTOFMEMORY;
     }
-}
-
-HRESULT BasePin::NewSegment(REFERENCE_TIME start, REFERENCE_TIME stop, double rate)
-{
-    segmentStart_ = start;
-    segmentStop_ = stop;
-    segmentRate_ = rate;
-    return S_OK;
 }
 
 HRESULT BasePin::getMediaType(int, MediaType*) { return VFW_S_NO_MORE_ITEMS; }

@@ -25,13 +25,10 @@ public:
     HRESULT Pause() override; // from Stopped: active() on every connected pin
     HRESULT Run(REFERENCE_TIME start) override; // from Stopped: Pause first
     HRESULT GetState(DWORD milliseconds, FILTER_STATE* state) override;
-    HRESULT SetSyncSource(IReferenceClock* clock) override;
-    HRESULT GetSyncSource(IReferenceClock** clock) override;
     HRESULT EnumPins(IEnumPins** pins) override;
     HRESULT FindPin(LPCWSTR id, IPin** pin) override; // by pin name; VFW_E_NOT_FOUND
     HRESULT QueryFilterInfo(FILTER_INFO* info) override;
     HRESULT JoinFilterGraph(IFilterGraph* graph, LPCWSTR name) override;
-    HRESULT QueryVendorInfo(LPWSTR* info) override { if (info) *info = nullptr; return E_NOTIMPL; }
 
     // The pins, asked under the filter lock.
     virtual int pinCount() = 0;
@@ -40,7 +37,6 @@ public:
     CRITICAL_SECTION* filterLock() const { return lock_; }
     FILTER_STATE state() const { return state_.load(std::memory_order_acquire); }
     bool isStopped() const { return state() == State_Stopped; }
-    REFERENCE_TIME startTime() const { return start_; }
     IFilterGraph* graph() const { return graph_; } // not AddRef'ed; GUI thread
     const std::wstring& name() const { return name_; }
     // Reports to the graph (any thread). EC_COMPLETE without a filter gets this one.
@@ -57,10 +53,8 @@ private:
     CRITICAL_SECTION ownLock_;
     CRITICAL_SECTION* lock_;
     std::atomic<FILTER_STATE> state_{State_Stopped};
-    REFERENCE_TIME start_ = 0;
     IFilterGraph* graph_ = nullptr;
     std::atomic<IMediaEventSink*> sink_{nullptr}; // the graph's, not AddRef'ed (as DirectShow)
-    ComPtr<IReferenceClock> clock_;
     std::wstring name_;
 };
 
@@ -78,15 +72,12 @@ public:
     HRESULT ReceiveConnection(IPin* connector, const AM_MEDIA_TYPE* type) override;
     HRESULT Disconnect() override; // VFW_E_NOT_STOPPED while active; S_FALSE when not connected
     HRESULT ConnectedTo(IPin** pin) override;
-    HRESULT ConnectionMediaType(AM_MEDIA_TYPE* type) override;
     HRESULT QueryPinInfo(PIN_INFO* info) override;
     HRESULT QueryDirection(PIN_DIRECTION* direction) override;
-    HRESULT QueryId(LPWSTR* id) override;
-    HRESULT QueryAccept(const AM_MEDIA_TYPE* type) override;
     HRESULT EnumMediaTypes(IEnumMediaTypes** types) override; // getMediaType 0, 1, ...
     HRESULT QueryInternalConnections(IPin** pins, ULONG* count) override { (void)pins; (void)count; return E_NOTIMPL; }
     HRESULT EndOfStream() override { return S_OK; }
-    HRESULT NewSegment(REFERENCE_TIME start, REFERENCE_TIME stop, double rate) override;
+    HRESULT NewSegment(REFERENCE_TIME, REFERENCE_TIME, double) override { return S_OK; } // no timing here
 
     // Hooks of derived pins (under the filter lock).
     virtual HRESULT checkMediaType(const MediaType& type) = 0;   // S_OK accepts
@@ -112,8 +103,6 @@ protected:
     BaseFilter* const filter_;
     const std::wstring name_;
     const PIN_DIRECTION direction_;
-    REFERENCE_TIME segmentStart_ = 0, segmentStop_ = 0;
-    double segmentRate_ = 1.0;
 
 private:
     HRESULT agreeMediaType(IPin* receivePin, const AM_MEDIA_TYPE* partial);

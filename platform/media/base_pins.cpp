@@ -31,20 +31,13 @@ HRESULT BaseInputPin::GetAllocator(IMemAllocator** allocator)
     return allocator_.copyTo(allocator);
 }
 
-HRESULT BaseInputPin::NotifyAllocator(IMemAllocator* allocator, BOOL readOnly)
+HRESULT BaseInputPin::NotifyAllocator(IMemAllocator* allocator, BOOL)
 {
     if (allocator == nullptr)
         return E_POINTER;
     CritSecLock lock(*filter_->filterLock());
     allocator_ = allocator;
-    readOnly_ = readOnly != FALSE;
     return S_OK;
-}
-
-HRESULT BaseInputPin::GetAllocatorRequirements(ALLOCATOR_PROPERTIES* properties)
-{
-    (void)properties;
-    return E_NOTIMPL; // no requirements
 }
 
 HRESULT BaseInputPin::checkStreaming()
@@ -53,11 +46,7 @@ HRESULT BaseInputPin::checkStreaming()
         return VFW_E_NOT_CONNECTED;
     if (filter_->isStopped())
         return VFW_E_WRONG_STATE;
-    if (flushing_.load(std::memory_order_acquire))
-        return S_FALSE;
-    if (runtimeError_.load(std::memory_order_acquire))
-        return VFW_E_RUNTIME_ERROR;
-    return S_OK;
+    return flushing_.load(std::memory_order_acquire) ? S_FALSE : S_OK;
 }
 
 HRESULT BaseInputPin::receiveChecks(IMediaSample* sample)
@@ -83,21 +72,6 @@ HRESULT BaseInputPin::receiveChecks(IMediaSample* sample)
 
 HRESULT BaseInputPin::Receive(IMediaSample* sample) { return receiveChecks(sample); }
 
-HRESULT BaseInputPin::ReceiveMultiple(IMediaSample** samples, LONG count, LONG* processed)
-{
-    if (samples == nullptr || processed == nullptr)
-        return E_POINTER;
-    HRESULT hr = S_OK;
-    *processed = 0;
-    while (*processed < count) {
-        hr = Receive(samples[*processed]);
-        if (hr != S_OK)
-            break;
-        ++*processed;
-    }
-    return hr;
-}
-
 HRESULT BaseInputPin::BeginFlush()
 {
     CritSecLock lock(*filter_->filterLock());
@@ -109,7 +83,6 @@ HRESULT BaseInputPin::EndFlush()
 {
     CritSecLock lock(*filter_->filterLock());
     flushing_.store(false, std::memory_order_release);
-    runtimeError_.store(false, std::memory_order_release);
     return S_OK;
 }
 
@@ -123,29 +96,16 @@ HRESULT BaseInputPin::EndOfStream()
     return S_OK;
 }
 
-HRESULT BaseInputPin::NewSegment(REFERENCE_TIME start, REFERENCE_TIME stop, double rate)
-{
-    return BasePin::NewSegment(start, stop, rate);
-}
-
-void BaseInputPin::raiseRuntimeError(HRESULT hr)
-{
-    if (!runtimeError_.exchange(true))
-        filter_->notifyEvent(EC_ERRORABORT, hr, 0);
-}
-
 HRESULT BaseInputPin::checkConnect(IPin* pin) { return BasePin::checkConnect(pin); }
 
 HRESULT BaseInputPin::breakConnect()
 {
     allocator_.reset();
-    readOnly_ = false;
     return S_OK;
 }
 
 HRESULT BaseInputPin::inactive()
 {
-    runtimeError_.store(false, std::memory_order_release);
     flushing_.store(false, std::memory_order_release);
     return allocator_ ? allocator_->Decommit() : S_OK; // a pin that never got samples has none
 }
@@ -166,10 +126,7 @@ HRESULT BaseOutputPin::decideBufferSize(IMemAllocator* allocator, ALLOCATOR_PROP
 
 HRESULT BaseOutputPin::decideAllocator(IMemInputPin* pin, ComPtr<IMemAllocator>* allocator)
 {
-    ALLOCATOR_PROPERTIES request{0, 0, 0, 0};
-    pin->GetAllocatorRequirements(&request); // E_NOTIMPL leaves it empty
-    if (request.cbAlign == 0)
-        request.cbAlign = 1;
+    const ALLOCATOR_PROPERTIES request{0, 0, 1, 0}; // input pins here have no requirements
 
     // The input pin's allocator first, then one of our own.
     HRESULT hr = pin->GetAllocator(allocator->put());
@@ -276,12 +233,6 @@ HRESULT BaseOutputPin::deliverEndFlush()
 {
     IPin* peer = connected();
     return peer != nullptr ? peer->EndFlush() : VFW_E_NOT_CONNECTED;
-}
-
-HRESULT BaseOutputPin::deliverNewSegment(REFERENCE_TIME start, REFERENCE_TIME stop, double rate)
-{
-    IPin* peer = connected();
-    return peer != nullptr ? peer->NewSegment(start, stop, rate) : VFW_E_NOT_CONNECTED;
 }
 
 } // namespace platform

@@ -16,41 +16,33 @@ public:
     // IMemInputPin. Receive is the standard checks only; a derived pin calls it first.
     HRESULT GetAllocator(IMemAllocator** allocator) override; // a MemAllocator unless one was notified
     HRESULT NotifyAllocator(IMemAllocator* allocator, BOOL readOnly) override;
-    HRESULT GetAllocatorRequirements(ALLOCATOR_PROPERTIES* properties) override;
     HRESULT Receive(IMediaSample* sample) override;
-    HRESULT ReceiveMultiple(IMediaSample** samples, LONG count, LONG* processed) override;
     HRESULT ReceiveCanBlock() override { return S_OK; }
 
     // IPin
     HRESULT BeginFlush() override; // receive answers S_FALSE until EndFlush
-    HRESULT EndFlush() override;   // also clears a run-time error
+    HRESULT EndFlush() override;
     HRESULT EndOfStream() override; // a rendering pin reports EC_COMPLETE to the graph
-    HRESULT NewSegment(REFERENCE_TIME start, REFERENCE_TIME stop, double rate) override;
 
-    // Not connected VFW_E_NOT_CONNECTED; stopped VFW_E_WRONG_STATE; flushing S_FALSE; after a
-    // run-time error VFW_E_RUNTIME_ERROR; otherwise S_OK. Any thread.
+    // Not connected VFW_E_NOT_CONNECTED; stopped VFW_E_WRONG_STATE; flushing S_FALSE; otherwise
+    // S_OK. Any thread.
     HRESULT checkStreaming();
     // checkStreaming, then a media type carried by the sample must be acceptable
     // (VFW_E_INVALIDMEDIATYPE); null sample E_POINTER.
     HRESULT receiveChecks(IMediaSample* sample);
-    // Marks a run-time error (receive refuses until EndFlush or Stop) and reports EC_ERRORABORT.
-    void raiseRuntimeError(HRESULT hr);
     bool isFlushing() const { return flushing_.load(std::memory_order_acquire); }
-    bool isReadOnly() const { return readOnly_; }
 
     HRESULT checkConnect(IPin* pin) override;
     HRESULT breakConnect() override;  // drops the allocator
-    HRESULT inactive() override;      // clears flushing and run-time error, decommits
+    HRESULT inactive() override;      // clears flushing, decommits
 
 protected:
     void setRenderer(bool renders) { renders_ = renders; } // a sink: EndOfStream reports EC_COMPLETE
 
     ComPtr<IMemAllocator> allocator_; // GUI thread
-    bool readOnly_ = false;
 
 private:
     std::atomic<bool> flushing_{false};
-    std::atomic<bool> runtimeError_{false};
     bool renders_ = false;
 };
 
@@ -73,7 +65,6 @@ public:
     HRESULT deliverEndOfStream();
     HRESULT deliverBeginFlush();
     HRESULT deliverEndFlush();
-    HRESULT deliverNewSegment(REFERENCE_TIME start, REFERENCE_TIME stop, double rate);
 
     HRESULT checkConnect(IPin* pin) override;         // the peer must be an IMemInputPin
     HRESULT completeConnect(IPin* receivePin) override; // decideAllocator

@@ -6,9 +6,6 @@
 #include "platform/media/mpeg2_filters.h"
 #include "platform/media/network_provider.h"
 #include "platform/media/tuning.h"
-#include "platform/media/tuning_container.h"
-#include "platform/media/tuning_locator.h"
-#include "platform/media/tuning_space.h"
 
 #include <map>
 

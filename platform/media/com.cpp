@@ -39,20 +39,6 @@ void registerClass(REFCLSID clsid, ClassFactory factory)
         t.classes.erase(clsid);
 }
 
-void unregisterClass(REFCLSID clsid)
-{
-    ClassTable& t = table();
-    std::lock_guard<std::mutex> guard(t.lock);
-    t.classes.erase(clsid);
-}
-
-bool isClassRegistered(REFCLSID clsid)
-{
-    ClassTable& t = table();
-    std::lock_guard<std::mutex> guard(t.lock);
-    return t.classes.count(clsid) != 0;
-}
-
 } // namespace platform
 
 HRESULT CoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD context, REFIID riid, void** object)
@@ -83,10 +69,6 @@ HRESULT CoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD context, REFIID 
         return E_OUTOFMEMORY;
     }
 }
-
-HRESULT CoInitialize(void*) { return S_OK; }
-HRESULT CoInitializeEx(void*, DWORD) { return S_OK; }
-void CoUninitialize() {}
 
 void* CoTaskMemAlloc(size_t bytes) { return std::malloc(bytes == 0 ? 1 : bytes); }
 void CoTaskMemFree(void* memory) { std::free(memory); }

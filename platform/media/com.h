@@ -40,15 +40,10 @@ constexpr DWORD CLSCTX_INPROC_SERVER = 0x1;
 constexpr DWORD CLSCTX_INPROC_HANDLER = 0x2;
 constexpr DWORD CLSCTX_LOCAL_SERVER = 0x4;
 constexpr DWORD CLSCTX_ALL = CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER | CLSCTX_LOCAL_SERVER;
-constexpr DWORD COINIT_APARTMENTTHREADED = 0x2;
-constexpr DWORD COINIT_MULTITHREADED = 0x0;
 
 // Creates an object of a registered class: REGDB_E_CLASSNOTREG for an unknown class,
 // CLASS_E_NOAGGREGATION when `outer` is given, E_POINTER without `object`.
 HRESULT CoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD context, REFIID riid, void** object);
-HRESULT CoInitialize(void* reserved);                 // S_OK; nothing to set up
-HRESULT CoInitializeEx(void* reserved, DWORD flags);  // S_OK
-void CoUninitialize();                                // nothing to tear down
 void* CoTaskMemAlloc(size_t bytes);                   // memory that crosses interface calls
 void CoTaskMemFree(void* memory);                     // null is allowed
 
@@ -201,8 +196,7 @@ HRESULT createObject(REFIID riid, void** object, Args&&... args)
 
 // The class table behind CoCreateInstance. A factory creates the object and hands out `riid`.
 using ClassFactory = std::function<HRESULT(REFIID riid, void** object)>;
-void registerClass(REFCLSID clsid, ClassFactory factory); // replaces an earlier registration
-void unregisterClass(REFCLSID clsid);
-bool isClassRegistered(REFCLSID clsid);
+// Replaces an earlier registration; a null factory removes the class.
+void registerClass(REFCLSID clsid, ClassFactory factory);
 
 } // namespace platform

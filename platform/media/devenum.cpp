@@ -2,9 +2,7 @@
 #include "platform/media/mpeg2_filters.h"
 
 #include "platform/media/enumerators.h"
-#include "platform/media/network_provider.h"
 #include "platform/media/propertybag.h"
-#include "platform/media/tuning.h"
 
 #include <mutex>
 #include <vector>
@@ -127,9 +125,6 @@ public:
     }
 };
 
-// The system classes are there before main runs, as on a system that has them installed.
-const bool g_registered = (platform::media::registerSystemClasses(), true);
-
 } // namespace
 
 namespace platform::media {
@@ -163,13 +158,6 @@ bool unregisterFilterDevice(DeviceId id)
 HRESULT createSystemDeviceEnum(REFIID riid, void** object)
 {
     return createObject<SystemDeviceEnum>(riid, object);
-}
-
-void registerSystemClasses()
-{
-    registerClass(CLSID_SystemDeviceEnum, createSystemDeviceEnum);
-    registerTuningClasses();
-    registerNetworkProviderClass();
 }
 
 } // namespace platform::media

@@ -36,9 +36,4 @@ bool unregisterFilterDevice(DeviceId id);
 
 HRESULT createSystemDeviceEnum(REFIID riid, void** object); // the factory of CLSID_SystemDeviceEnum
 
-// Puts the system's own classes (device enumerator, tuning spaces, locators, DVB-S network
-// provider) into the class table. Runs once at start-up wherever this file is linked in; call it
-// again after a test has unregistered one of them.
-void registerSystemClasses();
-
 } // namespace platform::media

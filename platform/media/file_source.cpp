@@ -113,13 +113,6 @@ private:
 
 } // namespace
 
-HRESULT createFileSource(const char* path, LONG sampleSize, IBaseFilter** filter)
-{
-    FileSourceOptions options;
-    options.sampleSize = sampleSize;
-    return createFileSource(path, options, filter);
-}
-
 HRESULT createFileSource(const char* path, const FileSourceOptions& options, IBaseFilter** filter)
 {
     if (filter == nullptr || path == nullptr)

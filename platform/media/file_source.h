@@ -14,10 +14,6 @@ namespace platform {
 KEST_IID(CLSID_KestFileSource, 0x7B1E5C2A, 0x4F3D, 0x4E8A, 0x9C, 0x61, 0x2D, 0x5F, 0x0A, 0x8B, 0x3E, 0x71);
 constexpr LONG kDefaultFileSampleSize = 65424; // 348 packets of 188 bytes
 
-// `path` "-" reads standard input. E_INVALIDARG for a sample size below 1; when the file cannot
-// be opened, the failure as a Win32 result (0x80070002 not found, E_ACCESSDENIED, else E_FAIL).
-HRESULT createFileSource(const char* path, LONG sampleSize, IBaseFilter** filter);
-
 struct FileSourceOptions {
     LONG sampleSize = kDefaultFileSampleSize;
     // First one sample of null packets, then the file.
@@ -25,6 +21,8 @@ struct FileSourceOptions {
     // When given, nothing is delivered before it turns true (it must outlive the filter's run).
     const std::atomic<bool>* startGate = nullptr;
 };
+// `path` "-" reads standard input. E_INVALIDARG for a sample size below 1; when the file cannot
+// be opened, the failure as a Win32 result (0x80070002 not found, E_ACCESSDENIED, else E_FAIL).
 HRESULT createFileSource(const char* path, const FileSourceOptions& options, IBaseFilter** filter);
 
 } // namespace platform

@@ -1,13 +1,11 @@
 #include "platform/media/filter_graph.h"
 
 #include "platform/media/enumerators.h"
-#include "platform/media/file_source.h"
 
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cwchar>
-#include <deque>
 #include <functional>
 #include <map>
 #include <mutex>
@@ -18,12 +16,6 @@
 namespace platform {
 
 namespace {
-
-struct Event {
-    LONG code;
-    LONG_PTR param1;
-    LONG_PTR param2;
-};
 
 // Pins of a filter, AddRef'ed.
 std::vector<ComPtr<IPin>> pinsOf(IBaseFilter* filter)
@@ -57,16 +49,6 @@ PIN_DIRECTION directionOf(IPin* pin)
     return direction;
 }
 
-bool waitFor(std::condition_variable& cv, std::unique_lock<std::mutex>& lock, LONG milliseconds,
-             const std::function<bool()>& ready)
-{
-    if (milliseconds < 0) {
-        cv.wait(lock, ready);
-        return true;
-    }
-    return cv.wait_for(lock, std::chrono::milliseconds(milliseconds), ready);
-}
-
 class FilterGraph final : public ComObject<IGraphBuilder, IMediaControl, IMediaEventSink, IMediaEvent> {
 public:
     ~FilterGraph() override;
@@ -76,33 +58,16 @@ public:
     HRESULT RemoveFilter(IBaseFilter* filter) override;
     HRESULT EnumFilters(IEnumFilters** filters) override;
     HRESULT FindFilterByName(LPCWSTR name, IBaseFilter** filter) override;
-    HRESULT ConnectDirect(IPin* out, IPin* in, const AM_MEDIA_TYPE* type) override;
-    HRESULT Reconnect(IPin* pin) override;
-    HRESULT Disconnect(IPin* pin) override;
-    HRESULT SetDefaultSyncSource() override { return S_OK; } // no clock: samples are not scheduled
     // IGraphBuilder
     HRESULT Connect(IPin* out, IPin* in) override;
-    HRESULT Render(IPin* out) override;
-    HRESULT RenderFile(LPCWSTR, LPCWSTR) override { return E_NOTIMPL; }
-    HRESULT AddSourceFilter(LPCWSTR file, LPCWSTR name, IBaseFilter** filter) override;
-    HRESULT SetLogFile(DWORD_PTR) override { return S_OK; }
-    HRESULT Abort() override { return S_OK; }
-    HRESULT ShouldOperationContinue() override { return S_OK; }
     // IMediaControl
     HRESULT Run() override;
     HRESULT Pause() override;
     HRESULT Stop() override;
-    HRESULT GetState(LONG milliseconds, OAFilterState* state) override;
-    HRESULT StopWhenReady() override { return Stop(); }
     // IMediaEventSink
     HRESULT Notify(LONG code, LONG_PTR param1, LONG_PTR param2) override;
     // IMediaEvent
-    HRESULT GetEventHandle(OAEVENT* handle) override { if (handle) *handle = 0; return E_NOTIMPL; }
-    HRESULT GetEvent(LONG* code, LONG_PTR* param1, LONG_PTR* param2, LONG milliseconds) override;
     HRESULT WaitForCompletion(LONG milliseconds, LONG* code) override;
-    HRESULT CancelDefaultHandling(LONG) override { return S_OK; }
-    HRESULT RestoreDefaultHandling(LONG) override { return S_OK; }
-    HRESULT FreeEventParams(LONG, LONG_PTR, LONG_PTR) override { return S_OK; }
 
 private:
     struct Entry {
@@ -112,7 +77,6 @@ private:
 
     IFilterGraph* self() { return static_cast<IFilterGraph*>(static_cast<IGraphBuilder*>(this)); }
     bool contains(IBaseFilter* filter) const;
-    HRESULT checkPins(IPin* out, IPin* in);
     std::vector<IBaseFilter*> downstreamFirst();
     HRESULT pauseAll();
     HRESULT stopAll();
@@ -125,11 +89,9 @@ private:
 
     std::mutex eventLock_; // the streaming side reports here; never held while calling a filter
     std::condition_variable eventSignal_;
-    std::deque<Event> events_;
     std::set<LONG_PTR> completed_;
     size_t renderers_ = 0;
-    bool completeSent_ = false;
-    LONG completion_ = 0; // EC_COMPLETE, EC_ERRORABORT or EC_USERABORT once it happened
+    LONG completion_ = 0; // EC_COMPLETE or EC_ERRORABORT once it happened
 };
 
 FilterGraph::~FilterGraph()
@@ -248,10 +210,11 @@ HRESULT FilterGraph::FindFilterByName(LPCWSTR name, IBaseFilter** filter)
     return VFW_E_NOT_FOUND;
 }
 
-HRESULT FilterGraph::checkPins(IPin* out, IPin* in)
+HRESULT FilterGraph::Connect(IPin* out, IPin* in)
 {
     if (out == nullptr || in == nullptr)
         return E_POINTER;
+    std::lock_guard<std::recursive_mutex> lock(lock_);
     if (!contains(filterOf(out).get()) || !contains(filterOf(in).get()))
         return VFW_E_NOT_IN_GRAPH;
     if (directionOf(out) != PINDIR_OUTPUT || directionOf(in) != PINDIR_INPUT)
@@ -259,117 +222,11 @@ HRESULT FilterGraph::checkPins(IPin* out, IPin* in)
     ComPtr<IPin> peer;
     if (SUCCEEDED(out->ConnectedTo(peer.put())) || SUCCEEDED(in->ConnectedTo(peer.put())))
         return VFW_E_ALREADY_CONNECTED;
-    return S_OK;
-}
-
-HRESULT FilterGraph::ConnectDirect(IPin* out, IPin* in, const AM_MEDIA_TYPE* type)
-{
-    std::lock_guard<std::recursive_mutex> lock(lock_);
-    const HRESULT hr = checkPins(out, in);
-    return FAILED(hr) ? hr : out->Connect(in, type);
-}
-
-HRESULT FilterGraph::Connect(IPin* out, IPin* in)
-{
-    std::lock_guard<std::recursive_mutex> lock(lock_);
-    HRESULT hr = checkPins(out, in);
-    if (FAILED(hr))
-        return hr;
-    hr = out->Connect(in, nullptr);
+    const HRESULT hr = out->Connect(in, nullptr);
     if (SUCCEEDED(hr))
         return S_OK;
     // No intermediate filters to try: a failed type agreement is a failed connection.
     return hr == VFW_E_NOT_STOPPED || hr == E_OUTOFMEMORY ? hr : VFW_E_CANNOT_CONNECT;
-}
-
-HRESULT FilterGraph::Reconnect(IPin* pin)
-{
-    if (pin == nullptr)
-        return E_POINTER;
-    std::lock_guard<std::recursive_mutex> lock(lock_);
-    ComPtr<IPin> peer;
-    if (FAILED(pin->ConnectedTo(peer.put())))
-        return VFW_E_NOT_CONNECTED;
-    MediaType type;
-    pin->ConnectionMediaType(&type);
-    IPin* out = directionOf(pin) == PINDIR_OUTPUT ? pin : peer.get();
-    IPin* in = out == pin ? peer.get() : pin;
-    HRESULT hr = out->Disconnect();
-    if (SUCCEEDED(hr))
-        hr = in->Disconnect();
-    return FAILED(hr) ? hr : out->Connect(in, &type);
-}
-
-HRESULT FilterGraph::Disconnect(IPin* pin)
-{
-    if (pin == nullptr)
-        return E_POINTER;
-    std::lock_guard<std::recursive_mutex> lock(lock_);
-    return pin->Disconnect();
-}
-
-HRESULT FilterGraph::Render(IPin* out)
-{
-    if (out == nullptr)
-        return E_POINTER;
-    std::lock_guard<std::recursive_mutex> lock(lock_);
-    try {
-        for (const Entry& e : std::vector<Entry>(filters_))
-            for (const ComPtr<IPin>& in : pinsOf(e.filter.get())) {
-                ComPtr<IPin> peer;
-                if (directionOf(in.get()) == PINDIR_INPUT && FAILED(in->ConnectedTo(peer.put()))
-                    && SUCCEEDED(ConnectDirect(out, in.get(), nullptr)))
-                    return S_OK;
-            }
-    } catch (...) {
-        return E_OUTOFMEMORY;
-    }
-    return VFW_E_CANNOT_RENDER;
-}
-
-std::string utf8(const std::wstring& text)
-{
-    std::string out;
-    for (wchar_t wc : text) {
-        const auto c = static_cast<uint32_t>(wc);
-        if (c < 0x80) {
-            out += static_cast<char>(c);
-        } else if (c < 0x800) {
-            out += static_cast<char>(0xC0 | (c >> 6));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            out += static_cast<char>(0xE0 | (c >> 12));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | (c >> 18));
-            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        }
-    }
-    return out;
-}
-
-// The file source of this layer, samples of kDefaultFileSampleSize bytes, named after the file.
-HRESULT FilterGraph::AddSourceFilter(LPCWSTR file, LPCWSTR name, IBaseFilter** filter)
-{
-    if (file == nullptr || filter == nullptr)
-        return E_POINTER;
-    *filter = nullptr;
-    try {
-        ComPtr<IBaseFilter> source;
-        HRESULT hr = createFileSource(utf8(file).c_str(), kDefaultFileSampleSize, source.put());
-        if (FAILED(hr))
-            return hr;
-        hr = AddFilter(source.get(), name != nullptr ? name : file);
-        if (FAILED(hr))
-            return hr;
-        *filter = source.detach();
-        return hr;
-    } catch (...) {
-        return E_OUTOFMEMORY;
-    }
 }
 
 std::vector<IBaseFilter*> FilterGraph::downstreamFirst()
@@ -427,7 +284,6 @@ void FilterGraph::startCompletion()
 {
     std::lock_guard<std::mutex> events(eventLock_);
     completed_.clear();
-    completeSent_ = false;
     completion_ = 0;
 }
 
@@ -508,48 +364,25 @@ HRESULT FilterGraph::Stop()
     return stopAll();
 }
 
-HRESULT FilterGraph::GetState(LONG, OAFilterState* state)
-{
-    if (state == nullptr)
-        return E_POINTER;
-    std::lock_guard<std::recursive_mutex> lock(lock_);
-    *state = state_;
-    return S_OK;
-}
-
-HRESULT FilterGraph::Notify(LONG code, LONG_PTR param1, LONG_PTR param2)
+// Only the end of a run is kept: EC_COMPLETE once every renderer has reported it, or the first abort.
+HRESULT FilterGraph::Notify(LONG code, LONG_PTR, LONG_PTR param2)
 {
     try {
         std::lock_guard<std::mutex> events(eventLock_);
+        if (completion_ != 0)
+            return S_OK;
         if (code == EC_COMPLETE) {
             completed_.insert(param2);
-            if (completeSent_ || completed_.size() < renderers_)
+            if (completed_.size() < renderers_)
                 return S_OK;
-            completeSent_ = true;
-            param1 = S_OK;
-            param2 = 0;
+        } else if (code != EC_ERRORABORT) {
+            return S_OK;
         }
-        if ((code == EC_COMPLETE || code == EC_ERRORABORT || code == EC_USERABORT) && completion_ == 0)
-            completion_ = code;
-        events_.push_back(Event{code, param1, param2});
+        completion_ = code;
     } catch (...) {
         return E_OUTOFMEMORY;
     }
     eventSignal_.notify_all();
-    return S_OK;
-}
-
-HRESULT FilterGraph::GetEvent(LONG* code, LONG_PTR* param1, LONG_PTR* param2, LONG milliseconds)
-{
-    if (code == nullptr || param1 == nullptr || param2 == nullptr)
-        return E_POINTER;
-    std::unique_lock<std::mutex> events(eventLock_);
-    if (!waitFor(eventSignal_, events, milliseconds, [this] { return !events_.empty(); }))
-        return E_ABORT;
-    *code = events_.front().code;
-    *param1 = events_.front().param1;
-    *param2 = events_.front().param2;
-    events_.pop_front();
     return S_OK;
 }
 
@@ -559,7 +392,10 @@ HRESULT FilterGraph::WaitForCompletion(LONG milliseconds, LONG* code)
         return E_POINTER;
     *code = 0;
     std::unique_lock<std::mutex> events(eventLock_);
-    if (!waitFor(eventSignal_, events, milliseconds, [this] { return completion_ != 0; }))
+    const auto ended = [this] { return completion_ != 0; };
+    if (milliseconds < 0)
+        eventSignal_.wait(events, ended);
+    else if (!eventSignal_.wait_for(events, std::chrono::milliseconds(milliseconds), ended))
         return E_ABORT;
     *code = completion_;
     return S_OK;

@@ -10,8 +10,9 @@
 //   thread still delivers to the filter; its pins are then disconnected at both ends.
 // - Released while running, the graph stops every filter (joining their streaming threads),
 //   disconnects and releases them.
-// - EC_COMPLETE is passed on once every renderer (a filter with connected inputs and no
-//   connected outputs) has reported it; WaitForCompletion waits for that or an abort.
+// - A run completes once every renderer (a filter with connected inputs and no connected outputs)
+//   has reported EC_COMPLETE, or aborts with the first EC_ERRORABORT; WaitForCompletion waits
+//   for either.
 #pragma once
 
 #include "platform/media/graph.h"

@@ -10,11 +10,7 @@ KEST_DS_IID(IID_IMediaControl, 0x56A868B1);
 KEST_DS_IID(IID_IMediaEvent, 0x56A868B6);
 KEST_IID(CLSID_FilterGraph, 0xE436EBB3, 0x524F, 0x11CE, 0x9F, 0x53, 0x00, 0x20, 0xAF, 0x0B, 0xA7, 0x70);
 
-using OAFilterState = LONG; // a FILTER_STATE
-using OAEVENT = LONG_PTR;
-constexpr LONG INFINITE_WAIT = -1;
 constexpr LONG EC_COMPLETE = 0x01;   // param1 result, param2 the renderer (IBaseFilter*)
-constexpr LONG EC_USERABORT = 0x02;
 constexpr LONG EC_ERRORABORT = 0x03; // param1 the failure
 
 struct IFilterGraph : IUnknown {
@@ -24,22 +20,12 @@ struct IFilterGraph : IUnknown {
     virtual HRESULT RemoveFilter(IBaseFilter* filter) = 0;
     virtual HRESULT EnumFilters(IEnumFilters** filters) = 0;
     virtual HRESULT FindFilterByName(LPCWSTR name, IBaseFilter** filter) = 0; // VFW_E_NOT_FOUND
-    virtual HRESULT ConnectDirect(IPin* out, IPin* in, const AM_MEDIA_TYPE* type) = 0;
-    virtual HRESULT Reconnect(IPin* pin) = 0;
-    virtual HRESULT Disconnect(IPin* pin) = 0;
-    virtual HRESULT SetDefaultSyncSource() = 0;
 };
 
 struct IGraphBuilder : IFilterGraph {
     static constexpr const IID& kIid = IID_IGraphBuilder;
     using Parent = IFilterGraph;
     virtual HRESULT Connect(IPin* out, IPin* in) = 0; // VFW_E_CANNOT_CONNECT when no type is agreed
-    virtual HRESULT Render(IPin* out) = 0;
-    virtual HRESULT RenderFile(LPCWSTR file, LPCWSTR playList) = 0;
-    virtual HRESULT AddSourceFilter(LPCWSTR file, LPCWSTR name, IBaseFilter** filter) = 0;
-    virtual HRESULT SetLogFile(DWORD_PTR file) = 0;
-    virtual HRESULT Abort() = 0;
-    virtual HRESULT ShouldOperationContinue() = 0;
 };
 
 struct IMediaControl : IUnknown { // IDispatch on Windows; the automation methods are left out
@@ -48,8 +34,6 @@ struct IMediaControl : IUnknown { // IDispatch on Windows; the automation method
     virtual HRESULT Run() = 0;   // from Stopped: every filter is paused first
     virtual HRESULT Pause() = 0;
     virtual HRESULT Stop() = 0;  // from Running: every filter is paused first
-    virtual HRESULT GetState(LONG milliseconds, OAFilterState* state) = 0;
-    virtual HRESULT StopWhenReady() = 0;
 };
 
 struct IMediaEventSink : IUnknown { // filters report to the graph through it
@@ -61,10 +45,7 @@ struct IMediaEventSink : IUnknown { // filters report to the graph through it
 struct IMediaEvent : IUnknown { // IDispatch on Windows
     static constexpr const IID& kIid = IID_IMediaEvent;
     using Parent = IUnknown;
-    virtual HRESULT GetEventHandle(OAEVENT* handle) = 0; // E_NOTIMPL: no event handles here
-    virtual HRESULT GetEvent(LONG* code, LONG_PTR* param1, LONG_PTR* param2, LONG milliseconds) = 0; // E_ABORT on timeout
-    virtual HRESULT WaitForCompletion(LONG milliseconds, LONG* code) = 0; // E_ABORT on timeout
-    virtual HRESULT CancelDefaultHandling(LONG code) = 0;
-    virtual HRESULT RestoreDefaultHandling(LONG code) = 0;
-    virtual HRESULT FreeEventParams(LONG code, LONG_PTR param1, LONG_PTR param2) = 0;
+    // Waits up to `milliseconds` (-1: for ever) for the run to complete or abort; *code receives
+    // EC_COMPLETE or EC_ERRORABORT. E_ABORT on timeout.
+    virtual HRESULT WaitForCompletion(LONG milliseconds, LONG* code) = 0;
 };

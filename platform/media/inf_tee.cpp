@@ -18,11 +18,9 @@ public:
     explicit TeeInput(InfTee* tee);
     HRESULT checkMediaType(const MediaType&) override { return S_OK; }
     HRESULT Receive(IMediaSample* sample) override;
-    HRESULT ReceiveCanBlock() override;
     HRESULT EndOfStream() override;
     HRESULT BeginFlush() override;
     HRESULT EndFlush() override;
-    HRESULT NewSegment(REFERENCE_TIME start, REFERENCE_TIME stop, double rate) override;
     IMemAllocator* allocator() const { return allocator_.get(); }
 
 private:
@@ -36,7 +34,6 @@ public:
     HRESULT getMediaType(int position, MediaType* type) override;
     HRESULT decideAllocator(IMemInputPin* pin, ComPtr<IMemAllocator>* allocator) override;
     HRESULT completeConnect(IPin* receivePin) override;
-    HRESULT downstreamCanBlock() { return memInputRef_ ? memInputRef_->ReceiveCanBlock() : S_FALSE; }
 
 private:
     InfTee* tee_;
@@ -118,17 +115,6 @@ HRESULT TeeInput::Receive(IMediaSample* sample)
     return !tried || taken ? S_OK : failure;
 }
 
-HRESULT TeeInput::ReceiveCanBlock()
-{
-    std::lock_guard<std::mutex> lock(tee_->receiveLock());
-    HRESULT result = S_FALSE;
-    tee_->forEachConnected([&](TeeOutput& out) {
-        if (out.downstreamCanBlock() == S_OK)
-            result = S_OK;
-    });
-    return result;
-}
-
 HRESULT TeeInput::EndOfStream()
 {
     std::lock_guard<std::mutex> lock(tee_->receiveLock());
@@ -150,13 +136,6 @@ HRESULT TeeInput::EndFlush()
     CritSecLock lock(*filter_->filterLock());
     tee_->forEachConnected([](TeeOutput& out) { out.deliverEndFlush(); });
     return BaseInputPin::EndFlush();
-}
-
-HRESULT TeeInput::NewSegment(REFERENCE_TIME start, REFERENCE_TIME stop, double rate)
-{
-    std::lock_guard<std::mutex> lock(tee_->receiveLock());
-    BaseInputPin::NewSegment(start, stop, rate);
-    return tee_->forEachConnected([&](TeeOutput& out) { out.deliverNewSegment(start, stop, rate); });
 }
 
 TeeOutput::TeeOutput(InfTee* tee, const std::wstring& name) : BaseOutputPin(tee, name.c_str()), tee_(tee) {}

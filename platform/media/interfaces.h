@@ -16,7 +16,6 @@ KEST_DS_IID(IID_IPin, 0x56A86891);
 KEST_DS_IID(IID_IEnumPins, 0x56A86892);
 KEST_DS_IID(IID_IEnumFilters, 0x56A86893);
 KEST_DS_IID(IID_IBaseFilter, 0x56A86895);
-KEST_DS_IID(IID_IReferenceClock, 0x56A86897);
 KEST_DS_IID(IID_IMediaFilter, 0x56A86899);
 KEST_IID(IID_IEnumMediaTypes, 0x89C31040, 0x846B, 0x11CE, 0x97, 0xD3, 0x00, 0xAA, 0x00, 0x55, 0x59, 0x5A);
 
@@ -41,15 +40,7 @@ struct IPersist : IUnknown {
     virtual HRESULT GetClassID(CLSID* clsid) = 0;
 };
 
-struct IReferenceClock : IUnknown { // declared for SetSyncSource; the graph runs without a clock
-    static constexpr const IID& kIid = IID_IReferenceClock;
-    using Parent = IUnknown;
-    virtual HRESULT GetTime(REFERENCE_TIME* time) = 0;
-    virtual HRESULT AdviseTime(REFERENCE_TIME base, REFERENCE_TIME offset, HANDLE event, DWORD_PTR* cookie) = 0;
-    virtual HRESULT AdvisePeriodic(REFERENCE_TIME start, REFERENCE_TIME period, HANDLE semaphore, DWORD_PTR* cookie) = 0;
-    virtual HRESULT Unadvise(DWORD_PTR cookie) = 0;
-};
-
+// Samples are not scheduled: there is no reference clock.
 struct IMediaFilter : IPersist {
     static constexpr const IID& kIid = IID_IMediaFilter;
     using Parent = IPersist;
@@ -57,17 +48,12 @@ struct IMediaFilter : IPersist {
     virtual HRESULT Pause() = 0;
     virtual HRESULT Run(REFERENCE_TIME start) = 0;
     virtual HRESULT GetState(DWORD milliseconds, FILTER_STATE* state) = 0;
-    virtual HRESULT SetSyncSource(IReferenceClock* clock) = 0;
-    virtual HRESULT GetSyncSource(IReferenceClock** clock) = 0;
 };
 
 struct IEnumPins : IUnknown {
     static constexpr const IID& kIid = IID_IEnumPins;
     using Parent = IUnknown;
     virtual HRESULT Next(ULONG count, IPin** pins, ULONG* fetched) = 0; // S_FALSE when fewer
-    virtual HRESULT Skip(ULONG count) = 0;
-    virtual HRESULT Reset() = 0;
-    virtual HRESULT Clone(IEnumPins** copy) = 0;
 };
 
 struct IEnumMediaTypes : IUnknown {
@@ -75,9 +61,6 @@ struct IEnumMediaTypes : IUnknown {
     using Parent = IUnknown;
     // Each type is CreateMediaType'd: the caller frees it with DeleteMediaType.
     virtual HRESULT Next(ULONG count, AM_MEDIA_TYPE** types, ULONG* fetched) = 0;
-    virtual HRESULT Skip(ULONG count) = 0;
-    virtual HRESULT Reset() = 0;
-    virtual HRESULT Clone(IEnumMediaTypes** copy) = 0;
 };
 
 struct IBaseFilter : IMediaFilter {
@@ -87,16 +70,12 @@ struct IBaseFilter : IMediaFilter {
     virtual HRESULT FindPin(LPCWSTR id, IPin** pin) = 0;
     virtual HRESULT QueryFilterInfo(FILTER_INFO* info) = 0;
     virtual HRESULT JoinFilterGraph(IFilterGraph* graph, LPCWSTR name) = 0; // the graph is not AddRef'ed
-    virtual HRESULT QueryVendorInfo(LPWSTR* info) = 0;
 };
 
 struct IEnumFilters : IUnknown {
     static constexpr const IID& kIid = IID_IEnumFilters;
     using Parent = IUnknown;
     virtual HRESULT Next(ULONG count, IBaseFilter** filters, ULONG* fetched) = 0;
-    virtual HRESULT Skip(ULONG count) = 0;
-    virtual HRESULT Reset() = 0;
-    virtual HRESULT Clone(IEnumFilters** copy) = 0;
 };
 
 struct IPin : IUnknown {
@@ -106,11 +85,8 @@ struct IPin : IUnknown {
     virtual HRESULT ReceiveConnection(IPin* connector, const AM_MEDIA_TYPE* type) = 0;
     virtual HRESULT Disconnect() = 0;
     virtual HRESULT ConnectedTo(IPin** pin) = 0;
-    virtual HRESULT ConnectionMediaType(AM_MEDIA_TYPE* type) = 0;
     virtual HRESULT QueryPinInfo(PIN_INFO* info) = 0;
     virtual HRESULT QueryDirection(PIN_DIRECTION* direction) = 0;
-    virtual HRESULT QueryId(LPWSTR* id) = 0; // CoTaskMemAlloc'ed
-    virtual HRESULT QueryAccept(const AM_MEDIA_TYPE* type) = 0;
     virtual HRESULT EnumMediaTypes(IEnumMediaTypes** types) = 0;
     virtual HRESULT QueryInternalConnections(IPin** pins, ULONG* count) = 0;
     virtual HRESULT EndOfStream() = 0;

@@ -45,25 +45,6 @@ HRESULT CreateItemMoniker(LPCOLESTR delimiter, LPCOLESTR item, IMoniker** monike
 
 namespace platform::media {
 
-std::wstring monikerName(IMoniker* moniker)
-{
-    std::wstring name;
-    LPOLESTR text = nullptr;
-    if (moniker && SUCCEEDED(moniker->GetDisplayName(nullptr, nullptr, &text)) && text)
-        name = text;
-    CoTaskMemFree(text);
-    return name;
-}
-
-HRESULT NamedMoniker::IsEqual(IMoniker* other)
-{
-    try {
-        return other && monikerName(other) == name_ ? S_OK : S_FALSE;
-    } catch (...) {
-        return E_OUTOFMEMORY;
-    }
-}
-
 HRESULT NamedMoniker::GetDisplayName(IBindCtx*, IMoniker*, LPOLESTR* name)
 {
     if (name == nullptr)

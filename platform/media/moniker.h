@@ -22,8 +22,6 @@ struct IMoniker : IUnknown {
     virtual HRESULT BindToObject(IBindCtx* context, IMoniker* left, REFIID riid, void** object) = 0;
     // Hands out the object's storage, e.g. IID_IPropertyBag for a device.
     virtual HRESULT BindToStorage(IBindCtx* context, IMoniker* left, REFIID riid, void** object) = 0;
-    // S_OK when `other` names the same object, S_FALSE otherwise.
-    virtual HRESULT IsEqual(IMoniker* other) = 0;
     // The moniker's name, CoTaskMemAlloc'ed: the caller frees it with CoTaskMemFree.
     virtual HRESULT GetDisplayName(IBindCtx* context, IMoniker* left, LPOLESTR* name) = 0;
 };
@@ -32,25 +30,18 @@ struct IEnumMoniker : IUnknown {
     static constexpr const IID& kIid = IID_IEnumMoniker;
     using Parent = IUnknown;
     virtual HRESULT Next(ULONG count, IMoniker** monikers, ULONG* fetched) = 0; // S_FALSE: fewer than count
-    virtual HRESULT Skip(ULONG count) = 0;
-    virtual HRESULT Reset() = 0;
-    virtual HRESULT Clone(IEnumMoniker** copy) = 0;
 };
 
 // An item moniker named delimiter + item, e.g. "!" and "FilterGraph 0000abcd pid 00001234".
-// It only names: binding it gives MK_E_NOOBJECT (look the object up in the running object table).
+// It only names: binding it gives MK_E_NOOBJECT.
 HRESULT CreateItemMoniker(LPCOLESTR delimiter, LPCOLESTR item, IMoniker** moniker);
 
 namespace platform::media {
 
-// The display name of any moniker (empty when it has none): what IsEqual compares.
-std::wstring monikerName(IMoniker* moniker);
-
-// A moniker known by its display name, which gives IsEqual and GetDisplayName.
+// A moniker known by its display name.
 class NamedMoniker : public ComObject<IMoniker> {
 public:
     explicit NamedMoniker(std::wstring name) : name_(std::move(name)) {}
-    HRESULT IsEqual(IMoniker* other) override;
     HRESULT GetDisplayName(IBindCtx* context, IMoniker* left, LPOLESTR* name) override;
 
 private:

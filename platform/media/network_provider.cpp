@@ -1,7 +1,6 @@
 #include "platform/media/network_provider.h"
 
 #include "platform/media/base_filter.h"
-#include "platform/media/moniker.h"
 
 #include <mutex>
 #include <string>
@@ -45,21 +44,10 @@ class DVBSNetworkProvider final : public platform::BaseFilter, public ITuner {
 public:
     DVBSNetworkProvider() : BaseFilter(CLSID_DVBSNetworkProvider), pin_(this) {}
 
-    HRESULT QueryInterface(REFIID riid, void** object) override { return BaseFilter::QueryInterface(riid, object); }
-    ULONG AddRef() override { return BaseFilter::AddRef(); }
-    ULONG Release() override { return BaseFilter::Release(); }
+    KEST_FORWARD_IUNKNOWN(BaseFilter)
 
     int pinCount() override { return 1; }
     platform::BasePin* pin(int index) override { return index == 0 ? &pin_ : nullptr; }
-
-    HRESULT get_TuningSpace(ITuningSpace** space) override
-    {
-        if (space == nullptr)
-            return E_POINTER;
-        std::lock_guard<std::mutex> guard(lock_);
-        space_.copyTo(space);
-        return space_ ? S_OK : S_FALSE;
-    }
 
     HRESULT put_TuningSpace(ITuningSpace* space) override
     {
@@ -74,31 +62,6 @@ public:
         oldSpace = std::exchange(space_, ComPtr<ITuningSpace>(space));
         oldRequest = std::exchange(request_, nullptr);
         return S_OK;
-    }
-
-    HRESULT EnumTuningSpaces(IEnumTuningSpaces** spaces) override
-    {
-        try {
-            std::vector<ComPtr<ITuningSpace>> list;
-            {
-                std::lock_guard<std::mutex> guard(lock_);
-                if (space_)
-                    list.push_back(space_);
-            }
-            return platform::createObject<platform::media::TuningSpaceEnum>(
-                IID_IEnumTuningSpaces, reinterpret_cast<void**>(spaces), std::move(list));
-        } catch (...) {
-            return E_OUTOFMEMORY;
-        }
-    }
-
-    HRESULT get_TuneRequest(ITuneRequest** request) override
-    {
-        if (request == nullptr)
-            return E_POINTER;
-        std::lock_guard<std::mutex> guard(lock_);
-        request_.copyTo(request);
-        return request_ ? S_OK : S_FALSE;
     }
 
     HRESULT put_TuneRequest(ITuneRequest* request) override
@@ -150,11 +113,6 @@ namespace platform::media {
 HRESULT createDVBSNetworkProvider(REFIID riid, void** object)
 {
     return createObject<DVBSNetworkProvider>(riid, object);
-}
-
-void registerNetworkProviderClass()
-{
-    registerClass(CLSID_DVBSNetworkProvider, createDVBSNetworkProvider);
 }
 
 } // namespace platform::media

@@ -13,13 +13,10 @@ inline constexpr IID IID_ITuner = {0x28C52640, 0x018A, 0x11D3, {0x9D, 0x8E, 0x00
 struct ITuner : IUnknown {
     static constexpr const IID& kIid = IID_ITuner;
     using Parent = IUnknown;
-    virtual HRESULT get_TuningSpace(ITuningSpace** space) = 0; // S_FALSE and null before put
     // The space must be one of this provider's network type (E_INVALIDARG otherwise); setting it
     // drops the tune request.
     virtual HRESULT put_TuningSpace(ITuningSpace* space) = 0;
-    virtual HRESULT EnumTuningSpaces(IEnumTuningSpaces** spaces) = 0; // the current one, if any
-    virtual HRESULT get_TuneRequest(ITuneRequest** request) = 0;     // S_FALSE and null before put
-    virtual HRESULT put_TuneRequest(ITuneRequest* request) = 0;      // Validate's rules apply
+    virtual HRESULT put_TuneRequest(ITuneRequest* request) = 0; // Validate's rules apply
     // S_OK when the request belongs to the current tuning space (same unique name); E_FAIL
     // without a tuning space, E_INVALIDARG otherwise.
     virtual HRESULT Validate(ITuneRequest* request) = 0;
@@ -27,7 +24,6 @@ struct ITuner : IUnknown {
 
 namespace platform::media {
 
-HRESULT createDVBSNetworkProvider(REFIID riid, void** object);
-void registerNetworkProviderClass(); // CLSID_DVBSNetworkProvider into the class table
+HRESULT createDVBSNetworkProvider(REFIID riid, void** object); // the factory of CLSID_DVBSNetworkProvider
 
 } // namespace platform::media

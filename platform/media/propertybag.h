@@ -1,4 +1,5 @@
-// IPropertyBag: named values of a device (its "FriendlyName"), and an in-memory bag that serves them.
+// IPropertyBag: named values of a device (its "FriendlyName"), and an in-memory bag of strings
+// that serves them.
 #pragma once
 
 #include "platform/media/propertybag_variant.h"
@@ -17,12 +18,11 @@ struct IPropertyBag : IUnknown {
     // match it (DISP_E_TYPEMISMATCH). The caller owns what is read (VariantClear).
     // E_INVALIDARG for an unknown name.
     virtual HRESULT Read(LPCOLESTR name, VARIANT* value, IErrorLog* log) = 0;
-    virtual HRESULT Write(LPCOLESTR name, VARIANT* value) = 0; // stores a copy
 };
 
 namespace platform::media {
 
-// A bag holding copies of the given values, e.g. {{L"FriendlyName", L"Kest Cedar BDA Tuner/Demod"}}.
+// A bag holding copies of the given strings (VT_BSTR), e.g. {{L"FriendlyName", L"Kest Cedar BDA Tuner/Demod"}}.
 HRESULT createPropertyBag(const std::map<std::wstring, std::wstring>& strings, IPropertyBag** bag);
 
 } // namespace platform::media

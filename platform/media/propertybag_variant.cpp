@@ -74,47 +74,7 @@ HRESULT VariantClear(VARIANT* v)
         return E_INVALIDARG;
     if (v->vt == VT_BSTR)
         SysFreeString(v->bstrVal);
-    else if (v->vt == VT_UNKNOWN && v->punkVal)
-        v->punkVal->Release();
     VariantInit(v);
-    return S_OK;
-}
-
-HRESULT VariantCopy(VARIANT* dest, const VARIANT* source)
-{
-    if (dest == nullptr || source == nullptr)
-        return E_INVALIDARG;
-    if (dest == source)
-        return S_OK;
-    VARIANT copy;
-    VariantInit(&copy);
-    switch (source->vt) {
-    case VT_EMPTY:
-        break;
-    case VT_I4:
-        copy.lVal = source->lVal;
-        break;
-    case VT_BOOL:
-        copy.boolVal = source->boolVal;
-        break;
-    case VT_BSTR:
-        if (source->bstrVal) {
-            copy.bstrVal = SysAllocStringLen(source->bstrVal, SysStringLen(source->bstrVal));
-            if (copy.bstrVal == nullptr)
-                return E_OUTOFMEMORY;
-        }
-        break;
-    case VT_UNKNOWN:
-        copy.punkVal = source->punkVal;
-        if (copy.punkVal)
-            copy.punkVal->AddRef();
-        break;
-    default:
-        return DISP_E_BADVARTYPE;
-    }
-    copy.vt = source->vt;
-    VariantClear(dest);
-    *dest = copy;
     return S_OK;
 }
 

@@ -13,12 +13,14 @@ struct Entry {
 };
 
 // Names are compared by display name, as equal monikers have equal names.
-bool displayName(IMoniker* moniker, std::wstring* name)
+std::wstring displayName(IMoniker* moniker)
 {
-    if (moniker == nullptr)
-        return false;
-    *name = platform::media::monikerName(moniker);
-    return !name->empty();
+    std::wstring name;
+    LPOLESTR text = nullptr;
+    if (SUCCEEDED(moniker->GetDisplayName(nullptr, nullptr, &text)) && text)
+        name = text;
+    CoTaskMemFree(text);
+    return name;
 }
 
 class RunningObjectTable : public platform::ComObject<IRunningObjectTable> {
@@ -29,8 +31,8 @@ public:
             return E_INVALIDARG;
         *cookie = 0;
         try {
-            std::wstring key;
-            if (!displayName(name, &key))
+            std::wstring key = displayName(name);
+            if (key.empty())
                 return E_INVALIDARG;
             std::lock_guard<std::mutex> guard(lock_);
             bool duplicate = false;
@@ -58,31 +60,6 @@ public:
             }
         }
         return E_INVALIDARG;
-    }
-
-    HRESULT IsRunning(IMoniker* name) override
-    {
-        ComPtr<IUnknown> object;
-        return GetObject(name, object.put()) == S_OK ? S_OK : S_FALSE;
-    }
-
-    HRESULT GetObject(IMoniker* name, IUnknown** object) override
-    {
-        if (object == nullptr)
-            return E_POINTER;
-        *object = nullptr;
-        try {
-            std::wstring key;
-            if (!displayName(name, &key))
-                return E_INVALIDARG;
-            std::lock_guard<std::mutex> guard(lock_);
-            for (const Entry& e : entries_)
-                if (e.name == key)
-                    return e.object.copyTo(object);
-            return MK_E_UNAVAILABLE;
-        } catch (...) {
-            return E_OUTOFMEMORY;
-        }
     }
 
 private:

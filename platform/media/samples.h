@@ -15,36 +15,24 @@ struct ALLOCATOR_PROPERTIES {
     LONG cbPrefix;
 };
 
-constexpr DWORD AM_GBF_PREVFRAMESKIPPED = 1;
-constexpr DWORD AM_GBF_NOTASYNCPOINT = 2;
 constexpr DWORD AM_GBF_NOWAIT = 4; // GetBuffer answers VFW_E_TIMEOUT instead of waiting
 
+// The stream is not timed: a sample carries its bytes and, when the type changes, a media type.
 struct IMediaSample : IUnknown {
     static constexpr const IID& kIid = IID_IMediaSample;
     using Parent = IUnknown;
     virtual HRESULT GetPointer(BYTE** buffer) = 0;
     virtual LONG GetSize() = 0;
-    virtual HRESULT GetTime(REFERENCE_TIME* start, REFERENCE_TIME* end) = 0; // VFW_E_SAMPLE_TIME_NOT_SET
-    virtual HRESULT SetTime(REFERENCE_TIME* start, REFERENCE_TIME* end) = 0; // null start clears
-    virtual HRESULT IsSyncPoint() = 0;                                        // S_OK or S_FALSE
-    virtual HRESULT SetSyncPoint(BOOL sync) = 0;
-    virtual HRESULT IsPreroll() = 0;
-    virtual HRESULT SetPreroll(BOOL preroll) = 0;
     virtual LONG GetActualDataLength() = 0;
     virtual HRESULT SetActualDataLength(LONG length) = 0; // VFW_E_BUFFER_OVERFLOW beyond GetSize
     virtual HRESULT GetMediaType(AM_MEDIA_TYPE** type) = 0; // S_FALSE and null when unchanged
     virtual HRESULT SetMediaType(AM_MEDIA_TYPE* type) = 0;
-    virtual HRESULT IsDiscontinuity() = 0;
-    virtual HRESULT SetDiscontinuity(BOOL discontinuity) = 0;
-    virtual HRESULT GetMediaTime(LONGLONG* start, LONGLONG* end) = 0;
-    virtual HRESULT SetMediaTime(LONGLONG* start, LONGLONG* end) = 0;
 };
 
 struct IMemAllocator : IUnknown {
     static constexpr const IID& kIid = IID_IMemAllocator;
     using Parent = IUnknown;
     virtual HRESULT SetProperties(ALLOCATOR_PROPERTIES* request, ALLOCATOR_PROPERTIES* actual) = 0;
-    virtual HRESULT GetProperties(ALLOCATOR_PROPERTIES* properties) = 0;
     virtual HRESULT Commit() = 0;
     virtual HRESULT Decommit() = 0; // wakes GetBuffer waiters with VFW_E_NOT_COMMITTED
     virtual HRESULT GetBuffer(IMediaSample** sample, REFERENCE_TIME* start, REFERENCE_TIME* end, DWORD flags) = 0;
@@ -56,8 +44,6 @@ struct IMemInputPin : IUnknown {
     using Parent = IUnknown;
     virtual HRESULT GetAllocator(IMemAllocator** allocator) = 0;
     virtual HRESULT NotifyAllocator(IMemAllocator* allocator, BOOL readOnly) = 0;
-    virtual HRESULT GetAllocatorRequirements(ALLOCATOR_PROPERTIES* properties) = 0;
     virtual HRESULT Receive(IMediaSample* sample) = 0;
-    virtual HRESULT ReceiveMultiple(IMediaSample** samples, LONG count, LONG* processed) = 0;
     virtual HRESULT ReceiveCanBlock() = 0; // S_OK may block, S_FALSE never blocks
 };

@@ -1,106 +1,114 @@
 #include "platform/media/tuning.h"
-#include "platform/media/tuning_accessors.h"
 
 #include <string>
 
 namespace {
 
-using platform::media::detail::getClone;
-using platform::media::detail::getString;
-using platform::media::detail::getValue;
-using platform::media::detail::putClone;
-using platform::media::detail::putString;
-
-std::wstring wide(const std::string& ascii) { return std::wstring(ascii.begin(), ascii.end()); }
-
-class DVBTuneRequest : public platform::ComObject<IDVBTuneRequest> {
-public:
-    explicit DVBTuneRequest(ITuningSpace* space) : space_(space) {}
-
-    HRESULT get_TuningSpace(ITuningSpace** space) override { return space_.copyTo(space); }
-    HRESULT get_Locator(ILocator** locator) override { return getClone(locator_, locator); }
-    HRESULT put_Locator(ILocator* locator) override { return putClone(locator_, locator); }
-    HRESULT get_ONID(LONG* id) override { return getValue(onid_, id); }
-    HRESULT put_ONID(LONG id) override { onid_ = id; return S_OK; }
-    HRESULT get_TSID(LONG* id) override { return getValue(tsid_, id); }
-    HRESULT put_TSID(LONG id) override { tsid_ = id; return S_OK; }
-    HRESULT get_SID(LONG* id) override { return getValue(sid_, id); }
-    HRESULT put_SID(LONG id) override { sid_ = id; return S_OK; }
-
-    HRESULT Clone(ITuneRequest** copy) override
-    {
-        if (copy == nullptr)
-            return E_POINTER;
-        ComPtr<DVBTuneRequest> made;
-        HRESULT hr = platform::createObject<DVBTuneRequest>(IID_IDVBTuneRequest, made.putVoid(), space_.get());
-        if (FAILED(hr))
-            return hr;
-        hr = made->put_Locator(locator_.get());
-        if (FAILED(hr))
-            return hr;
-        made->onid_ = onid_;
-        made->tsid_ = tsid_;
-        made->sid_ = sid_;
-        *copy = made.detach();
+HRESULT putString(std::wstring& slot, LPCOLESTR text)
+{
+    if (text == nullptr)
+        return E_POINTER;
+    try {
+        slot = text;
         return S_OK;
+    } catch (...) {
+        return E_OUTOFMEMORY;
     }
+}
+
+HRESULT getString(const std::wstring& value, BSTR* out)
+{
+    if (out == nullptr)
+        return E_POINTER;
+    *out = SysAllocStringLen(value.data(), static_cast<UINT>(value.size()));
+    return *out ? S_OK : E_OUTOFMEMORY;
+}
+
+class DVBSLocator : public platform::ComObject<ILocator> {
+public:
+    HRESULT Clone(ILocator** copy) override
+    {
+        return platform::createObject<DVBSLocator>(IID_ILocator, reinterpret_cast<void**>(copy));
+    }
+};
+
+class TuneRequest : public platform::ComObject<ITuneRequest> {
+public:
+    explicit TuneRequest(ITuningSpace* space) : space_(space) {}
+    HRESULT get_TuningSpace(ITuningSpace** space) override { return space_.copyTo(space); }
 
 private:
     ComPtr<ITuningSpace> space_;
-    ComPtr<ILocator> locator_;
-    LONG onid_ = -1;
-    LONG tsid_ = -1;
-    LONG sid_ = -1;
+};
+
+struct SpaceValues {
+    std::wstring uniqueName;
+    std::wstring friendlyName;
+    std::wstring frequencyMapping;
+    std::wstring inputRange;
+    GUID networkType = GUID_NULL;
+    DVBSystemType systemType = DVB_Satellite;
+    LONG lowOscillator = -1;
+    LONG highOscillator = -1;
+    LONG lnbSwitch = -1;
+    SpectralInversion spectralInversion = BDA_SPECTRAL_INVERSION_NOT_SET;
+    ComPtr<ILocator> defaultLocator; // the space's own copy
 };
 
 class DVBSTuningSpace : public platform::ComObject<IDVBSTuningSpace> {
 public:
-    HRESULT get_UniqueName(BSTR* name) override { return getString(uniqueName_, name); }
-    HRESULT put_UniqueName(LPCOLESTR name) override { return putString(uniqueName_, name); }
-    HRESULT get_FriendlyName(BSTR* name) override { return getString(friendlyName_, name); }
-    HRESULT put_FriendlyName(LPCOLESTR name) override { return putString(friendlyName_, name); }
-    HRESULT get_CLSID(BSTR* clsid) override { return guidString(CLSID_DVBSTuningSpace, clsid); }
-    HRESULT get_NetworkType(BSTR* clsid) override { return guidString(networkType_, clsid); }
-    HRESULT put_NetworkType(LPCOLESTR clsid) override
+    DVBSTuningSpace() = default;
+    explicit DVBSTuningSpace(const SpaceValues& values) : v_(values) {}
+
+    HRESULT get_UniqueName(BSTR* name) override { return getString(v_.uniqueName, name); }
+    HRESULT put_UniqueName(LPCOLESTR name) override { return putString(v_.uniqueName, name); }
+    HRESULT put_FriendlyName(LPCOLESTR name) override { return putString(v_.friendlyName, name); }
+    HRESULT get_NetworkType(BSTR* clsid) override
+    {
+        try {
+            const std::string text = platform::guidToString(v_.networkType);
+            return getString(std::wstring(text.begin(), text.end()), clsid);
+        } catch (...) {
+            return E_OUTOFMEMORY;
+        }
+    }
+    HRESULT get__NetworkType(GUID* clsid) override
     {
         if (clsid == nullptr)
             return E_POINTER;
-        return CLSIDFromString(clsid, &networkType_);
+        *clsid = v_.networkType;
+        return S_OK;
     }
-    HRESULT get__NetworkType(GUID* clsid) override { return getValue(networkType_, clsid); }
-    HRESULT put__NetworkType(REFCLSID clsid) override { networkType_ = clsid; return S_OK; }
-    HRESULT get_FrequencyMapping(BSTR* mapping) override { return getString(frequencyMapping_, mapping); }
-    HRESULT put_FrequencyMapping(LPCOLESTR mapping) override { return putString(frequencyMapping_, mapping); }
-    HRESULT get_DefaultLocator(ILocator** locator) override { return getClone(defaultLocator_, locator); }
-    HRESULT put_DefaultLocator(ILocator* locator) override { return putClone(defaultLocator_, locator); }
-
-    HRESULT get_SystemType(DVBSystemType* type) override { return getValue(systemType_, type); }
-    HRESULT put_SystemType(DVBSystemType type) override { systemType_ = type; return S_OK; }
-    HRESULT get_NetworkID(LONG* id) override { return getValue(networkId_, id); }
-    HRESULT put_NetworkID(LONG id) override { networkId_ = id; return S_OK; }
-
-    HRESULT get_LowOscillator(LONG* khz) override { return getValue(lowOscillator_, khz); }
-    HRESULT put_LowOscillator(LONG khz) override { lowOscillator_ = khz; return S_OK; }
-    HRESULT get_HighOscillator(LONG* khz) override { return getValue(highOscillator_, khz); }
-    HRESULT put_HighOscillator(LONG khz) override { highOscillator_ = khz; return S_OK; }
-    HRESULT get_LNBSwitch(LONG* khz) override { return getValue(lnbSwitch_, khz); }
-    HRESULT put_LNBSwitch(LONG khz) override { lnbSwitch_ = khz; return S_OK; }
-    HRESULT get_InputRange(BSTR* range) override { return getString(inputRange_, range); }
-    HRESULT put_InputRange(LPCOLESTR range) override { return putString(inputRange_, range); }
-    HRESULT get_SpectralInversion(SpectralInversion* inversion) override
+    HRESULT put__NetworkType(REFCLSID clsid) override { v_.networkType = clsid; return S_OK; }
+    HRESULT put_FrequencyMapping(LPCOLESTR mapping) override { return putString(v_.frequencyMapping, mapping); }
+    HRESULT put_DefaultLocator(ILocator* locator) override
     {
-        return getValue(spectralInversion_, inversion);
+        ComPtr<ILocator> copy;
+        if (locator) {
+            const HRESULT hr = locator->Clone(copy.put());
+            if (FAILED(hr))
+                return hr;
+        }
+        v_.defaultLocator = copy;
+        return S_OK;
     }
+
+    HRESULT put_SystemType(DVBSystemType type) override { v_.systemType = type; return S_OK; }
+
+    HRESULT put_LowOscillator(LONG khz) override { v_.lowOscillator = khz; return S_OK; }
+    HRESULT put_HighOscillator(LONG khz) override { v_.highOscillator = khz; return S_OK; }
+    HRESULT put_LNBSwitch(LONG khz) override { v_.lnbSwitch = khz; return S_OK; }
+    HRESULT put_InputRange(LPCOLESTR range) override { return putString(v_.inputRange, range); }
     HRESULT put_SpectralInversion(SpectralInversion inversion) override
     {
-        spectralInversion_ = inversion;
+        v_.spectralInversion = inversion;
         return S_OK;
     }
 
     HRESULT CreateTuneRequest(ITuneRequest** request) override
     {
-        return platform::createObject<DVBTuneRequest>(IID_ITuneRequest, reinterpret_cast<void**>(request),
-                                                      static_cast<ITuningSpace*>(this));
+        return platform::createObject<TuneRequest>(IID_ITuneRequest, reinterpret_cast<void**>(request),
+                                                   static_cast<ITuningSpace*>(this));
     }
 
     HRESULT Clone(ITuningSpace** copy) override
@@ -108,69 +116,29 @@ public:
         if (copy == nullptr)
             return E_POINTER;
         *copy = nullptr;
-        ComPtr<DVBSTuningSpace> made;
-        HRESULT hr = platform::createObject<DVBSTuningSpace>(IID_IDVBSTuningSpace, made.putVoid());
-        if (FAILED(hr))
-            return hr;
         try {
-            made->copyFrom(*this);
+            SpaceValues values = v_;
+            if (v_.defaultLocator) {
+                const HRESULT hr = v_.defaultLocator->Clone(values.defaultLocator.put());
+                if (FAILED(hr))
+                    return hr;
+            }
+            return platform::createObject<DVBSTuningSpace>(IID_ITuningSpace, reinterpret_cast<void**>(copy), values);
         } catch (...) {
             return E_OUTOFMEMORY;
         }
-        hr = made->put_DefaultLocator(defaultLocator_.get());
-        if (FAILED(hr))
-            return hr;
-        *copy = made.detach();
-        return S_OK;
     }
 
 private:
-    static HRESULT guidString(const GUID& guid, BSTR* out)
-    {
-        try {
-            return getString(wide(platform::guidToString(guid)), out);
-        } catch (...) {
-            return E_OUTOFMEMORY;
-        }
-    }
-
-    // Everything but the default locator, which is copied on its own.
-    void copyFrom(const DVBSTuningSpace& o)
-    {
-        uniqueName_ = o.uniqueName_;
-        friendlyName_ = o.friendlyName_;
-        frequencyMapping_ = o.frequencyMapping_;
-        inputRange_ = o.inputRange_;
-        networkType_ = o.networkType_;
-        systemType_ = o.systemType_;
-        networkId_ = o.networkId_;
-        lowOscillator_ = o.lowOscillator_;
-        highOscillator_ = o.highOscillator_;
-        lnbSwitch_ = o.lnbSwitch_;
-        spectralInversion_ = o.spectralInversion_;
-    }
-
-    std::wstring uniqueName_;
-    std::wstring friendlyName_;
-    std::wstring frequencyMapping_;
-    std::wstring inputRange_;
-    GUID networkType_ = GUID_NULL;
-    DVBSystemType systemType_ = DVB_Satellite;
-    LONG networkId_ = -1;
-    LONG lowOscillator_ = -1;
-    LONG highOscillator_ = -1;
-    LONG lnbSwitch_ = -1;
-    SpectralInversion spectralInversion_ = BDA_SPECTRAL_INVERSION_NOT_SET;
-    ComPtr<ILocator> defaultLocator_;
+    SpaceValues v_;
 };
 
 } // namespace
 
 namespace platform::media {
 
-HRESULT createDVBSTuningSpace(REFIID riid, void** object)
-{
-    return createObject<DVBSTuningSpace>(riid, object);
-}
+HRESULT createDVBSLocator(REFIID riid, void** object) { return createObject<DVBSLocator>(riid, object); }
+
+HRESULT createDVBSTuningSpace(REFIID riid, void** object) { return createObject<DVBSTuningSpace>(riid, object); }
 
 } // namespace platform::media

@@ -13,43 +13,12 @@ namespace platform::qt {
 
 namespace {
 
-// Button sets and answer codes of MessageBoxA beyond those the Win32 layer names.
-constexpr unsigned kButtonMask = 0xF;
-constexpr unsigned kAbortRetryIgnore = 0x2;
-constexpr unsigned kYesNoCancel = 0x3;
-constexpr unsigned kRetryCancel = 0x5;
-constexpr unsigned kIconMask = 0xF0;
-constexpr unsigned kDefaultMask = 0xF00;
-constexpr unsigned kDefButton3 = 0x200;
-constexpr int kIdAbort = 3;
-constexpr int kIdRetry = 4;
-constexpr int kIdIgnore = 5;
-
 QMessageBox::StandardButton firstOf(QMessageBox::StandardButtons buttons)
 {
     const unsigned value = static_cast<unsigned>(buttons);
     if (value == 0)
         return QMessageBox::Ok;
     return static_cast<QMessageBox::StandardButton>(value & (~value + 1));
-}
-
-// The buttons of a set in the order they appear on the box.
-QList<QMessageBox::StandardButton> orderOf(unsigned type)
-{
-    switch (type & kButtonMask) {
-    case MB_OKCANCEL:
-        return {QMessageBox::Ok, QMessageBox::Cancel};
-    case kAbortRetryIgnore:
-        return {QMessageBox::Abort, QMessageBox::Retry, QMessageBox::Ignore};
-    case kYesNoCancel:
-        return {QMessageBox::Yes, QMessageBox::No, QMessageBox::Cancel};
-    case MB_YESNO:
-        return {QMessageBox::Yes, QMessageBox::No};
-    case kRetryCancel:
-        return {QMessageBox::Retry, QMessageBox::Cancel};
-    default:
-        return {QMessageBox::Ok};
-    }
 }
 
 bool onGuiThread()
@@ -69,12 +38,26 @@ QWidget* ownerWidget(HWND owner)
     return nullptr;
 }
 
+QMessageBox::Icon iconOf(UINT type)
+{
+    switch (type & 0xF0) {
+    case MB_ICONERROR: // also MB_ICONSTOP and MB_ICONHAND
+        return QMessageBox::Critical;
+    case MB_ICONWARNING:
+        return QMessageBox::Warning;
+    case MB_ICONINFORMATION:
+        return QMessageBox::Information;
+    default:
+        return QMessageBox::NoIcon;
+    }
+}
+
 int showForMessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type)
 {
     const QString body = QString::fromLocal8Bit(text != nullptr ? text : "");
     const QString title = QString::fromLocal8Bit(caption != nullptr ? caption : "");
-    return answerOf(
-        messageBox(ownerWidget(owner), iconOf(type), title, body, buttonsOf(type), defaultButtonOf(type)));
+    messageBox(ownerWidget(owner), iconOf(type), title, body);
+    return IDOK;
 }
 
 HWND activeWindow() { return onGuiThread() ? static_cast<HWND>(QApplication::activeWindow()) : nullptr; }
@@ -111,57 +94,6 @@ public:
 };
 
 } // namespace
-
-QMessageBox::StandardButtons buttonsOf(unsigned type)
-{
-    QMessageBox::StandardButtons buttons;
-    for (QMessageBox::StandardButton button : orderOf(type))
-        buttons |= button;
-    return buttons;
-}
-
-QMessageBox::Icon iconOf(unsigned type)
-{
-    switch (type & kIconMask) {
-    case MB_ICONERROR: // also MB_ICONSTOP and MB_ICONHAND
-        return QMessageBox::Critical;
-    case MB_ICONQUESTION:
-        return QMessageBox::Question;
-    case MB_ICONWARNING:
-        return QMessageBox::Warning;
-    case MB_ICONINFORMATION:
-        return QMessageBox::Information;
-    default:
-        return QMessageBox::NoIcon;
-    }
-}
-
-QMessageBox::StandardButton defaultButtonOf(unsigned type)
-{
-    const QList<QMessageBox::StandardButton> order = orderOf(type);
-    const int index = (type & kDefaultMask) == MB_DEFBUTTON2 ? 1 : (type & kDefaultMask) == kDefButton3 ? 2 : 0;
-    return index < order.size() ? order[index] : order.first();
-}
-
-int answerOf(QMessageBox::StandardButton button)
-{
-    switch (button) {
-    case QMessageBox::Cancel:
-        return IDCANCEL;
-    case QMessageBox::Abort:
-        return kIdAbort;
-    case QMessageBox::Retry:
-        return kIdRetry;
-    case QMessageBox::Ignore:
-        return kIdIgnore;
-    case QMessageBox::Yes:
-        return IDYES;
-    case QMessageBox::No:
-        return IDNO;
-    default:
-        return IDOK;
-    }
-}
 
 QMessageBox::StandardButton messageBox(QWidget* parent, QMessageBox::Icon icon, const QString& caption,
                                        const QString& text, QMessageBox::StandardButtons buttons,

@@ -22,10 +22,4 @@ QMessageBox::StandardButton messageBox(QWidget* parent, QMessageBox::Icon icon, 
                                        QMessageBox::StandardButtons buttons = QMessageBox::Ok,
                                        QMessageBox::StandardButton defaultButton = QMessageBox::NoButton);
 
-// The buttons, icon and default of a MessageBoxA type, and the answer code of a button.
-QMessageBox::StandardButtons buttonsOf(unsigned type);
-QMessageBox::Icon iconOf(unsigned type);
-QMessageBox::StandardButton defaultButtonOf(unsigned type);
-int answerOf(QMessageBox::StandardButton button);
-
 } // namespace platform::qt

@@ -21,7 +21,6 @@ using REFCLSID = const CLSID&;
 inline bool operator==(const GUID& a, const GUID& b) { return std::memcmp(&a, &b, sizeof(GUID)) == 0; }
 inline bool operator!=(const GUID& a, const GUID& b) { return !(a == b); }
 inline bool operator<(const GUID& a, const GUID& b) { return std::memcmp(&a, &b, sizeof(GUID)) < 0; }
-inline bool IsEqualGUID(const GUID& a, const GUID& b) { return a == b; }
 
 constexpr GUID GUID_NULL = {0, 0, 0, {0, 0, 0, 0, 0, 0, 0, 0}};
 

@@ -44,20 +44,6 @@ bool messageBoxesToStderr()
     return value != nullptr && std::strcmp(value, "stderr") == 0;
 }
 
-int defaultMessageBoxAnswer(UINT type)
-{
-    const UINT buttons = type & 0xF;
-    const bool second = (type & MB_DEFBUTTON2) != 0;
-    switch (buttons) {
-    case MB_OKCANCEL:
-        return second ? IDCANCEL : IDOK;
-    case MB_YESNO:
-        return second ? IDNO : IDYES;
-    default:
-        return IDOK;
-    }
-}
-
 void writeMessageBoxToStderr(LPCSTR caption, LPCSTR text)
 {
     std::string body = text != nullptr ? text : "";
@@ -79,7 +65,7 @@ int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type)
     if (handler && !platform::messageBoxesToStderr())
         return handler(owner, text, caption, type);
     platform::writeMessageBoxToStderr(caption, text);
-    return platform::defaultMessageBoxAnswer(type);
+    return IDOK;
 }
 
 HWND GetActiveWindow()

@@ -4,7 +4,6 @@
 #include <cstdint>
 
 using BYTE = uint8_t;
-using WORD = uint16_t;
 using DWORD = uint32_t;
 using LONG = int32_t;
 using ULONG = uint32_t;
@@ -14,9 +13,7 @@ using BOOL = int;
 using UINT = unsigned int;
 using HRESULT = int32_t;
 using LPCSTR = const char*;
-using LPSTR = char*;
 using LPVOID = void*;
-using LPCVOID = const void*;
 using LPDWORD = DWORD*;
 using WPARAM = uintptr_t;
 using LPARAM = intptr_t;
@@ -41,7 +38,6 @@ constexpr HRESULT E_ABORT = static_cast<HRESULT>(0x80004004u);
 constexpr HRESULT E_FAIL = static_cast<HRESULT>(0x80004005u);
 constexpr HRESULT E_UNEXPECTED = static_cast<HRESULT>(0x8000FFFFu);
 constexpr HRESULT E_ACCESSDENIED = static_cast<HRESULT>(0x80070005u);
-constexpr HRESULT E_HANDLE = static_cast<HRESULT>(0x80070006u);
 constexpr HRESULT E_OUTOFMEMORY = static_cast<HRESULT>(0x8007000Eu);
 constexpr HRESULT E_INVALIDARG = static_cast<HRESULT>(0x80070057u);
 

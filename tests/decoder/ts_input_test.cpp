@@ -179,20 +179,10 @@ public:
     DriverSample(Bytes buffer, LONG claimed) : buffer_(std::move(buffer)), claimed_(claimed) {}
     HRESULT GetPointer(BYTE** buffer) override { *buffer = buffer_.data(); return S_OK; }
     LONG GetSize() override { return static_cast<LONG>(buffer_.size()); }
-    HRESULT GetTime(REFERENCE_TIME*, REFERENCE_TIME*) override { return VFW_E_SAMPLE_TIME_NOT_SET; }
-    HRESULT SetTime(REFERENCE_TIME*, REFERENCE_TIME*) override { return S_OK; }
-    HRESULT IsSyncPoint() override { return S_FALSE; }
-    HRESULT SetSyncPoint(BOOL) override { return S_OK; }
-    HRESULT IsPreroll() override { return S_FALSE; }
-    HRESULT SetPreroll(BOOL) override { return S_OK; }
     LONG GetActualDataLength() override { return claimed_; }
     HRESULT SetActualDataLength(LONG) override { return E_NOTIMPL; }
     HRESULT GetMediaType(AM_MEDIA_TYPE**) override { return S_FALSE; }
     HRESULT SetMediaType(AM_MEDIA_TYPE*) override { return S_OK; }
-    HRESULT IsDiscontinuity() override { return S_FALSE; }
-    HRESULT SetDiscontinuity(BOOL) override { return S_OK; }
-    HRESULT GetMediaTime(LONGLONG*, LONGLONG*) override { return VFW_E_MEDIA_TIME_NOT_SET; }
-    HRESULT SetMediaTime(LONGLONG*, LONGLONG*) override { return S_OK; }
 
 private:
     Bytes buffer_;

@@ -26,13 +26,10 @@ struct StubBaseFilter : IBaseFilter {
     HRESULT Pause() override { return S_OK; }
     HRESULT Run(REFERENCE_TIME) override { return S_OK; }
     HRESULT GetState(DWORD, FILTER_STATE* state) override { *state = State_Stopped; return S_OK; }
-    HRESULT SetSyncSource(IReferenceClock*) override { return S_OK; }
-    HRESULT GetSyncSource(IReferenceClock** clock) override { *clock = nullptr; return S_OK; }
     HRESULT EnumPins(IEnumPins**) override { return E_NOTIMPL; }
     HRESULT FindPin(LPCWSTR, IPin**) override { return VFW_E_NOT_FOUND; }
     HRESULT QueryFilterInfo(FILTER_INFO*) override { return E_NOTIMPL; }
     HRESULT JoinFilterGraph(IFilterGraph*, LPCWSTR) override { return S_OK; }
-    HRESULT QueryVendorInfo(LPWSTR*) override { return E_NOTIMPL; }
 };
 
 template <class... Extra>

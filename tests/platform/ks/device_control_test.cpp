@@ -2,19 +2,24 @@
 
 #include <gtest/gtest.h>
 
+#include <stdexcept>
+
 namespace {
 
 class Tuner : public platform::ComObject<platform::ks::DeviceControlBase> {
 public:
-    void change() { markChanged(); }
     HRESULT applyResult = S_OK;
+    bool throws = false;
     int applied = 0;
-    int discarded = 0;
 
 protected:
-    HRESULT applyChanges() override { ++applied; return applyResult; }
-    HRESULT checkChanges() override { return E_INVALIDARG; }
-    void discardChanges() override { ++discarded; }
+    HRESULT applyChanges() override
+    {
+        ++applied;
+        if (throws)
+            throw std::runtime_error("driver fault");
+        return applyResult;
+    }
 };
 
 ULONG state(IBDA_DeviceControl* c)
@@ -24,17 +29,16 @@ ULONG state(IBDA_DeviceControl* c)
     return s;
 }
 
-TEST(DeviceControl, ChangesStayPendingUntilACommitSucceeds)
+TEST(DeviceControl, EveryCommitAppliesAndAFailedOneStaysPending)
 {
     ComPtr<Tuner> tuner(new Tuner);
     ComPtr<IBDA_DeviceControl> control = tuner.As<IBDA_DeviceControl>();
     ASSERT_TRUE(control);
     EXPECT_EQ(state(control.get()), BDA_CHANGES_COMPLETE);
-    EXPECT_EQ(control->CheckChanges(), S_OK); // nothing to check
 
-    tuner->change(); // a property written without StartChanges
-    EXPECT_EQ(state(control.get()), BDA_CHANGES_PENDING);
-    EXPECT_EQ(control->CheckChanges(), E_INVALIDARG);
+    // Committed without StartChanges, as the receiver does.
+    EXPECT_EQ(control->CommitChanges(), S_OK);
+    EXPECT_EQ(tuner->applied, 1);
 
     tuner->applyResult = E_FAIL;
     EXPECT_EQ(control->CommitChanges(), E_FAIL);
@@ -42,12 +46,14 @@ TEST(DeviceControl, ChangesStayPendingUntilACommitSucceeds)
     tuner->applyResult = S_OK;
     EXPECT_EQ(control->CommitChanges(), S_OK);
     EXPECT_EQ(state(control.get()), BDA_CHANGES_COMPLETE);
-    EXPECT_EQ(tuner->applied, 2);
 
-    tuner->change();
+    tuner->throws = true;
+    EXPECT_EQ(control->CommitChanges(), E_FAIL);
+    EXPECT_EQ(state(control.get()), BDA_CHANGES_PENDING);
+    EXPECT_EQ(tuner->applied, 4);
+
     EXPECT_EQ(control->StartChanges(), S_OK);
-    EXPECT_EQ(tuner->discarded, 1);
-    EXPECT_EQ(state(control.get()), BDA_CHANGES_COMPLETE);
+    EXPECT_EQ(control->CheckChanges(), S_OK);
     EXPECT_EQ(control->GetChangeState(nullptr), E_POINTER);
 }
 

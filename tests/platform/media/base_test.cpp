@@ -126,11 +126,7 @@ TEST(MediaBase, EnumPinsFindPinAndFilterInfo)
     ASSERT_EQ(fetched, 1u);
     EXPECT_EQ(got[0], static_cast<IPin*>(sink->input()));
     got[0]->Release();
-    EXPECT_EQ(pins->Reset(), S_OK);
-    ComPtr<IEnumPins> clone;
-    ASSERT_EQ(pins->Clone(clone.put()), S_OK);
-    EXPECT_EQ(clone->Skip(1), S_OK);
-    EXPECT_EQ(clone->Next(1, got, nullptr), S_FALSE);
+    EXPECT_EQ(pins->Next(1, got, nullptr), S_FALSE);
 
     ComPtr<IPin> found;
     EXPECT_EQ(sink->FindPin(L"Input", found.put()), S_OK);
@@ -154,18 +150,20 @@ TEST(MediaBase, ConnectNegotiatesTypeAndAllocator)
     ComPtr<IPin> peer;
     EXPECT_EQ(p.in()->ConnectedTo(peer.put()), S_OK);
     EXPECT_EQ(peer.get(), static_cast<IPin*>(p.out()));
-    AM_MEDIA_TYPE type{};
-    EXPECT_EQ(p.out()->ConnectionMediaType(&type), S_OK);
-    EXPECT_EQ(type.majortype, MEDIATYPE_Stream);
-    FreeMediaType(type);
-    // The sink's allocator, sized by the source.
+    EXPECT_EQ(p.out()->mediaType(), p.in()->mediaType());
+    // The sink's allocator, sized by the source: two samples of four packets.
     ComPtr<IMemAllocator> allocator;
     ASSERT_EQ(p.in()->GetAllocator(allocator.put()), S_OK);
     EXPECT_EQ(allocator.get(), p.out()->allocator());
-    ALLOCATOR_PROPERTIES props{};
-    allocator->GetProperties(&props);
-    EXPECT_EQ(props.cBuffers, 2);
-    EXPECT_EQ(props.cbBuffer, 188 * 4);
+    ASSERT_EQ(allocator->Commit(), S_OK);
+    ComPtr<IMediaSample> first, second, third;
+    ASSERT_EQ(allocator->GetBuffer(first.put(), nullptr, nullptr, AM_GBF_NOWAIT), S_OK);
+    ASSERT_EQ(allocator->GetBuffer(second.put(), nullptr, nullptr, AM_GBF_NOWAIT), S_OK);
+    EXPECT_EQ(allocator->GetBuffer(third.put(), nullptr, nullptr, AM_GBF_NOWAIT), VFW_E_TIMEOUT);
+    EXPECT_EQ(first->GetSize(), 188 * 4);
+    first.reset();
+    second.reset();
+    ASSERT_EQ(allocator->Decommit(), S_OK);
 
     EXPECT_EQ(p.out()->Connect(p.in(), nullptr), VFW_E_ALREADY_CONNECTED);
     EXPECT_EQ(p.in()->ReceiveConnection(p.out(), &p.in()->mediaType()), VFW_E_ALREADY_CONNECTED);
@@ -177,7 +175,6 @@ TEST(MediaBase, ConnectNegotiatesTypeAndAllocator)
     EXPECT_FALSE(p.in()->isConnected());
     EXPECT_EQ(p.in()->Disconnect(), S_FALSE);
     EXPECT_EQ(p.in()->ConnectedTo(peer.put()), VFW_E_NOT_CONNECTED);
-    EXPECT_EQ(p.in()->ConnectionMediaType(&type), VFW_E_NOT_CONNECTED);
 }
 
 TEST(MediaBase, ConnectRefusals)
@@ -248,12 +245,6 @@ TEST(MediaBase, ReceiveChecksResultCodes)
     EXPECT_EQ(p.in()->EndOfStream(), S_FALSE);
     EXPECT_EQ(p.in()->EndFlush(), S_OK);
     EXPECT_EQ(p.out()->push(data), S_OK);
-    // A run-time error holds until EndFlush.
-    p.in()->raiseRuntimeError(E_FAIL);
-    EXPECT_EQ(p.out()->push(data), VFW_E_RUNTIME_ERROR);
-    p.in()->BeginFlush();
-    p.in()->EndFlush();
-    EXPECT_EQ(p.out()->push(data), S_OK);
     // A sample announcing a type the pin refuses.
     ComPtr<IMediaSample> typed;
     ASSERT_EQ(p.out()->getDeliveryBuffer(typed.put(), nullptr, nullptr, 0), S_OK);
@@ -271,7 +262,7 @@ TEST(MediaBase, ReceiveChecksResultCodes)
         picky->input()->Disconnect();
     }
     typed.reset();
-    EXPECT_EQ(p.in()->samples, 5);
+    EXPECT_EQ(p.in()->samples, 4);
     // Stop clears flushing; the samples all came back.
     p.in()->BeginFlush();
     p.disconnect();
@@ -291,7 +282,6 @@ TEST(MediaBase, RenderingPinReportsNothingWithoutGraph)
     EXPECT_EQ(p.out()->deliverEndOfStream(), S_OK);
     EXPECT_EQ(p.in()->endOfStreams, 2);
     EXPECT_EQ(p.out()->EndOfStream(), E_UNEXPECTED);
-    EXPECT_EQ(p.out()->deliverNewSegment(0, 10, 1.0), S_OK);
     p.disconnect();
     EXPECT_EQ(p.out()->deliverEndOfStream(), VFW_E_NOT_CONNECTED);
 }
@@ -313,8 +303,10 @@ TEST(MediaBase, StateChangesInEveryOrder)
                 EXPECT_EQ(now, target);
             }
             // The output's allocator is committed exactly while the filter is not stopped.
-            auto* allocator = static_cast<platform::MemAllocator*>(p.out()->allocator());
-            EXPECT_EQ(allocator->isCommitted(), to != State_Stopped) << from << "->" << to;
+            ComPtr<IMediaSample> sample;
+            EXPECT_EQ(p.out()->getDeliveryBuffer(sample.put(), nullptr, nullptr, AM_GBF_NOWAIT),
+                      to != State_Stopped ? S_OK : VFW_E_NOT_COMMITTED)
+                << from << "->" << to;
         }
     p.disconnect();
 }
@@ -346,20 +338,15 @@ TEST(MediaBase, AllocatorBlocksUntilASampleIsFree)
     EXPECT_EQ(a->SetActualDataLength(50), S_OK);
     EXPECT_EQ(allocator->GetBuffer(sample.put(), nullptr, nullptr, AM_GBF_NOWAIT), VFW_E_TIMEOUT);
 
-    // Sample properties.
-    REFERENCE_TIME start = 10, end = 20, s = 0, e = 0;
-    EXPECT_EQ(a->GetTime(&s, &e), VFW_E_SAMPLE_TIME_NOT_SET);
-    a->SetTime(&start, &end);
-    EXPECT_EQ(a->GetTime(&s, &e), S_OK);
-    EXPECT_EQ(s + e, 30);
-    EXPECT_EQ(a->IsDiscontinuity(), S_FALSE);
-    a->SetDiscontinuity(TRUE);
-    EXPECT_EQ(a->IsDiscontinuity(), S_OK);
-    a->SetSyncPoint(TRUE);
-    EXPECT_EQ(a->IsSyncPoint(), S_OK);
+    // A media type travels with the sample until it comes back.
     AM_MEDIA_TYPE* type = reinterpret_cast<AM_MEDIA_TYPE*>(1);
     EXPECT_EQ(a->GetMediaType(&type), S_FALSE);
     EXPECT_EQ(type, nullptr);
+    platform::MediaType sections(MEDIATYPE_MPEG2_SECTIONS, MEDIASUBTYPE_MPEG2DATA);
+    ASSERT_EQ(a->SetMediaType(&sections), S_OK);
+    ASSERT_EQ(a->GetMediaType(&type), S_OK);
+    EXPECT_EQ(type->majortype, MEDIATYPE_MPEG2_SECTIONS);
+    DeleteMediaType(type);
     EXPECT_TRUE(ComPtr<IMediaSample>(a).As<IMediaSample>());
 
     // A waiting GetBuffer gets the sample released on another thread.
@@ -370,9 +357,8 @@ TEST(MediaBase, AllocatorBlocksUntilASampleIsFree)
     ASSERT_EQ(allocator->GetBuffer(sample.put(), nullptr, nullptr, 0), S_OK);
     releaser.join();
     // It comes back with its properties reset.
-    EXPECT_EQ(sample->IsDiscontinuity(), S_FALSE);
     EXPECT_EQ(sample->GetActualDataLength(), 112);
-    EXPECT_EQ(sample->GetTime(&s, &e), VFW_E_SAMPLE_TIME_NOT_SET);
+    EXPECT_EQ(sample->GetMediaType(&type), S_FALSE);
 
     // Decommit wakes a waiter with VFW_E_NOT_COMMITTED.
     std::thread waiter([&] {

@@ -61,8 +61,6 @@ TEST(MediaStreamingThreads, GuiStateChangesAgainstStreaming)
             if (round % 5 != 4) {
                 EXPECT_TRUE(eventually([&] { return a->input()->samples > before + 2; })) << round;
             }
-            OAFilterState state;
-            control->GetState(0, &state);
             {
                 std::lock_guard<std::mutex> lock(b->input()->mutex);
                 if (b->input()->bytes.size() > 1 << 20)
