@@ -4,6 +4,7 @@
 // (setns), and deletes the namespace afterwards: the host's interfaces are never touched.
 #include "drivers/satnic/satnic.h"
 #include "drivers/satnic/satnic_internal.h"
+#include "drivers/tsgen/mpe_stream.h"
 #include "tests/drivers/satnic/allocation_counter.h"
 #include "tests/drivers/satnic/test_support.h"
 
@@ -68,34 +69,26 @@ void put16(uint8_t* p, uint16_t v)
     p[0] = uint8_t(v >> 8);
     p[1] = uint8_t(v);
 }
+
 void put32(uint8_t* p, uint32_t v)
 {
     put16(p, uint16_t(v >> 16));
     put16(p + 2, uint16_t(v));
 }
 
-// An Ethernet II frame (zero source, as the decoder builds it) of an IPv4 UDP datagram with
-// correct checksums.
+// An Ethernet II frame (zero source, as the decoder builds it) of an IPv4 UDP datagram,
+// its UDP checksum filled in, since the receiving socket checks it.
 Bytes udpFrame(const uint8_t* destinationMac, uint32_t destinationIp, uint16_t destinationPort, const Bytes& payload)
 {
-    const size_t udpLength = 8 + payload.size();
-    Bytes f(14 + 20 + udpLength, 0);
+    const Bytes datagram
+        = tsgen::makeUdpDatagram(kSourceIp, destinationIp, 4000, destinationPort, payload.data(), payload.size());
+    Bytes f(14 + datagram.size(), 0);
     std::memcpy(f.data(), destinationMac, 6);
     f[12] = 0x08;
-    uint8_t* ip = f.data() + 14;
-    ip[0] = 0x45;
-    put16(ip + 2, uint16_t(20 + udpLength));
-    put16(ip + 6, 0x4000); // DF
-    ip[8] = 64;
-    ip[9] = 17;
-    put32(ip + 12, kSourceIp);
-    put32(ip + 16, destinationIp);
-    put16(ip + 10, checksum(ip, 20));
-    uint8_t* udp = ip + 20;
-    put16(udp, 4000);
-    put16(udp + 2, destinationPort);
-    put16(udp + 4, uint16_t(udpLength));
-    std::memcpy(udp + 8, payload.data(), payload.size());
+    std::memcpy(f.data() + 14, datagram.data(), datagram.size());
+    const uint8_t* ip = f.data() + 14;
+    uint8_t* udp = f.data() + 14 + 20;
+    const size_t udpLength = datagram.size() - 20;
     uint8_t pseudo[12];
     std::memcpy(pseudo, ip + 12, 8);
     pseudo[8] = 0;
@@ -104,7 +97,7 @@ Bytes udpFrame(const uint8_t* destinationMac, uint32_t destinationIp, uint16_t d
     uint32_t sum = 0;
     for (int i = 0; i < 12; i += 2)
         sum += uint32_t(pseudo[i]) << 8 | pseudo[i + 1];
-    uint16_t c = checksum(udp, udpLength, sum);
+    const uint16_t c = checksum(udp, udpLength, sum);
     put16(udp + 6, c == 0 ? 0xFFFF : c);
     return f;
 }
