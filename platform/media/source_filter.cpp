@@ -98,9 +98,12 @@ void SourceStream::threadMain()
             break; // refused: the downstream stopped or failed
         }
         sample.reset();
-        deliverEndOfStream();
+        // The abort goes first: the end of stream below lets a renderer complete the run,
+        // and the graph keeps only the first of the two, so a failed read would pass as
+        // the end of the input.
         if (FAILED(hr))
             filter_->notifyEvent(EC_ERRORABORT, hr, 0);
+        deliverEndOfStream();
         break;
     }
     try {
