@@ -83,39 +83,11 @@ public:
         case contract::kIoctlSendFrames:
             return sendFrames(in, inSize, error);
         case contract::kIoctlReadByteCount:
-            if (removed_.load()) {
-                *error = kErrorDeviceNotExist;
-                return false;
-            }
-            if (out == nullptr || outSize < contract::kByteCountSize) {
-                *error = ERROR_INSUFFICIENT_BUFFER;
-                return false;
-            }
-            {
-                const uint32_t count = byteCount_.load(std::memory_order_relaxed);
-                auto* bytes = static_cast<uint8_t*>(out);
-                for (int i = 0; i < 4; ++i)
-                    bytes[i] = static_cast<uint8_t>(count >> (8 * i));
-            }
-            *returned = contract::kByteCountSize;
-            return true;
+            return readCounter(byteCount_.load(std::memory_order_relaxed), contract::kByteCountSize, out, outSize,
+                               returned, error);
         case contract::kIoctlReadLostFrames:
-            if (removed_.load()) {
-                *error = kErrorDeviceNotExist;
-                return false;
-            }
-            if (out == nullptr || outSize < contract::kLostFrameCountSize) {
-                *error = ERROR_INSUFFICIENT_BUFFER;
-                return false;
-            }
-            {
-                const uint64_t lost = framesDropped_.load(std::memory_order_relaxed);
-                auto* bytes = static_cast<uint8_t*>(out);
-                for (int i = 0; i < 8; ++i)
-                    bytes[i] = static_cast<uint8_t>(lost >> (8 * i));
-            }
-            *returned = contract::kLostFrameCountSize;
-            return true;
+            return readCounter(framesDropped_.load(std::memory_order_relaxed), contract::kLostFrameCountSize, out,
+                               outSize, returned, error);
         case contract::kIoctlSetStationAddress:
             if (removed_.load()) {
                 *error = kErrorDeviceNotExist;
@@ -213,6 +185,24 @@ private:
             framesSkipped_.fetch_add(batch.skipped, std::memory_order_relaxed);
         // An accepted batch succeeds even when the backend dropped some of its frames: the
         // sender has nothing better to do with them (a lost frame is not retried).
+        return true;
+    }
+
+    // A counter read: `size` bytes of `value`, least significant first.
+    bool readCounter(uint64_t value, DWORD size, void* out, DWORD outSize, DWORD* returned, DWORD* error) const
+    {
+        if (removed_.load()) {
+            *error = kErrorDeviceNotExist;
+            return false;
+        }
+        if (out == nullptr || outSize < size) {
+            *error = ERROR_INSUFFICIENT_BUFFER;
+            return false;
+        }
+        auto* bytes = static_cast<uint8_t*>(out);
+        for (DWORD i = 0; i < size; ++i)
+            bytes[i] = static_cast<uint8_t>(value >> (8 * i));
+        *returned = size;
         return true;
     }
 
