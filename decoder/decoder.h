@@ -71,11 +71,18 @@ enum SlotState : int32_t {
     SlotOverflow = 5,        // an append to the section buffer was refused
 };
 
+// What a selected PID carries.
+enum SlotKind : int32_t {
+    SlotMpe = 0, // DSM-CC MPE sections
+    SlotUle = 1, // ULE SNDUs
+};
+
 struct SectionSlot {
     int32_t bufferHandle;   // -1 when the slot is free
     int32_t pid;            // -1 when the slot is free; free exactly when negative
     int32_t state;          // SlotState
     int32_t lastContinuity; // 0..15, -1 when none seen since assignment
+    int32_t kind;           // SlotKind
 };
 
 constexpr int kSlotCount = 16; // slot 0 is never assigned: at most 15 PIDs are decoded
@@ -96,7 +103,7 @@ struct DecoderState {
     HANDLE adapterHandle;         // null when opening failed
     SectionSlot sectionSlots[kSlotCount];
     uint8_t macFilter[6]; // station address, transmission order (MAC_address_1 first)
-    Counter rxErrors;     // sum of the seven below since the last reset
+    Counter rxErrors;     // sum of the specific counters below since the last reset
     Counter rxContinuityErrors;
     Counter rxMemErrors;
     Counter rxScrambledErrors;
@@ -104,6 +111,10 @@ struct DecoderState {
     Counter rxLengthErrors;
     Counter rxCrcErrors;
     Counter rxDropped;
+    // Encapsulations beside MPE; each is counted in rxErrors too.
+    Counter rxBbFrameErrors; // baseband frames dropped: header CRC-8, data field length, lost or damaged carrier packets
+    Counter rxGseErrors;     // GSE PDUs dropped: CRC-32, abandoned reassembly, malformed header, unknown mandatory extension
+    Counter rxUleErrors;     // ULE SNDUs dropped: CRC-32, length, continuity loss, unknown mandatory extension
 };
 
 // The one process-wide record; zero at program load (static storage).
@@ -118,7 +129,7 @@ inline void countEvent(Counter& counter)
     counter.store(counter.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
 }
 
-// Increments one of the seven specific error counters together with rxErrors.
+// Increments one of the specific error counters together with rxErrors.
 inline void countError(Counter& counter)
 {
     countEvent(counter);
@@ -138,7 +149,7 @@ bool allocatePidTables();
 // Frees the three tables and sets their pointers to null. [excluded]
 void freePidTables();
 
-// Sets the eight error counters to 0; the per-PID tables keep their values.
+// Sets the error counters to 0; the per-PID tables keep their values.
 void resetErrorCounters();
 
 // ---- Demultiplexer and MPE decoder ---------------------------
@@ -160,10 +171,10 @@ void decodeMpeBuffer(int bufferHandle);
 // can also be used to start over. [excluded]
 void clearSlots();
 // Lowest free slot among 1..15 for `pid`, with a 131072-byte buffer, state
-// SlotIdle; nothing changes when none is free or `pid` is outside 0..8191. By
-// design, it does not test whether the PID already has a slot (the
+// SlotIdle, carrying `kind`; nothing changes when none is free or `pid` is outside
+// 0..8191. By design, it does not test whether the PID already has a slot (the
 // caller does). [excluded]
-void assignSlot(int pid);
+void assignSlot(int pid, SlotKind kind = SlotMpe);
 // Frees the PID's slot and buffer (state SlotIdle, all -1); nothing when the
 // PID has none or is outside 0..8191. [excluded]
 void releaseSlot(int pid);

@@ -9,6 +9,7 @@ void freeSlot(SectionSlot& slot)
     slot.pid = -1;
     slot.lastContinuity = -1;
     slot.state = SlotIdle;
+    slot.kind = SlotMpe;
 }
 
 inline bool validPid(int pid) { return pid >= 0 && pid < kPidCount; }
@@ -30,7 +31,7 @@ void clearSlots()
     }
 }
 
-void assignSlot(int pid)
+void assignSlot(int pid, SlotKind kind)
 {
     if (!validPid(pid))
         return;
@@ -44,6 +45,7 @@ void assignSlot(int pid)
         slot.lastContinuity = -1;
         slot.pid = pid;
         slot.state = SlotIdle;
+        slot.kind = kind;
         return;
     }
 }

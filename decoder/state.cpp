@@ -62,7 +62,8 @@ void resetErrorCounters()
 {
     DecoderState& s = g_decoder;
     Counter* counters[] = {&s.rxErrors,        &s.rxContinuityErrors, &s.rxMemErrors, &s.rxScrambledErrors,
-                           &s.rxPointerErrors, &s.rxLengthErrors,     &s.rxCrcErrors, &s.rxDropped};
+                           &s.rxPointerErrors, &s.rxLengthErrors,     &s.rxCrcErrors, &s.rxDropped,
+                           &s.rxBbFrameErrors, &s.rxGseErrors, &s.rxUleErrors};
     for (Counter* counter : counters)
         counter->store(0, std::memory_order_relaxed);
 }
