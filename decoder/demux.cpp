@@ -1,5 +1,7 @@
 // The transport packet demultiplexer and section assembly
+#include "decoder/bbframe.h"
 #include "decoder/decoder.h"
+#include "decoder/ule.h"
 
 #include <algorithm>
 #include <cstring>
@@ -156,6 +158,8 @@ void processPacket(const uint8_t* packet)
     // The raw byte 5, whatever the pointer or adaptation field.
     if (payloadPresent && unitStart && !transportError && scrambling == 0 && packet[5] == kMpeTableId)
         countEvent(s.pidMpeSections[pid]);
+    if (isBasebandFramePid(pid) && processBasebandFramePacket(pid, packet))
+        return;
     const int slotNumber = s.pidSlot[pid];
     if (slotNumber == 0)
         return;
@@ -174,6 +178,10 @@ void processPacket(const uint8_t* packet)
     if (scrambling != 0 || transportError) {
         slot.state = SlotScrambled;
         countError(s.rxScrambledErrors);
+        return;
+    }
+    if (slot.kind == SlotUle) {
+        decodeUlePayload(slotNumber, continuity, unitStart, payload, size);
         return;
     }
     if (unitStart) {

@@ -1,4 +1,5 @@
 // Slot operations (decoder side).
+#include "decoder/bbframe.h"
 #include "decoder/decoder.h"
 
 namespace {
@@ -29,6 +30,7 @@ void clearSlots()
             s.sectionBuffers.freeBuffer(slot.bufferHandle);
         freeSlot(slot);
     }
+    resetBasebandFrames();
 }
 
 void assignSlot(int pid, SlotKind kind)

@@ -1,19 +1,28 @@
 // kestdecode: the receiver's data path as a console tool for recorded streams.
-//   kestdecode [--pid N]... [--mac XX:XX:XX:XX:XX:XX] [--sample-size BYTES]
+//   kestdecode [--pid N]... [--ule N]... [--mac XX:XX:XX:XX:XX:XX] [--sample-size BYTES]
+//              [--gse [--bbframe-pid N] [--isi N] [--udp ADDR:PORT]]
 //              [--pcap FILE | --tap IFNAME | --null] [FILE | -]
 // The input is fed in samples of the given size through the receiver's filter
 // graph (a file source, the tee and the transport-stream input with its packet
 // aligner) into the demultiplexer, MPE decoder and virtual adapter, then the
-// figures are printed. Exit status 1 also when the adapter could not pass
+// figures are printed. With --gse the tool reads the input itself: a transport
+// stream goes through the same packet aligner, raw baseband frames to the
+// frame scanner, UDP datagrams one frame each. Exit status 1 also when the adapter could not pass
 // every frame on (a full disk, an interface that went away).
 #include "decoder/adapter.h"
+#include "decoder/bbframe.h"
 #include "decoder/decoder.h"
+#include "decoder/packet_aligner.h"
 #include "decoder/receive_lock.h"
 #include "decoder/ts_input_filter.h"
 #include "drivers/satnic/satnic.h"
 #include "platform/media/media.h"
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -31,19 +40,30 @@
 namespace {
 
 constexpr const char* kUsage =
-    "usage: kestdecode [--pid N]... [--mac XX:XX:XX:XX:XX:XX] [--sample-size BYTES] "
-    "[--pcap FILE | --tap IFNAME | --null] [FILE | -]\n";
+    "usage: kestdecode [--pid N]... [--ule N]... [--mac XX:XX:XX:XX:XX:XX] [--sample-size BYTES]\n"
+    "                  [--gse [--bbframe-pid N] [--isi N] [--udp ADDR:PORT]]\n"
+    "                  [--pcap FILE | --tap IFNAME | --null] [FILE | -]\n";
 
 // The decoder's section slots.
 constexpr size_t kMaxPids = 15;
 
 constexpr const char* kHelp =
-    "Decodes the IP datagrams of the MPE sections in a recorded MPEG-2 transport stream\n"
-    "as the receiver does, hands the Ethernet frames to a virtual adapter and prints the\n"
-    "packet, frame and byte counts and the decoder's error counters.\n"
+    "Decodes the IP datagrams of the MPE sections or ULE SNDUs in a recorded MPEG-2\n"
+    "transport stream, or of the GSE packets in DVB-S2 baseband frames, as the receiver\n"
+    "does, hands the Ethernet frames to a virtual adapter and prints the packet, frame\n"
+    "and byte counts and the decoder's error counters.\n"
     "\n"
-    "  --pid N              decode MPE sections on PID N (0..8191); up to 15 PIDs, a\n"
-    "                       repeated one counts once\n"
+    "  --pid N              decode MPE sections on PID N (0..8191); up to 15 PIDs with\n"
+    "                       --ule, a repeated one counts once\n"
+    "  --ule N              decode ULE SNDUs on PID N (0..8191)\n"
+    "  --gse                the input carries baseband frames with GSE: a transport\n"
+    "                       stream is read as the pseudo transport stream of PID 0x010E\n"
+    "                       or 0x0118, any other input as raw frames back to back\n"
+    "  --bbframe-pid N      with --gse: the pseudo transport stream is on PID N instead\n"
+    "  --isi N              with --gse: decode only input stream N (0..255) of a\n"
+    "                       multistream carrier (default: all)\n"
+    "  --udp ADDR:PORT      with --gse: frames from UDP datagrams sent to the IPv4\n"
+    "                       address and port, one frame each, until SIGINT or SIGTERM\n"
     "  --mac ADDRESS        station address for unicast sections (default 00:00:00:00:00:00)\n"
     "  --sample-size BYTES  bytes per media sample fed to the decoder (default 65424)\n"
     "  --pcap FILE          write the frames to a pcap capture file\n"
@@ -87,6 +107,11 @@ bool parseMac(const char* text, uint8_t mac[6])
 
 struct Options {
     std::vector<unsigned> pids;
+    std::vector<unsigned> ulePids;
+    bool gse = false;
+    int bbframePid = -1;
+    int isi = -1;
+    std::string udp;
     uint8_t mac[6] = {0, 0, 0, 0, 0, 0};
     size_t sampleSize = 65424;
     std::string adapter = "null";
@@ -101,15 +126,33 @@ int parseArguments(int argc, char** argv, Options& options)
         const std::string arg = argv[i];
         const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
         unsigned long number = 0;
-        if (arg == "--pid") {
+        if (arg == "--pid" || arg == "--ule") {
             if (!parseNumber(value, 8191, number))
-                return badArguments("--pid needs a PID from 0 to 8191");
+                return badArguments((arg + " needs a PID from 0 to 8191").c_str());
+            std::vector<unsigned>& mine = arg == "--pid" ? options.pids : options.ulePids;
+            const std::vector<unsigned>& other = arg == "--pid" ? options.ulePids : options.pids;
+            if (std::find(other.begin(), other.end(), number) != other.end())
+                return badArguments("a PID carries either MPE (--pid) or ULE (--ule)");
             // A PID given again takes no second slot, as on the receiver's PID page.
-            if (std::find(options.pids.begin(), options.pids.end(), number) == options.pids.end()) {
-                if (options.pids.size() == kMaxPids)
+            if (std::find(mine.begin(), mine.end(), number) == mine.end()) {
+                if (options.pids.size() + options.ulePids.size() == kMaxPids)
                     return badArguments("at most 15 different PIDs can be decoded at once");
-                options.pids.push_back(static_cast<unsigned>(number));
+                mine.push_back(static_cast<unsigned>(number));
             }
+            ++i;
+        } else if (arg == "--gse") {
+            options.gse = true;
+        } else if (arg == "--bbframe-pid" || arg == "--isi") {
+            const bool pid = arg == "--bbframe-pid";
+            if (!parseNumber(value, pid ? 8191 : 255, number))
+                return badArguments(pid ? "--bbframe-pid needs a PID from 0 to 8191"
+                                        : "--isi needs an input stream from 0 to 255");
+            (pid ? options.bbframePid : options.isi) = static_cast<int>(number);
+            ++i;
+        } else if (arg == "--udp") {
+            if (value == nullptr)
+                return badArguments("--udp needs ADDR:PORT");
+            options.udp = value;
             ++i;
         } else if (arg == "--mac") {
             if (!parseMac(value, options.mac))
@@ -140,7 +183,124 @@ int parseArguments(int argc, char** argv, Options& options)
             haveInput = true;
         }
     }
+    if (!options.gse && (options.bbframePid >= 0 || options.isi >= 0 || !options.udp.empty()))
+        return badArguments("--bbframe-pid, --isi and --udp go with --gse");
+    if (!options.udp.empty() && haveInput)
+        return badArguments("--udp takes no input file");
     return 0;
+}
+
+bool parseUdpAddress(const std::string& text, sockaddr_in& address)
+{
+    const size_t colon = text.rfind(':');
+    unsigned long port = 0;
+    if (colon == std::string::npos || !parseNumber(text.c_str() + colon + 1, 65535, port))
+        return false;
+    address = sockaddr_in{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    return inet_pton(AF_INET, text.substr(0, colon).c_str(), &address.sin_addr) == 1;
+}
+
+std::atomic<bool> g_stop{false};
+void requestStop(int) { g_stop.store(true); }
+
+// Baseband frames from UDP, one per datagram, until SIGINT or SIGTERM.
+bool receiveUdp(const std::string& where)
+{
+    sockaddr_in address{};
+    if (!parseUdpAddress(where, address)) {
+        std::fprintf(stderr, "kestdecode: --udp needs ADDR:PORT with an IPv4 address, not %s\n", where.c_str());
+        return false;
+    }
+    const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    int one = 1;
+    if (fd >= 0)
+        setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    if (fd < 0 || bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+        std::fprintf(stderr, "kestdecode: cannot receive on %s: %s\n", where.c_str(), std::strerror(errno));
+        if (fd >= 0)
+            close(fd);
+        return false;
+    }
+    if (IN_MULTICAST(ntohl(address.sin_addr.s_addr))) {
+        ip_mreq group{};
+        group.imr_multiaddr = address.sin_addr;
+        group.imr_interface.s_addr = htonl(INADDR_ANY);
+        setsockopt(fd, IPPROTO_IP, IP_ADD_MEMBERSHIP, &group, sizeof group);
+    }
+    struct sigaction action {};
+    action.sa_handler = requestStop;
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+    std::fprintf(stderr, "kestdecode: receiving on %s\n", where.c_str());
+    std::vector<uint8_t> datagram(65536);
+    while (!g_stop.load()) {
+        pollfd ready{fd, POLLIN, 0};
+        if (poll(&ready, 1, 100) <= 0)
+            continue;
+        const ssize_t n = recv(fd, datagram.data(), datagram.size(), 0);
+        if (n > 0)
+            decodeBasebandFrame(datagram.data(), static_cast<size_t>(n));
+    }
+    close(fd);
+    return true;
+}
+
+// Whether the first bytes of an input are transport stream packets.
+bool looksLikeTransportStream(const uint8_t* data, size_t size)
+{
+    if (size == 0)
+        return false;
+    for (size_t at = 0; at < size && at < 4 * size_t(kTsPacketSize); at += kTsPacketSize)
+        if (data[at] != kTsSyncByte)
+            return false;
+    return true;
+}
+
+// A transport stream (through the packet aligner, as the input pin does) or
+// raw baseband frames, read here in samples of the given size.
+bool readBasebandInput(const Options& options)
+{
+    const bool standardInput = options.input == "-";
+    const int fd = standardInput ? STDIN_FILENO : open(options.input.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    std::vector<uint8_t> sample(options.sampleSize + 4 * kTsPacketSize);
+    auto aligner = std::make_unique<PacketAligner>(processPacket);
+    auto scanner = std::make_unique<BasebandFrameScanner>();
+    int kind = -1; // 1 transport stream, 0 raw frames, -1 not known yet
+    size_t held = 0;
+    bool ok = true;
+    for (;;) {
+        const ssize_t n = read(fd, sample.data() + held, options.sampleSize);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            ok = false;
+        if (n <= 0)
+            break;
+        held += static_cast<size_t>(n);
+        if (kind < 0) {
+            if (held < 4 * size_t(kTsPacketSize))
+                continue;
+            kind = looksLikeTransportStream(sample.data(), held) ? 1 : 0;
+        }
+        if (kind == 1)
+            aligner->alignPackets(sample.data(), static_cast<long>(held));
+        else
+            scanner->feed(sample.data(), held);
+        held = 0;
+    }
+    if (held > 0) {
+        if (looksLikeTransportStream(sample.data(), held))
+            aligner->alignPackets(sample.data(), static_cast<long>(held));
+        else
+            scanner->feed(sample.data(), held);
+    }
+    if (!standardInput)
+        close(fd);
+    return ok;
 }
 
 void printFigures(uint64_t packets, const satnic::Statistics& adapter)
@@ -157,6 +317,8 @@ void printFigures(uint64_t packets, const satnic::Statistics& adapter)
         {"Pointer field errors:", s.rxPointerErrors}, {"Mem errors:", s.rxMemErrors},
         {"Length errors:", s.rxLengthErrors},         {"CRC errors:", s.rxCrcErrors},
         {"LLC/SNAP errors:", s.rxDropped},            {"TOTAL errors:", s.rxErrors},
+        {"BBFrame errors:", s.rxBbFrameErrors},       {"GSE errors:", s.rxGseErrors},
+        {"ULE errors:", s.rxUleErrors},
     };
     for (const auto& row : rows)
         std::printf("%s %llu\n", row.caption, static_cast<unsigned long long>(row.counter.load()));
@@ -277,7 +439,7 @@ int main(int argc, char** argv)
     // frames lost are told, instead of the signal ending the tool without a word.
     std::signal(SIGXFSZ, SIG_IGN);
 
-    if (!inputReadable(options.input))
+    if (options.udp.empty() && !inputReadable(options.input))
         return 1;
     std::string error;
     if (!satnic::install(options.adapter, &error)) {
@@ -292,6 +454,15 @@ int main(int argc, char** argv)
         clearSlots();
         for (unsigned pid : options.pids)
             assignSlot(static_cast<int>(pid));
+        for (unsigned pid : options.ulePids)
+            assignSlot(static_cast<int>(pid), SlotUle);
+        // Baseband frames only when asked for: without --gse the tool reads
+        // what it did before, whatever PIDs 0x010E and 0x0118 carry.
+        if (!options.gse)
+            setBasebandFramePids(-1, -1);
+        else if (options.bbframePid >= 0)
+            setBasebandFramePids(options.bbframePid, -1);
+        setInputStreamFilter(options.isi);
         state.adapterHandle = openAdapter();
         std::memcpy(state.macFilter, options.mac, 6);
         setAdapterAddress(state.adapterHandle, state.macFilter);
@@ -299,7 +470,15 @@ int main(int argc, char** argv)
     state.packetCallback = processPacket;
 
     int status = 0;
-    {
+    if (!options.udp.empty()) {
+        if (!receiveUdp(options.udp))
+            status = 1;
+    } else if (options.gse) {
+        if (!readBasebandInput(options)) {
+            std::fprintf(stderr, "kestdecode: cannot read %s\n", options.input.c_str());
+            status = 1;
+        }
+    } else {
         DecodeGraph graph;
         const HRESULT hr = graph.build(options);
         if (FAILED(hr)) {
