@@ -11,6 +11,7 @@ namespace {
 
 constexpr uint8_t kGenericContinuous = 0x40; // TS/GS field 01, MATYPE-1 bits 7-6
 constexpr uint8_t kSingleStream = 0x20;      // SIS/MIS bit of MATYPE-1
+constexpr int kSingleInputStream = 256;       // the stream of a single-stream carrier, beside ISIs 0..255
 constexpr uint8_t kSectionTable = 0x80;
 constexpr uint8_t kHeaderPacketMark = 0xB8;
 constexpr uint32_t kMaxSectionLength = 0xB4; // 180: a section fills its packet
@@ -111,7 +112,7 @@ void decodeBasebandFrame(const uint8_t* frame, size_t size)
     if ((matype1 & 0xC0) != kGenericContinuous)
         return;
     const bool single = (matype1 & kSingleStream) != 0;
-    const int stream = single ? -1 : frame[1];
+    const int stream = single ? kSingleInputStream : frame[1];
     if (!single && g_isiFilter >= 0 && stream != g_isiFilter)
         return;
     decodeGseDataField(stream, frame + kBbHeaderSize, dataField);

@@ -216,14 +216,15 @@ void laterFragment(StreamContext& c, bool end, const uint8_t* body, uint32_t len
         return;
     // The CRC-32 runs from the total length field over everything sent.
     const bool intact = crc32Mpeg(r.data, r.held) == 0;
-    release(c, r);
+    const uint32_t held = r.held;
+    release(c, r); // its bytes stay until the next start on this ID
     if (!intact) {
         countGse();
         return;
     }
     // Total length and protocol type, the label as sent; the CRC-32 behind.
     const uint32_t headerBytes = 4 + r.labelSent;
-    deliver(read16(r.data + 2), r.labelType, r.label, r.data + headerBytes, r.held - headerBytes - 4);
+    deliver(read16(r.data + 2), r.labelType, r.label, r.data + headerBytes, held - headerBytes - 4);
 }
 
 } // namespace
