@@ -1,6 +1,7 @@
 #include "netns.h"
 #include "tests/support/known_stream.h"
 #include "drivers/tsgen/mpe_stream.h"
+#include "tests/support/encap_builders.h"
 
 #include <gtest/gtest.h>
 
@@ -155,6 +156,13 @@ TEST(Kestdecode, BadArgumentsGiveUsageAndStatus2)
     EXPECT_EQ(r.status, 2) << r.out;
     EXPECT_NE(r.out.find("at most 15"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("usage:"), std::string::npos) << r.out;
+    std::string mixed;
+    for (int pid = 1001; pid <= 1008; ++pid)
+        mixed += " --pid " + std::to_string(pid) + " --ule " + std::to_string(pid + 100);
+    EXPECT_EQ(runCommand(kKestdecode + mixed + " --null " + kReferenceStream).status, 2) << "16 PIDs with --ule";
+    for (const char* args : {"--isi 3", "--udp 127.0.0.1:9", "--bbframe-pid 300", "--gse --isi 256",
+                             "--pid 1001 --ule 1001", "--gse --udp 127.0.0.1:9 file"})
+        EXPECT_EQ(runCommand(kKestdecode + " " + args + " --null " + kReferenceStream).status, 2) << args;
 }
 
 TEST(Kestdecode, RepeatedPidTakesOneSlotLeavingRoomForOthers)
@@ -539,3 +547,177 @@ TEST(Kestdecode, FramesLostToAVanishedTapInterfaceFailTheRun)
 }
 
 } // namespace
+
+namespace {
+
+// Baseband frames of GSE: complete PDUs with each label type, a PDU in three
+// fragments across frames, padding, and a frame of another input stream;
+// with the frames the adapter must receive from them.
+struct GseCase {
+    std::vector<encap::Bytes> bbFrames;
+    std::vector<teststream::Frame> expected;
+};
+
+GseCase makeGseCase()
+{
+    const encap::Bytes own{0x00, 0x11, 0x22, 0x33, 0x44, 0x55};
+    GseCase c;
+    for (int i = 0; i < 12; ++i) {
+        const encap::Bytes unicast = encap::ipv4To(0x0A000001, 200 + 90 * i, static_cast<uint8_t>(i));
+        const encap::Bytes group = encap::ipv4To(0xE0000105, 64 + i, static_cast<uint8_t>(i + 50));
+        const encap::Bytes big = encap::ipv6To(0xFF, 0x0000ABCD, 1200, static_cast<uint8_t>(i + 90));
+        const auto parts = encap::gseFragments(static_cast<uint8_t>(i), encap::Label6, 0x86DD, own, big, {400, 500});
+        encap::Bytes field = encap::gseComplete(encap::Label6, 0x0800, own, unicast);
+        encap::append(field, encap::gseComplete(encap::Broadcast, 0x0800, {}, group));
+        encap::append(field, parts[0]);
+        c.bbFrames.push_back(encap::bbFrame(encap::kGsSingle, 0, field, 40));
+        encap::Bytes next = parts[1];
+        encap::append(next, encap::Bytes(30, 0x00)); // padding inside the data field
+        c.bbFrames.push_back(encap::bbFrame(encap::kGsSingle, 0, next));
+        c.bbFrames.push_back(encap::bbFrame(encap::kGsSingle, 0, parts[2], 7));
+        c.expected.push_back(encap::ethernet(own, 0x0800, unicast));
+        c.expected.push_back(encap::ethernet({0x01, 0x00, 0x5E, 0x00, 0x01, 0x05}, 0x0800, group));
+        c.expected.push_back(encap::ethernet(own, 0x86DD, big)); // its label, not its IP destination
+    }
+    return c;
+}
+
+void expectGseOutcome(const RunResult& r, const std::string& pcap, const GseCase& c)
+{
+    ASSERT_EQ(r.status, 0) << r.out;
+    EXPECT_NE(r.out.find("frames: " + std::to_string(c.expected.size()) + "\n"), std::string::npos) << r.out;
+    for (const char* caption : {"BBFrame errors: 0\n", "GSE errors: 0\n", "ULE errors: 0\n", "TOTAL errors: 0\n"})
+        EXPECT_NE(r.out.find(caption), std::string::npos) << "missing " << caption << r.out;
+    const auto frames = readPcapFrames(pcap);
+    EXPECT_EQ(teststream::differences(c.expected, frames), "");
+    std::remove(pcap.c_str());
+}
+
+int freeUdpPort()
+{
+    const int fd = socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    socklen_t n = sizeof a;
+    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &n);
+    close(fd);
+    return ntohs(a.sin_port);
+}
+
+} // namespace
+
+TEST(Kestdecode, GseFromAPseudoTransportStreamFileGivesEveryPdu)
+{
+    const GseCase c = makeGseCase();
+    encap::Bytes ts;
+    int cc = 0;
+    for (const auto& f : c.bbFrames)
+        encap::append(ts, encap::flatten(encap::pseudoTs(0x010E, f, cc)));
+    const std::string input = tempPath("gse.ts"), pcap = tempPath("gse-ts.pcap");
+    ASSERT_TRUE(teststream::writeFile(input, ts));
+    expectGseOutcome(runCommand(kKestdecode + " --gse --mac 00:11:22:33:44:55 --sample-size 1000 --pcap " + pcap + " " + input), pcap, c);
+    // Another PID, chosen.
+    ts.clear();
+    for (const auto& f : c.bbFrames)
+        encap::append(ts, encap::flatten(encap::pseudoTs(0x0321, f, cc)));
+    ASSERT_TRUE(teststream::writeFile(input, ts));
+    expectGseOutcome(runCommand(kKestdecode + " --gse --mac 00:11:22:33:44:55 --bbframe-pid 801 --pcap " + pcap + " " + input), pcap, c);
+    std::remove(input.c_str());
+}
+
+TEST(Kestdecode, GseFromARawFrameFileGivesEveryPdu)
+{
+    const GseCase c = makeGseCase();
+    encap::Bytes raw;
+    for (const auto& f : c.bbFrames)
+        encap::append(raw, f);
+    // A frame of another input stream, left out with --isi.
+    encap::append(raw, encap::bbFrame(encap::kGsMulti, 9,
+                                      encap::gseComplete(encap::Broadcast, 0x0800, {}, encap::ipv4To(0x0A000001, 99))));
+    const std::string input = tempPath("gse.bb"), pcap = tempPath("gse-raw.pcap");
+    ASSERT_TRUE(teststream::writeFile(input, raw));
+    expectGseOutcome(runCommand(kKestdecode + " --gse --mac 00:11:22:33:44:55 --isi 4 --sample-size 777 --pcap " + pcap + " < " + input), pcap,
+                     c);
+    std::remove(input.c_str());
+}
+
+TEST(Kestdecode, GseFromUdpRunsUntilSigintThenWritesAndCounts)
+{
+    const GseCase c = makeGseCase();
+    const std::string pcap = tempPath("gse-udp.pcap"), out = tempPath("gse-udp.out");
+    const int port = freeUdpPort();
+    int errPipe[2];
+    ASSERT_EQ(pipe(errPipe), 0);
+    const pid_t child = fork();
+    if (child == 0) {
+        FILE* o = std::freopen(out.c_str(), "w", stdout);
+        (void)o;
+        dup2(errPipe[1], STDERR_FILENO);
+        close(errPipe[0]);
+        const std::string where = "127.0.0.1:" + std::to_string(port);
+        execl(kKestdecode.c_str(), "kestdecode", "--gse", "--mac", "00:11:22:33:44:55", "--udp", where.c_str(), "--pcap", pcap.c_str(),
+              static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    close(errPipe[1]);
+    std::string err;
+    char buffer[256];
+    while (err.find("receiving on") == std::string::npos) {
+        pollfd p{errPipe[0], POLLIN, 0};
+        ASSERT_GT(poll(&p, 1, 10000), 0) << "kestdecode did not start receiving: " << err;
+        const ssize_t n = read(errPipe[0], buffer, sizeof buffer);
+        ASSERT_GT(n, 0) << err;
+        err.append(buffer, static_cast<size_t>(n));
+    }
+    const int fd = socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(static_cast<uint16_t>(port));
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    for (const auto& f : c.bbFrames) {
+        ASSERT_EQ(sendto(fd, f.data(), f.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to),
+                  static_cast<ssize_t>(f.size()));
+        std::this_thread::sleep_for(std::chrono::milliseconds(1)); // the socket buffer is not the subject
+    }
+    close(fd);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    kill(child, SIGINT);
+    int status = 0;
+    waitpid(child, &status, 0);
+    close(errPipe[0]);
+    std::ifstream in(out);
+    RunResult r;
+    r.out.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    expectGseOutcome(r, pcap, c);
+    std::remove(out.c_str());
+}
+
+TEST(Kestdecode, UleStreamGivesEverySnduBesideMpe)
+{
+    const encap::Bytes own{0x00, 0x11, 0x22, 0x33, 0x44, 0x55};
+    std::vector<encap::Bytes> sndus;
+    std::vector<teststream::Frame> expected;
+    for (int i = 0; i < 30; ++i) {
+        const encap::Bytes d = encap::ipv4To(i % 3 ? 0x0A000001 : 0xEF000001, 40 + 47 * i, static_cast<uint8_t>(i));
+        const bool withAddress = i % 2 == 0;
+        sndus.push_back(encap::sndu(0x0800, withAddress ? own : encap::Bytes{}, d));
+        const encap::Bytes derived = i % 3 ? own : encap::Bytes{0x01, 0x00, 0x5E, 0x00, 0x00, 0x01};
+        expected.push_back(encap::ethernet(withAddress ? own : derived, 0x0800, d));
+    }
+    sndus.push_back(encap::sndu(0x0800, own, encap::ipv4To(0x0A000001, 100), true)); // CRC-32 broken
+    int cc = 3;
+    const std::string input = tempPath("ule.ts"), pcap = tempPath("ule.pcap");
+    ASSERT_TRUE(teststream::writeFile(input, encap::flatten(encap::uleStream(0x300, sndus, cc))));
+    const RunResult r = runCommand(kKestdecode + " --ule 768 --mac 00:11:22:33:44:55 --pcap " + pcap + " " + input);
+    ASSERT_EQ(r.status, 0) << r.out;
+    EXPECT_NE(r.out.find("ULE errors: 1\nTOTAL errors: 1\n") == std::string::npos &&
+                  r.out.find("TOTAL errors: 1\n") != std::string::npos && r.out.find("ULE errors: 1\n") != std::string::npos,
+              false) << r.out;
+    const auto frames = readPcapFrames(pcap);
+    EXPECT_EQ(teststream::differences(expected, frames), "");
+    std::remove(input.c_str());
+    std::remove(pcap.c_str());
+}
