@@ -1,6 +1,7 @@
 // The per-packet path: aligner -> processPacket -> decodeMpeBuffer -> a sink
 // adapter device that only counts, on a stream of 1400-byte IPv4 datagrams in
 // fully packed MPE sections on 3 selected PIDs (plus the pieces on their own).
+#include "bench/counting_device.h"
 #include "decoder/adapter.h"
 #include "decoder/crc32.h"
 #include "decoder/decoder.h"
@@ -16,23 +17,6 @@
 namespace {
 
 using Bytes = std::vector<uint8_t>;
-
-class CountingFile : public platform::DeviceFile {
-public:
-    bool control(DWORD code, const void* in, DWORD, void*, DWORD, DWORD* returned, DWORD*) override
-    {
-        *returned = 0;
-        if (code == IOCTL_SEND_FRAMES)
-            bytes += static_cast<const FrameBatch*>(in)->frameLengths[0];
-        return true;
-    }
-    static inline uint64_t bytes = 0;
-};
-
-class CountingDriver : public platform::DeviceDriver {
-public:
-    std::unique_ptr<platform::DeviceFile> open(DWORD, DWORD*) override { return std::make_unique<CountingFile>(); }
-};
 
 Bytes section(int seq, uint32_t datagramLength)
 {

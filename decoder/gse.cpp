@@ -25,17 +25,18 @@ struct Reassembly {
 };
 
 struct StreamContext {
-    int stream; // -1: free
+    int key; // the input stream + 1; 0: free (as at program load)
     uint32_t frames;
     uint32_t lastUse;
     int open; // reassemblies collecting or discarding
     Reassembly reassemblies[kGseFragmentIds];
 };
 
-// Static storage: set up with the program, untouched pages cost nothing.
+// Static storage, zero at program load (every context free, every
+// reassembly free): set up with the program, and pages of contexts never used
+// are never touched.
 StreamContext g_streams[kGseStreamContexts];
 uint32_t g_useClock = 0;
-bool g_initialised = false;
 
 // The label of the last packet that started a PDU in the current data field.
 struct FrameLabel {
@@ -74,32 +75,21 @@ void abandonAll(StreamContext& c, bool count)
     c.open = 0;
 }
 
-void initialise()
-{
-    for (StreamContext& c : g_streams) {
-        c.stream = -1;
-        c.open = 0;
-        for (Reassembly& r : c.reassemblies)
-            r.state = Assembly::Free;
-    }
-    g_initialised = true;
-}
-
 StreamContext& contextFor(int stream)
 {
-    if (!g_initialised)
-        initialise();
+    const int key = stream + 1;
     StreamContext* oldest = &g_streams[0];
     for (StreamContext& c : g_streams) {
-        if (c.stream == stream) {
+        if (c.key == key) {
             c.lastUse = ++g_useClock;
             return c;
         }
-        if (c.stream < 0 || (oldest->stream >= 0 && c.lastUse < oldest->lastUse))
+        if (c.key == 0 || (oldest->key != 0 && c.lastUse < oldest->lastUse))
             oldest = &c;
     }
-    abandonAll(*oldest, true);
-    oldest->stream = stream;
+    if (oldest->open > 0)
+        abandonAll(*oldest, true);
+    oldest->key = key;
     oldest->frames = 0;
     oldest->lastUse = ++g_useClock;
     return *oldest;
@@ -231,7 +221,11 @@ void laterFragment(StreamContext& c, bool end, const uint8_t* body, uint32_t len
 
 void resetGse()
 {
-    initialise();
+    for (StreamContext& c : g_streams) {
+        if (c.open > 0)
+            abandonAll(c, false);
+        c.key = 0;
+    }
 }
 
 void decodeGseDataField(int stream, const uint8_t* data, uint32_t length)

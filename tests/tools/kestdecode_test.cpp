@@ -695,7 +695,7 @@ TEST(Kestdecode, GseFromUdpRunsUntilSigintThenWritesAndCounts)
     std::remove(out.c_str());
 }
 
-TEST(Kestdecode, UleStreamGivesEverySnduBesideMpe)
+TEST(Kestdecode, UleStreamGivesEverySnduByteForByte)
 {
     const encap::Bytes own{0x00, 0x11, 0x22, 0x33, 0x44, 0x55};
     std::vector<encap::Bytes> sndus;
@@ -713,9 +713,8 @@ TEST(Kestdecode, UleStreamGivesEverySnduBesideMpe)
     ASSERT_TRUE(teststream::writeFile(input, encap::flatten(encap::uleStream(0x300, sndus, cc))));
     const RunResult r = runCommand(kKestdecode + " --ule 768 --mac 00:11:22:33:44:55 --pcap " + pcap + " " + input);
     ASSERT_EQ(r.status, 0) << r.out;
-    EXPECT_NE(r.out.find("ULE errors: 1\nTOTAL errors: 1\n") == std::string::npos &&
-                  r.out.find("TOTAL errors: 1\n") != std::string::npos && r.out.find("ULE errors: 1\n") != std::string::npos,
-              false) << r.out;
+    EXPECT_NE(r.out.find("TOTAL errors: 1\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("ULE errors: 1\n"), std::string::npos) << "the broken CRC-32\n" << r.out;
     const auto frames = readPcapFrames(pcap);
     EXPECT_EQ(teststream::differences(expected, frames), "");
     std::remove(input.c_str());
