@@ -247,15 +247,20 @@ bool receiveUdp(const std::string& where)
     return true;
 }
 
-// Whether the first bytes of an input are transport stream packets.
+// Whether the first bytes of an input are transport stream packets: sync
+// bytes 188 apart, four of them or at least two in a short input, from one of
+// the first 188 offsets.
 bool looksLikeTransportStream(const uint8_t* data, size_t size)
 {
-    if (size == 0)
-        return false;
-    for (size_t at = 0; at < size && at < 4 * size_t(kTsPacketSize); at += kTsPacketSize)
-        if (data[at] != kTsSyncByte)
-            return false;
-    return true;
+    for (size_t start = 0; start < size && start < size_t(kTsPacketSize); ++start) {
+        int syncs = 0;
+        size_t at = start;
+        for (; at < size && syncs < 4 && data[at] == kTsSyncByte; at += kTsPacketSize)
+            ++syncs;
+        if (syncs == 4 || (syncs >= 2 && at >= size))
+            return true;
+    }
+    return false;
 }
 
 // A transport stream (through the packet aligner, as the input pin does) or
