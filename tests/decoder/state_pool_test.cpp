@@ -20,7 +20,7 @@ TEST_F(PoolTest, FieldsAreInTheirFixedOrder)
         &s.rxDropped, &s.rxDropped + 1};
     for (int i = 0; i + 1 < 19; ++i)
         EXPECT_LT(reinterpret_cast<uintptr_t>(order[i]), reinterpret_cast<uintptr_t>(order[i + 1])) << i;
-    EXPECT_EQ(sizeof(SectionSlot), 16u);
+    EXPECT_EQ(sizeof(SectionSlot), 20u) << "four 32-bit fields and what the PID carries";
     EXPECT_EQ(sizeof(s.pidSlot), 8192u);
     EXPECT_EQ(sizeof(s.macFilter), 6u);
     EXPECT_EQ(sizeof(s.sectionSlots) / sizeof(s.sectionSlots[0]), 16u);
