@@ -156,6 +156,10 @@ static void installDrivers()
         for (int slot = 1; slot < kSlotCount && count < capacity; ++slot)
             if (decoderState().sectionSlots[slot].pid >= 0)
                 pids[count++] = static_cast<uint16_t>(decoderState().sectionSlots[slot].pid);
+        // A card in baseband-frame mode delivers its frames on one of these.
+        for (uint16_t pid : {uint16_t(0x010E), uint16_t(0x0118)})
+            if (count < capacity)
+                pids[count++] = pid;
         return count;
     });
     error.clear();
