@@ -466,7 +466,7 @@
     </message>
     <message>
         <source>MPE filter rate Kbit/s:</source>
-        <translation>Скорость после MPE-фильтра, кбит/с:</translation>
+        <translation>Скорость MPE-фильтра, кбит/с:</translation>
     </message>
     <message>
         <source>Min:</source>
@@ -498,7 +498,7 @@
     </message>
     <message>
         <source>MPE filter rate</source>
-        <translation>Скорость после MPE-фильтра</translation>
+        <translation>Скорость MPE-фильтра</translation>
     </message>
 </context>
 <context>
