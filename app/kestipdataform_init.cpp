@@ -137,7 +137,10 @@ void KestIpDataForm::initForm()
     };
     settingsHooks.lnbTypeActivated = [this](int index) { lnbTypeComboBox_activated(index); };
     settingsHooks.filterModeSelected = [this](int id) { filterPages->modeSelected(id); };
-    settingsHooks.loadPidList = [this](const QString& text) { filterPages->loadPidList(text); };
+    settingsHooks.loadPidList = [this](const QString& text) { filterPages->loadPidList(text, SlotMpe); };
+    settingsHooks.loadUlePidList = [this](const QString& text) { filterPages->loadPidList(text, SlotUle); };
+    settingsHooks.storedPidList = [this] { return filterPages->storedPidList(SlotMpe); };
+    settingsHooks.storedUlePidList = [this] { return filterPages->storedPidList(SlotUle); };
     tuner::TuningPanel& t = *tuningPanel;
     settingsStore = new SettingsStore(this, *this,
                                       SettingsFields{t.currentFrequency, t.currentSymbolRate, t.currentPolarisation,

@@ -10,6 +10,7 @@
 #include "app/qtsingleapplication.h"
 #include "app/settings_store.h"
 #include "app/trayicon.h"
+#include "monitor/testform.h"
 #include "platform/qt/messagebox.h"
 #include "platform/win32/debug.h"
 
@@ -20,6 +21,8 @@
 #include <QCursor>
 #include <QDir>
 #include <QFile>
+#include <QGridLayout>
+#include <QLabel>
 #include <QLibraryInfo>
 #include <QLocale>
 #include <QPixmap>
@@ -31,6 +34,7 @@
 #include <QTextCodec>
 #include <QTimer>
 #include <QTranslator>
+#include <QTreeWidget>
 
 #include <csignal>
 #include <fcntl.h>
@@ -93,8 +97,35 @@ void quitOnSignals(QObject* owner)
     });
 }
 
+// The statistics window as Ctrl+T shows it: `base`.png, and its error rows
+// ("CAPTION VALUE") and PID rows ("PID COUNT PERCENT STATUS") in `base`.txt.
+void saveStatistics(KestIpDataForm* form, const QString& base)
+{
+    TestForm statistics(form, *form);
+    statistics.tick();
+    statistics.grab().save(base + QStringLiteral(".png"));
+    QString text;
+    const auto* rows = qobject_cast<QGridLayout*>(statistics.groupDSMCCdecoder->layout());
+    for (int row = 0; rows && row < rows->rowCount(); ++row) {
+        QLayoutItem* caption = rows->itemAtPosition(row, 0);
+        QLayoutItem* value = rows->itemAtPosition(row, 1);
+        const auto* captionLabel = caption ? qobject_cast<QLabel*>(caption->widget()) : nullptr;
+        const auto* valueLabel = value ? qobject_cast<QLabel*>(value->widget()) : nullptr;
+        if (captionLabel && valueLabel)
+            text += captionLabel->text() + ' ' + valueLabel->text() + '\n';
+    }
+    for (int i = 0; i < statistics.listActivePids->topLevelItemCount(); ++i) {
+        const QTreeWidgetItem* item = statistics.listActivePids->topLevelItem(i);
+        text += QStringLiteral("PID %1 %2 %3 %4\n").arg(item->text(0), item->text(1), item->text(2), item->text(3));
+    }
+    QFile file(base + QStringLiteral(".txt"));
+    if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        file.write(text.toUtf8());
+}
+
 // KEST_SCREENSHOT_DIR: save each tab page of the shown window as
 // DIR/<locale>-<n>-<page>.png and the tray icon's tooltip as DIR/<locale>-tooltip.txt,
+// the statistics window as DIR/<locale>-statistics.png and .txt,
 // then quit (used by scripts/screenshot and the process tests). KEST_SCREENSHOT_AFTER:
 // seconds to run first (default 0.3), so that the pictures can show data flowing.
 void saveScreenshotsLater(KestIpDataForm* form)
@@ -117,6 +148,7 @@ void saveScreenshotsLater(KestIpDataForm* form)
         QFile tooltip(QStringLiteral("%1/%2-tooltip.txt").arg(dir, locale));
         if (tooltip.open(QIODevice::WriteOnly | QIODevice::Truncate))
             tooltip.write(form->tray()->toolTip().toUtf8());
+        saveStatistics(form, QStringLiteral("%1/%2-statistics").arg(dir, locale));
         form->accept();
     });
 }
@@ -156,6 +188,10 @@ static void installDrivers()
         for (int slot = 1; slot < kSlotCount && count < capacity; ++slot)
             if (decoderState().sectionSlots[slot].pid >= 0)
                 pids[count++] = static_cast<uint16_t>(decoderState().sectionSlots[slot].pid);
+        // A card in baseband-frame mode delivers its frames on one of these.
+        for (uint16_t pid : {uint16_t(0x010E), uint16_t(0x0118)})
+            if (count < capacity)
+                pids[count++] = pid;
         return count;
     });
     error.clear();

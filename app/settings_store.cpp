@@ -223,6 +223,8 @@ void SettingsStore::readInto(const QSettings& s)
 
     if (hooks_.loadPidList)
         hooks_.loadPidList(readSettingString(s, "Settings/ActivePIDs", {}));
+    if (hooks_.loadUlePidList)
+        hooks_.loadUlePidList(readSettingString(s, "Settings/ULEPIDs", {}));
 }
 
 bool SettingsStore::writeMain(QSettings& s) const
@@ -251,9 +253,15 @@ bool SettingsStore::writeMain(QSettings& s) const
     s.setValue("Settings/MPEFilter", mode);
 
     QString pids;
-    for (int i = 0; i < ui_.listSelectedPids->count(); ++i)
-        pids += ui_.listSelectedPids->item(i)->text() + '\n';
+    if (hooks_.storedPidList) {
+        pids = hooks_.storedPidList();
+    } else {
+        for (int i = 0; i < ui_.listSelectedPids->count(); ++i)
+            pids += ui_.listSelectedPids->item(i)->text() + '\n';
+    }
     s.setValue("Settings/ActivePIDs", pids);
+    // Beside the MPE PIDs, not among them: an older version reads those as before.
+    s.setValue("Settings/ULEPIDs", hooks_.storedUlePidList ? hooks_.storedUlePidList() : QString());
     s.setValue("Settings/Provider", ui_.comboBoxProviders->currentIndex());
     return true;
 }

@@ -37,7 +37,12 @@ struct SettingsHooks {
     std::function<void()> lnbPowerOff;             // Power(0) on the card
     std::function<void(int)> lnbTypeActivated;     // lnbTypeComboBox_activated
     std::function<void(int)> filterModeSelected;   // the radio button slot of id 0, 1 or 2
-    std::function<void(const QString&)> loadPidList;
+    std::function<void(const QString&)> loadPidList;    // "Settings/ActivePIDs": the MPE PIDs
+    std::function<void(const QString&)> loadUlePidList; // "Settings/ULEPIDs", after them
+    // What saving writes under those two keys; without them the items of
+    // listSelectedPids as they read, and no ULE PIDs.
+    std::function<QString()> storedPidList;
+    std::function<QString()> storedUlePidList;
 };
 
 class SettingsStore : public QObject {

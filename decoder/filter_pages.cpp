@@ -27,6 +27,18 @@ int textToInt(const QString& text, int base)
     return ok ? value : 0;
 }
 
+// A selected PID's item: its number and kind beside the text ("1234", "1234 (ULE)").
+constexpr int kPidRole = Qt::UserRole;
+constexpr int kKindRole = Qt::UserRole + 1;
+
+int pidOf(const QListWidgetItem& item)
+{
+    const QVariant pid = item.data(kPidRole);
+    return pid.isValid() ? pid.toInt() : textToInt(item.text(), 10);
+}
+
+SlotKind kindOf(const QListWidgetItem& item) { return item.data(kKindRole).toInt() == SlotUle ? SlotUle : SlotMpe; }
+
 } // namespace
 
 FilterPages::FilterPages(QWidget* form, const Ui::KestIpDataForm& ui)
@@ -71,17 +83,26 @@ void FilterPages::addPid()
     }
     if (hasSlot(pid))
         return;
+    const SlotKind kind = ui_.checkBoxUle->isChecked() ? SlotUle : SlotMpe;
     {
         DecoderChange change;
-        assignSlot(pid);
+        assignSlot(pid, kind);
     }
     if (!hasSlot(pid)) {
         // All slots taken: listing it would claim a PID that nothing decodes.
         platform::qt::messageBox(form_, QMessageBox::Warning, "Error", "At most 15 PIDs can be decoded at once.");
         return;
     }
-    ui_.listSelectedPids->addItem(QString::number(pid));
+    select(pid, kind);
     markActive(pid, true);
+}
+
+void FilterPages::select(int pid, SlotKind kind)
+{
+    auto* item = new QListWidgetItem(kind == SlotUle ? QStringLiteral("%1 (ULE)").arg(pid) : QString::number(pid));
+    item->setData(kPidRole, pid);
+    item->setData(kKindRole, static_cast<int>(kind));
+    ui_.listSelectedPids->addItem(item);
 }
 
 void FilterPages::removePid()
@@ -89,7 +110,7 @@ void FilterPages::removePid()
     if (!ui_.listSelectedPids->hasFocus())
         return;
     QListWidgetItem* current = ui_.listSelectedPids->currentItem();
-    const int pid = current != nullptr ? textToInt(current->text(), 10) : 0;
+    const int pid = current != nullptr ? pidOf(*current) : 0;
     if (pid >= 0 && pid < kPidCount) {
         DecoderChange change;
         releaseSlot(pid);
@@ -120,7 +141,7 @@ void FilterPages::hexChanged(int state)
     delete old;
 }
 
-void FilterPages::loadPidList(const QString& stored)
+void FilterPages::loadPidList(const QString& stored, SlotKind kind)
 {
     if (stored.isEmpty())
         return;
@@ -132,18 +153,21 @@ void FilterPages::loadPidList(const QString& stored)
             continue;
         {
             DecoderChange change;
-            assignSlot(pid);
+            assignSlot(pid, kind);
         }
         if (hasSlot(pid))
-            ui_.listSelectedPids->addItem(QString::number(pid));
+            select(pid, kind);
     }
 }
 
-QString FilterPages::storedPidList() const
+QString FilterPages::storedPidList(SlotKind kind) const
 {
     QString text;
-    for (int i = 0; i < ui_.listSelectedPids->count(); ++i)
-        text += ui_.listSelectedPids->item(i)->text() + '\n';
+    for (int i = 0; i < ui_.listSelectedPids->count(); ++i) {
+        const QListWidgetItem& item = *ui_.listSelectedPids->item(i);
+        if (kindOf(item) == kind)
+            text += QString::number(pidOf(item)) + '\n';
+    }
     return text;
 }
 

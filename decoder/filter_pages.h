@@ -6,6 +6,8 @@
 // Every change of decoder slots or counters holds the receive lock.
 #pragma once
 
+#include "decoder/decoder.h"
+
 #include <QObject>
 #include <QString>
 
@@ -27,7 +29,8 @@ public:
     FilterPages(QWidget* form, const Ui::KestIpDataForm& ui);
 
     // buttonAddPid_clicked: validates the typed PID (21..8190), selects it
-    // once; a PID beyond the 15 slots is refused with a warning.
+    // once, as carrying ULE when checkBoxUle is checked (listed as "N (ULE)");
+    // a PID beyond the 15 slots is refused with a warning.
     void addPid();
     // buttonRemovePid_clicked: removes the current item while the list has
     // the focus (the remove button takes no focus, so a click keeps it).
@@ -36,9 +39,11 @@ public:
     void hexChanged(int state);
     void installDecimalValidator();
 
-    // The stored "Settings/ActivePIDs" text, one decimal PID per line.
-    void loadPidList(const QString& stored);
-    QString storedPidList() const;
+    // The stored "Settings/ActivePIDs" text, one decimal PID per line: the
+    // MPE PIDs. The ULE PIDs are kept apart ("Settings/ULEPIDs", same form),
+    // so that a version without ULE reads the MPE ones as before.
+    void loadPidList(const QString& stored, SlotKind kind = SlotMpe);
+    QString storedPidList(SlotKind kind = SlotMpe) const;
 
     // Adds rows for PIDs 20..8191 whose MPE section count became non-zero.
     void refreshActivePids();
@@ -52,6 +57,7 @@ public:
     void modeSelected(int id);
 
 private:
+    void select(int pid, SlotKind kind);
     void markActive(int pid, bool active);
     bool hasSlot(int pid) const;
 

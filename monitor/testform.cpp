@@ -142,6 +142,9 @@ void TestForm::tick()
     labelRx_length_errors->setText(QString::number(counterValue(decoder.rxLengthErrors)));
     labeltRx_crc_errors->setText(QString::number(counterValue(decoder.rxCrcErrors)));
     labelRx_dropped->setText(QString::number(counterValue(decoder.rxDropped)));
+    labelRx_bbframe_errors->setText(QString::number(counterValue(decoder.rxBbFrameErrors)));
+    labelRx_gse_errors->setText(QString::number(counterValue(decoder.rxGseErrors)));
+    labelRx_ule_errors->setText(QString::number(counterValue(decoder.rxUleErrors)));
     labelRx_errors->setText(QString::number(counterValue(decoder.rxErrors)));
 
     updatePidList();

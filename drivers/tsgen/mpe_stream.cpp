@@ -99,70 +99,14 @@ void MpeStreamWriter::writeSection(const MacAddress& mac, const uint8_t* datagra
     uint8_t tail[4];
     put32(tail, crc);
 
+    packets_.emit(head, header, true, packed_, out);
+    packets_.emit(datagram, length, false, packed_, out);
+    packets_.emit(tail, 4, false, packed_, out);
     if (!packed_)
         flush(out);
-    emitPayload(head, header, true, out);
-    emitPayload(datagram, length, false, out);
-    emitPayload(tail, 4, false, out);
-    if (!packed_)
-        flush(out);
 }
 
-void MpeStreamWriter::emitPayload(const uint8_t* data, size_t length, bool sectionStart, std::vector<uint8_t>& out)
-{
-    if (sectionStart && fill_ > 0 && !startInPacket_) {
-        if (fill_ <= kPacketSize - 6) {
-            // A section starts inside a continuation packet: give it a pointer field.
-            std::memmove(packet_.data() + 5, packet_.data() + 4, fill_);
-            packet_[4] = static_cast<uint8_t>(fill_);
-            packet_[1] |= 0x40;
-            ++fill_;
-            startInPacket_ = true;
-        } else {
-            finishPacket(out); // no room for the pointer field and a first section byte
-        }
-    }
-    if (sectionStart && fill_ == 0) {
-        packet_[0] = 0x47;
-        packet_[1] = static_cast<uint8_t>(0x40 | (pid_ >> 8));
-        packet_[2] = static_cast<uint8_t>(pid_);
-        packet_[3] = static_cast<uint8_t>(0x10 | continuity_);
-        continuity_ = (continuity_ + 1) & 0x0F;
-        packet_[4] = 0; // the section starts right behind the pointer field
-        fill_ = 1;
-        startInPacket_ = true;
-    }
-    while (length > 0) {
-        if (fill_ == 0) {
-            packet_[0] = 0x47;
-            packet_[1] = static_cast<uint8_t>(pid_ >> 8);
-            packet_[2] = static_cast<uint8_t>(pid_);
-            packet_[3] = static_cast<uint8_t>(0x10 | continuity_);
-            continuity_ = (continuity_ + 1) & 0x0F;
-            startInPacket_ = false;
-        }
-        const size_t room = kPacketSize - 4 - fill_;
-        const size_t n = length < room ? length : room;
-        std::memcpy(packet_.data() + 4 + fill_, data, n);
-        fill_ += n;
-        data += n;
-        length -= n;
-        if (fill_ == kPacketSize - 4)
-            finishPacket(out);
-    }
-}
-
-void MpeStreamWriter::finishPacket(std::vector<uint8_t>& out)
-{
-    if (fill_ == 0)
-        return;
-    std::memset(packet_.data() + 4 + fill_, 0xFF, kPacketSize - 4 - fill_);
-    out.insert(out.end(), packet_.begin(), packet_.end());
-    fill_ = 0;
-    startInPacket_ = false;
-}
-
-void MpeStreamWriter::flush(std::vector<uint8_t>& out) { finishPacket(out); }
+void MpeStreamWriter::flush(std::vector<uint8_t>& out) { packets_.flush(out); }
 
 void writeNullPacket(std::vector<uint8_t>& out)
 {

@@ -2,6 +2,8 @@
 // used by the stream generator, the benchmarks, the tests and the simulated card.
 #pragma once
 
+#include "drivers/tsgen/packetizer.h"
+
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -11,12 +13,10 @@ namespace tsgen {
 
 using MacAddress = std::array<uint8_t, 6>;
 
-constexpr size_t kPacketSize = 188;
-
 // Appends whole 188-byte packets to `out`.
 class MpeStreamWriter {
 public:
-    explicit MpeStreamWriter(uint16_t pid) : pid_(pid) {}
+    explicit MpeStreamWriter(uint16_t pid) : packets_(pid, 1) {}
 
     // One MPE section carrying `datagram` for `destination`. With packed sections a
     // section starts right behind the previous one in the same packet (pointer field);
@@ -27,19 +27,11 @@ public:
     void flush(std::vector<uint8_t>& out);
 
     void setPacked(bool packed) { packed_ = packed; }
-    uint16_t pid() const { return pid_; }
+    uint16_t pid() const { return packets_.pid(); }
 
 private:
-    void emitPayload(const uint8_t* data, size_t length, bool sectionStart, std::vector<uint8_t>& out);
-    void finishPacket(std::vector<uint8_t>& out);
-
-    uint16_t pid_;
-    uint8_t continuity_ = 0;
+    Packetizer packets_;
     bool packed_ = true;
-    // The packet being filled; `fill_` bytes of payload used (0 when none open).
-    std::array<uint8_t, kPacketSize> packet_{};
-    size_t fill_ = 0;
-    bool startInPacket_ = false;
 };
 
 // MPEG-2 CRC_32 (polynomial 0x04C11DB7) as sections carry it.

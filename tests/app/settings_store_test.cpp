@@ -248,3 +248,33 @@ TEST_F(SettingsStoreTest, SerializedValuesAreFoundWhateverTheirEscapes)
     for (const QByteArray plain : {"@@", "@ByteArray(abc)", "12562", "256\\n257\\n", "Variant(", "@"})
         EXPECT_FALSE(settingsTextUnreadable("[Settings]\nValue=" + plain + "\n")) << plain.constData();
 }
+
+// The ULE PIDs have a key of their own beside "Settings/ActivePIDs": a file
+// written now gives an older version the MPE PIDs as before, and an older
+// file loads no ULE PID.
+TEST_F(SettingsStoreTest, UlePidsAreKeptBesideTheActivePids)
+{
+    writeFile(SettingsStore::settingsPath(), "[Settings]\nActivePIDs=1001\\n\n");
+    Form f;
+    std::vector<std::string> loaded;
+    SettingsHooks hooks;
+    hooks.loadPidList = [&](const QString& text) { loaded.push_back("mpe " + text.toStdString()); };
+    hooks.loadUlePidList = [&](const QString& text) { loaded.push_back("ule " + text.toStdString()); };
+    hooks.storedPidList = [] { return QStringLiteral("1001\n"); };
+    hooks.storedUlePidList = [] { return QStringLiteral("512\n600\n"); };
+    SettingsStore store(&f.widget, f.ui,
+                        SettingsFields{f.frequency, f.symbolRate, f.polarisationOn, f.modulationItem, f.fecItem,
+                                       f.lnbPowerOn},
+                        hooks);
+    store.loadSettings();
+    EXPECT_EQ(loaded, (std::vector<std::string>{"mpe 1001\n", "ule "}));
+
+    f.ui.listSelectedPids->addItems({"1001", "512 (ULE)", "600 (ULE)"});
+    EXPECT_TRUE(store.saveSettings());
+    const QSettings saved(SettingsStore::settingsPath(), QSettings::IniFormat);
+    EXPECT_EQ(saved.value("Settings/ActivePIDs").toString(), "1001\n") << "no ULE PID among the MPE ones";
+    EXPECT_EQ(saved.value("Settings/ULEPIDs").toString(), "512\n600\n");
+    loaded.clear();
+    store.loadSettings();
+    EXPECT_EQ(loaded, (std::vector<std::string>{"mpe 1001\n", "ule 512\n600\n"}));
+}

@@ -214,3 +214,31 @@ TEST_F(FilterPagesTest, AddressModesSetTheFilterAndRestartTheCounters)
     f.pages->modeSelected(0);
     EXPECT_FALSE(f.mac[3]->isEnabled());
 }
+
+// A PID added with "ULE" checked gets a ULE slot, is listed as such and is
+// stored apart from the MPE PIDs; removing it frees its slot.
+TEST_F(FilterPagesTest, UlePidIsDecodedAsUleListedAndStoredApart)
+{
+    Form f;
+    f.ui.checkBoxUle->setChecked(true);
+    EXPECT_EQ(f.typeAndAdd("512"), "");
+    f.ui.checkBoxUle->setChecked(false);
+    EXPECT_EQ(f.typeAndAdd("1001"), "");
+    f.pages->loadPidList("600\n", SlotUle);
+    EXPECT_EQ(f.selectedTexts(), (QStringList{"512 (ULE)", "1001", "600 (ULE)"}));
+    for (const auto& [pid, kind] : {std::pair{512, SlotUle}, std::pair{1001, SlotMpe}, std::pair{600, SlotUle}}) {
+        const int slot = g_decoder.pidSlot[pid];
+        ASSERT_NE(slot, 0) << pid;
+        EXPECT_EQ(g_decoder.sectionSlots[slot].kind, kind) << pid;
+    }
+    EXPECT_EQ(f.pages->storedPidList(SlotMpe), "1001\n");
+    EXPECT_EQ(f.pages->storedPidList(SlotUle), "512\n600\n");
+
+    QApplication::setActiveWindow(&f.widget);
+    f.selected->setFocus();
+    f.selected->setCurrentRow(0);
+    ASSERT_TRUE(f.selected->hasFocus());
+    f.pages->removePid();
+    EXPECT_EQ(g_decoder.pidSlot[512], 0);
+    EXPECT_EQ(f.pages->storedPidList(SlotUle), "600\n");
+}

@@ -48,7 +48,8 @@ std::vector<quint64> decoderCounters()
         for (int pid = 0; pid < kPidCount; ++pid)
             values.push_back(counterValue(table[pid]));
     for (const Counter* c : {&d.rxErrors, &d.rxContinuityErrors, &d.rxMemErrors, &d.rxScrambledErrors,
-                             &d.rxPointerErrors, &d.rxLengthErrors, &d.rxCrcErrors, &d.rxDropped})
+                             &d.rxPointerErrors, &d.rxLengthErrors, &d.rxCrcErrors, &d.rxDropped,
+                             &d.rxBbFrameErrors, &d.rxGseErrors, &d.rxUleErrors})
         values.push_back(counterValue(*c));
     values.insert(values.end(), d.pidSlot, d.pidSlot + kPidCount);
     return values;
@@ -142,6 +143,9 @@ TEST_F(TestFormTest, WidgetsCaptionsAndInitialState)
         {"textLength", "Length errors:", "labelRx_length_errors"},
         {"textCRC", "CRC errors:", "labeltRx_crc_errors"},
         {"textLLC", "LLC/SNAP errors:", "labelRx_dropped"},
+        {"textBBFrame", "BBFrame errors:", "labelRx_bbframe_errors"},
+        {"textGSE", "GSE errors:", "labelRx_gse_errors"},
+        {"textULE", "ULE errors:", "labelRx_ule_errors"},
         {"textTotal", "TOTAL errors:", "labelRx_errors"}};
     for (const auto& r : errorRows) {
         auto* caption = form.groupDSMCCdecoder->findChild<QLabel*>(r[0]);
@@ -255,6 +259,9 @@ TEST_F(TestFormTest, TickShowsErrorCountersAndRates)
     g_decoder.rxLengthErrors.store(5);
     g_decoder.rxCrcErrors.store(6);
     g_decoder.rxDropped.store(7);
+    g_decoder.rxBbFrameErrors.store(8);
+    g_decoder.rxGseErrors.store(9);
+    g_decoder.rxUleErrors.store(10);
     g_decoder.rxErrors.store(10000000000ull);
     setSelected(0x12, 5000);
     setPackets(0x12, 5000);
@@ -263,8 +270,9 @@ TEST_F(TestFormTest, TickShowsErrorCountersAndRates)
     const QLabel* labels[] = {form.labelRx_continuity_errors, form.labelRx_scrambled_errors,
                               form.labelRx_pointer_errors, form.labelRx_mem_errors,
                               form.labelRx_length_errors, form.labeltRx_crc_errors,
-                              form.labelRx_dropped};
-    for (int i = 0; i < 7; ++i)
+                              form.labelRx_dropped, form.labelRx_bbframe_errors, form.labelRx_gse_errors,
+                              form.labelRx_ule_errors};
+    for (int i = 0; i < 10; ++i)
         EXPECT_EQ(labels[i]->text(), QString::number(i + 1)) << i;
     EXPECT_EQ(form.labelRx_errors->text(), "10000000000");
     // The first tick only takes the reference, whatever the counters hold.
