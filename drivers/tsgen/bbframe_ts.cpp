@@ -12,12 +12,13 @@ namespace {
 constexpr size_t kChunk = kPacketSize - 9;
 } // namespace
 
-void BbFrameTsWriter::packet(bool first, uint8_t marker, const uint8_t* data, size_t length, std::vector<uint8_t>& out)
+void BbFrameTsWriter::packet(uint8_t marker, const uint8_t* data, size_t length, std::vector<uint8_t>& out)
 {
     uint8_t p[kPacketSize];
     std::memset(p, 0xFF, sizeof p);
     p[0] = 0x47;
-    p[1] = static_cast<uint8_t>((first ? 0x40 : 0) | ((pid_ >> 8) & 0x1F));
+    // Every packet holds one whole section behind its pointer field: each starts a unit.
+    p[1] = static_cast<uint8_t>(0x40 | ((pid_ >> 8) & 0x1F));
     p[2] = static_cast<uint8_t>(pid_);
     p[3] = static_cast<uint8_t>(0x10 | continuity_);
     continuity_ = (continuity_ + 1) & 0x0F;
@@ -34,10 +35,10 @@ void BbFrameTsWriter::packet(bool first, uint8_t marker, const uint8_t* data, si
 void BbFrameTsWriter::writeFrame(const uint8_t* frame, size_t length, std::vector<uint8_t>& out)
 {
     size_t done = length < kChunk ? length : kChunk;
-    packet(true, 0xB8, frame, done, out);
+    packet(0xB8, frame, done, out);
     for (uint8_t n = 1; done < length; ++n) {
         const size_t chunk = length - done < kChunk ? length - done : kChunk;
-        packet(false, n, frame + done, chunk, out);
+        packet(n, frame + done, chunk, out);
         done += chunk;
     }
 }

@@ -27,7 +27,7 @@ public:
     uint16_t pid() const { return pid_; }
 
 private:
-    void packet(bool first, uint8_t marker, const uint8_t* data, size_t length, std::vector<uint8_t>& out);
+    void packet(uint8_t marker, const uint8_t* data, size_t length, std::vector<uint8_t>& out);
 
     uint16_t pid_;
     uint8_t continuity_ = 0;
