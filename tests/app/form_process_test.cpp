@@ -12,6 +12,7 @@
 #include <atomic>
 #include <csignal>
 #include <cstdlib>
+#include <functional>
 #include <thread>
 
 #include <unistd.h>
@@ -195,6 +196,76 @@ TEST_F(KestIpDataProcess, AnUnreadableSettingsFileIsMovedAsideReportedOnceAndSav
     EXPECT_TRUE(QSettings(folder.filePath("SatNic.conf"), QSettings::IniFormat).contains("DriverData/dwMAC_LOW"));
 
     EXPECT_FALSE(runOnce().contains("cannot be read")) << "said once";
+}
+
+// Names the user gave files beside the settings and the presets are theirs,
+// however much they look like a save's temporary file.
+TEST_F(KestIpDataProcess, TheUsersOwnFilesBesideTheSettingsAndPresetsSurviveARun)
+{
+    ASSERT_TRUE(writeSettings());
+    const QStringList own = {"config/KestGroup/Kest-IPData.conf.backup", "config/KestGroup/SatNic.conf.backup",
+                             "kestipdata.ini.backup", "config/KestGroup/Kest-IPData.conf.a1B2c3.lock"};
+    for (const QString& name : own) {
+        QFile file(home_.filePath(name));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("mine");
+    }
+    QProcess process;
+    start(process);
+    ASSERT_TRUE(waitUntilListening(process));
+    process.terminate();
+    expectCleanEnd(process);
+    for (const QString& name : own) {
+        QFile file(home_.filePath(name));
+        EXPECT_TRUE(file.open(QIODevice::ReadOnly) && file.readAll() == "mine") << name.toStdString();
+    }
+}
+
+// Where the settings cannot be saved the user hears it once when the program
+// starts and once when the save fails at its end, which exits with 1.
+TEST_F(KestIpDataProcess, SettingsThatCannotBeSavedAreToldAtStartAndWhenTheSaveFails)
+{
+    env_.insert("KEST_DEBUG", "1");
+    const QString folder = home_.filePath("config/KestGroup");
+    const auto makeFile = [](const QString& path) {
+        QFile file(path);
+        return file.open(QIODevice::WriteOnly) && file.write("[Settings]\n") > 0;
+    };
+    struct Case {
+        const char* what;
+        std::function<bool()> prepare;
+    };
+    std::vector<Case> cases = {
+        {"the settings file is a folder", [&] { return QDir().mkpath(folder + "/Kest-IPData.conf"); }},
+        {"the folder is a file", [&] { return QDir().mkpath(home_.filePath("config")) && makeFile(folder); }},
+    };
+    if (::geteuid() != 0) { // root writes whatever the permissions say
+        cases.push_back({"the file is read-only", [&] {
+                             return QDir().mkpath(folder) && makeFile(folder + "/Kest-IPData.conf")
+                                 && QFile::setPermissions(folder + "/Kest-IPData.conf", QFile::ReadOwner);
+                         }});
+        cases.push_back({"the folder is read-only", [&] {
+                             return QDir().mkpath(folder)
+                                 && QFile::setPermissions(folder, QFile::ReadOwner | QFile::ExeOwner);
+                         }});
+    }
+    for (const Case& c : cases) {
+        QProcess::execute("chmod", {"-R", "u+rwx", home_.filePath("config")});
+        QDir(home_.filePath("config")).removeRecursively();
+        ASSERT_TRUE(c.prepare()) << c.what;
+        QProcess process;
+        start(process);
+        ASSERT_TRUE(waitUntilListening(process)) << c.what;
+        process.terminate();
+        ASSERT_TRUE(process.waitForFinished(20000)) << c.what;
+        const QString errors = QString::fromLocal8Bit(process.readAllStandardError());
+        EXPECT_EQ(process.exitCode(), 1) << c.what << "\n" << errors.toStdString();
+        EXPECT_EQ(errors.count("Error: The settings cannot be saved"), 1) << c.what << "\n" << errors.toStdString();
+        EXPECT_EQ(errors.count("Error: The settings could not be saved"), 1) << c.what << "\n" << errors.toStdString();
+        EXPECT_EQ(errors.count("SettingsStore: cannot save "), 1) << c.what << "\n" << errors.toStdString();
+        EXPECT_EQ(errors.count("SettingsStore: save failed: "), 1) << c.what << "\n" << errors.toStdString();
+    }
+    QProcess::execute("chmod", {"-R", "u+rwx", home_.filePath("config")});
 }
 
 TEST_F(KestIpDataProcess, NoCardIsFatalAndWritesNoSettings)
