@@ -184,6 +184,17 @@ bool validInterfaceName(const std::string& name)
 
 } // namespace
 
+bool tapBackendAvailable(const std::string& name, std::string* error)
+{
+    const std::string what = "TAP interface " + name + ": ";
+    if (!validInterfaceName(name) || ::if_nametoindex(name.c_str()) == 0) {
+        if (error != nullptr)
+            *error = what + "no such interface";
+        return false;
+    }
+    return true;
+}
+
 std::unique_ptr<Backend> openTapBackend(const std::string& name, std::string* error)
 {
     const std::string what = "TAP interface " + name + ": ";
