@@ -111,7 +111,8 @@ TEST_F(KestIpDataProcess, InterruptEndsTheProgramWhileABoxOfTheStartWaits)
 
 // Without XDG_RUNTIME_DIR the window messages fall back to /tmp, where another
 // user may have made the folder first. Each run gets a /tmp and a /run/user of
-// its own (a mount namespace), so the host's stay untouched.
+// its own (a mount namespace), so the host's stay untouched; the program's
+// folder, which may lie below either, is bound into the new /run/user first.
 TEST_F(KestIpDataProcess, AMessageFolderOfAnotherUserIsNeverTakenForARunningCopy)
 {
     if (::geteuid() != 0 || QProcess::execute("unshare", {"--mount", "true"}) != 0)
@@ -120,13 +121,14 @@ TEST_F(KestIpDataProcess, AMessageFolderOfAnotherUserIsNeverTakenForARunningCopy
     env_.insert("XDG_CONFIG_HOME", "/run/user/kest-test/config");
     env_.insert("KEST_SCREENSHOT_DIR", "/run/user/kest-test/shots"); // quits after starting
     auto run = [&](const QString& prepare, int* exitCode) {
-        const QString script = "mount -t tmpfs kest /run/user && mount -t tmpfs kest /tmp"
-                               " && mkdir -p /run/user/kest-test && cd /run/user/kest-test && uid=$(id -u) && "
-            + prepare + " && exec \"$0\"";
+        const QString script = "exec 3<\"$0\" && mount -t tmpfs kest /run/user && mkdir -p /run/user/kest-test/bin"
+                               " && mount --no-canonicalize --bind /proc/self/fd/3 /run/user/kest-test/bin"
+                               " && exec 3<&- && mount -t tmpfs kest /tmp"
+                               " && cd /run/user/kest-test && uid=$(id -u) && "
+            + prepare + " && exec /run/user/kest-test/bin/KestIpData";
         QProcess process;
         process.setProcessEnvironment(env_);
-        process.start("unshare", {"--mount", "--propagation", "private", "sh", "-c", script,
-                                  QString(KEST_BIN_DIR) + "/KestIpData"});
+        process.start("unshare", {"--mount", "--propagation", "private", "sh", "-c", script, QString(KEST_BIN_DIR)});
         EXPECT_TRUE(process.waitForFinished(20000));
         *exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1000;
         return QString::fromLocal8Bit(process.readAllStandardError());
