@@ -219,5 +219,6 @@ TEST(MacStampProcess, AWritableFileInAFolderThatTakesNoNewFileIsStampedInPlace)
     ::chmod(QFile::encodeName(folder).constData(), 0755);
     EXPECT_EQ(r.status, 0) << r.err.constData();
     EXPECT_TRUE(contents(inf).contains("00-1A-2B-3C-4D-5E"));
-    EXPECT_EQ(QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList{"SatNic.inf"});
+    EXPECT_EQ(QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+              QStringList{"SatNic.inf"});
 }
