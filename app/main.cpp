@@ -238,6 +238,7 @@ int main(int argc, char** argv)
         app.installTranslator(&qtTranslator);
     // Before anything reads the settings (the geometry below), in the user's language.
     SettingsStore::setAsideUnreadableStores();
+    SettingsStore::warnIfStoresCannotBeSaved();
 
     QSplashScreen* splash = nullptr;
     if (QFile::exists(QStringLiteral("splash.png"))) {
@@ -268,6 +269,6 @@ int main(int argc, char** argv)
     saveScreenshotsLater(form);
     const int result = endRequested ? 0 : app.exec();
 
-    delete form;
-    return result;
+    delete form; // saves the settings
+    return result != 0 ? result : SettingsStore::saveFailed() ? 1 : 0;
 }

@@ -1,14 +1,19 @@
 #include "app/settings_file.h"
 
+#include "platform/files/whole_file.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QSettings>
 #include <QTemporaryFile>
 #include <QVariant>
 
+#include <cerrno>
 #include <cstring>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -174,58 +179,100 @@ QString setSettingsFileAside(const QString& path, const QDateTime& when)
     return QFile::rename(path, target) ? target : QString();
 }
 
-bool replaceSettingsFile(const QString& path, const std::function<bool(QSettings&)>& write)
+QString settingsSaveProblem(const QString& path)
 {
-    try {
+    const QFileInfo info(path);
+    const QByteArray folder = QFile::encodeName(info.absolutePath());
+    // The folder, or the nearest one above it that exists, must take files.
+    QByteArray probe = folder;
+    struct stat st {};
+    while (::stat(probe.constData(), &st) != 0) {
+        const int parent = probe.lastIndexOf('/');
+        if (errno != ENOENT || parent <= 0)
+            return QString::fromLocal8Bit(std::strerror(errno));
+        probe.truncate(parent);
+    }
+    if (!S_ISDIR(st.st_mode))
+        return QString::fromLocal8Bit(std::strerror(ENOTDIR));
+    if (::access(probe.constData(), W_OK | X_OK) != 0)
+        return QString::fromLocal8Bit(std::strerror(errno));
+    if (probe != folder)
+        return {};
+    // A file the user made read-only is not replaced behind their back.
+    const QByteArray file = QFile::encodeName(info.absoluteFilePath());
+    if (::stat(file.constData(), &st) != 0)
+        return errno == ENOENT ? QString() : QString::fromLocal8Bit(std::strerror(errno));
+    if (S_ISDIR(st.st_mode))
+        return QString::fromLocal8Bit(std::strerror(EISDIR));
+    if (!S_ISREG(st.st_mode))
+        return QString::fromLocal8Bit(std::strerror(EINVAL));
+    if (::access(file.constData(), W_OK) != 0)
+        return QString::fromLocal8Bit(std::strerror(errno));
+    return {};
+}
+
+bool replaceSettingsFile(const QString& path, const std::function<bool(QSettings&)>& write, QString* why)
+{
+    int error = 0;
+    const auto fail = [&](int code) {
+        error = error != 0 ? error : code;
+        return false;
+    };
+    const auto attempt = [&]() -> bool {
+        if (const QString problem = settingsSaveProblem(path); !problem.isEmpty()) {
+            if (why != nullptr)
+                *why = problem;
+            return false;
+        }
         const QFileInfo info(path);
         if (!QDir().mkpath(info.absolutePath()))
-            return false;
-        // Copies left by a save that died; only this program writes these files.
-        QDir dir = info.absoluteDir();
-        for (const QString& stale : dir.entryList({info.fileName() + QStringLiteral(".??????"),
-                                                   info.fileName() + QStringLiteral(".??????.lock")},
-                                                  QDir::Files | QDir::Hidden))
-            dir.remove(stale);
-        // The copy lives beside the file, so the final rename stays on one file system.
-        QTemporaryFile copy(info.absoluteFilePath() + QStringLiteral(".XXXXXX"));
+            return fail(errno);
+        platform::removeStaleReplacements(QFile::encodeName(path).toStdString());
+        // QSettings writes only files: a scratch copy (and its lock file) in
+        // the temporary folder takes the values first.
+        QTemporaryFile copy;
         if (!copy.open())
-            return false;
+            return fail(errno);
         QFile old(path);
         // A file that cannot be read would make QSettings refuse the copy too:
         // it is kept aside and the settings start afresh.
         if (settingsFileUnreadable(path)) {
             if (setSettingsFileAside(path, QDateTime::currentDateTime()).isEmpty())
-                return false;
+                return fail(errno);
         } else if (old.exists()) {
             if (!old.open(QIODevice::ReadOnly))
-                return false;
+                return fail(errno);
             if (copy.write(old.readAll()) < 0)
-                return false;
+                return fail(errno);
         }
         copy.close();
         {
             QSettings settings(copy.fileName(), QSettings::IniFormat);
             if (!write(settings))
-                return false;
+                return fail(EINVAL);
             settings.sync();
             if (settings.status() != QSettings::NoError)
-                return false;
+                return fail(errno);
         }
         QFile written(copy.fileName());
         if (!written.open(QIODevice::ReadOnly))
-            return false;
+            return fail(errno);
         const QByteArray bytes = written.readAll();
         if (written.error() != QFileDevice::NoError)
-            return false;
-        QSaveFile target(path);
-        if (!target.open(QIODevice::WriteOnly))
-            return false;
-        if (target.write(bytes) != bytes.size()) {
-            target.cancelWriting();
-            return false;
-        }
-        return target.commit();
+            return fail(errno);
+        platform::ReplaceOptions options;
+        options.followLink = true; // settings kept elsewhere through a link stay there
+        return platform::replaceWholeFile(QFile::encodeName(path).toStdString(), bytes.constData(),
+                                          static_cast<size_t>(bytes.size()), options)
+            || fail(errno);
+    };
+    try {
+        if (attempt())
+            return true;
     } catch (...) {
-        return false;
+        error = error != 0 ? error : ENOMEM;
     }
+    if (why != nullptr && why->isEmpty())
+        *why = QString::fromLocal8Bit(std::strerror(error != 0 ? error : EIO));
+    return false;
 }

@@ -32,9 +32,14 @@ bool settingsFileUnreadable(const QString& path);
 // -3 ... when that is taken). The new path; empty when it could not be moved.
 QString setSettingsFileAside(const QString& path, const QDateTime& when);
 
+// Why the INI file `path` could not be replaced, as the C library words it:
+// its folder (or the nearest existing one above) takes no new file, or the
+// file is a folder, or one the user may not write. Empty when it can be saved.
+QString settingsSaveProblem(const QString& path);
+
 // Rewrites the INI file `path`: `write` gets a QSettings over a copy of the
 // file as it stands (an empty one when it is unreadable: that file is set
-// aside first), and the copy
-// replaces the file only when `write` answers true and the copy was written
-// completely. False leaves the file untouched.
-bool replaceSettingsFile(const QString& path, const std::function<bool(QSettings&)>& write);
+// aside first), and the copy replaces the file only when `write` answers true
+// and the copy was written completely. False leaves the file untouched and
+// tells why in *why.
+bool replaceSettingsFile(const QString& path, const std::function<bool(QSettings&)>& write, QString* why = nullptr);

@@ -4,6 +4,7 @@
 
 #include "decoder/decoder.h"
 #include "platform/qt/messagebox.h"
+#include "platform/win32/debug.h"
 #include "ui_kestipdataform.h"
 
 #include <QAbstractButton>
@@ -12,6 +13,7 @@
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QGroupBox>
 #include <QLineEdit>
@@ -23,6 +25,8 @@
 #include <QWidget>
 
 #include <array>
+#include <cerrno>
+#include <cstring>
 #include <cstdlib>
 #include <variant>
 #include <vector>
@@ -140,6 +144,24 @@ quint32 packDriverWord(const uint8_t* bytes)
     return (quint32(bytes[2]) << 24) | (quint32(bytes[1]) << 16) | (quint32(bytes[0]) << 8);
 }
 
+bool saveHasFailed = false;
+
+// One box and one debug line for a store that cannot be saved.
+void tellSaveProblem(QWidget* parent, const QString& path, const QString& why, bool atStart)
+{
+    const QString where = QDir::toNativeSeparators(path);
+    const QString text = atStart
+        ? QCoreApplication::translate("KestIpDataForm", "The settings cannot be saved in %1: %2. Changes made "
+                                                        "while the program runs will be lost.")
+              .arg(where, why)
+        : QCoreApplication::translate("KestIpDataForm", "The settings could not be saved in %1: %2.").arg(where, why);
+    const QByteArray line = (atStart ? "SettingsStore: cannot save " : "SettingsStore: save failed: ")
+        + QFile::encodeName(path) + ": " + why.toLocal8Bit() + '\n';
+    OutputDebugStringA(line.constData());
+    platform::qt::messageBox(parent, QMessageBox::Warning, QCoreApplication::translate("KestIpDataForm", "Error"),
+                             text);
+}
+
 } // namespace
 
 SettingsStore::SettingsStore(QWidget* form, const Ui::KestIpDataForm& ui, const SettingsFields& fields,
@@ -175,6 +197,20 @@ QStringList SettingsStore::setAsideUnreadableStores(QWidget* parent)
     }
     return movedTo;
 }
+
+bool SettingsStore::warnIfStoresCannotBeSaved(QWidget* parent)
+{
+    for (const QString& path : {settingsPath(), driverSettingsPath()}) {
+        const QString why = settingsSaveProblem(path);
+        if (!why.isEmpty()) {
+            tellSaveProblem(parent, path, why, true);
+            return false;
+        }
+    }
+    return true;
+}
+
+bool SettingsStore::saveFailed() { return saveHasFailed; }
 
 void SettingsStore::loadSettings()
 {
@@ -268,16 +304,30 @@ bool SettingsStore::writeMain(QSettings& s) const
 
 bool SettingsStore::saveSettings()
 {
+    QString path = settingsPath();
+    QString why;
     try {
-        const bool main = replaceSettingsFile(settingsPath(), [this](QSettings& s) { return writeMain(s); });
+        const bool main = replaceSettingsFile(path, [this](QSettings& s) { return writeMain(s); }, &why);
         const uint8_t* mac = decoderState().macFilter;
-        const bool driver = replaceSettingsFile(driverSettingsPath(), [mac](QSettings& s) {
-            s.setValue("DriverData/dwMAC_HIGH", packDriverWord(mac));
-            s.setValue("DriverData/dwMAC_LOW", packDriverWord(mac + 3));
+        QString driverWhy;
+        const bool driver = replaceSettingsFile(
+            driverSettingsPath(),
+            [mac](QSettings& s) {
+                s.setValue("DriverData/dwMAC_HIGH", packDriverWord(mac));
+                s.setValue("DriverData/dwMAC_LOW", packDriverWord(mac + 3));
+                return true;
+            },
+            &driverWhy);
+        if (main && driver)
             return true;
-        });
-        return main && driver;
+        if (main) {
+            path = driverSettingsPath();
+            why = driverWhy;
+        }
     } catch (...) {
-        return false;
+        why = QString::fromLocal8Bit(std::strerror(ENOMEM));
     }
+    saveHasFailed = true;
+    tellSaveProblem(form_, path, why, false);
+    return false;
 }

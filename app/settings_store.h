@@ -58,12 +58,21 @@ public:
     // once, with `parent` over the box; the program then starts from the
     // defaults. The paths the files were moved to.
     static QStringList setAsideUnreadableStores(QWidget* parent = nullptr);
+    // At start: when a store cannot be saved where it lives (the folder takes
+    // no file, the file is a folder or read-only), the user is told once, in
+    // a box and the debug output, that this run's changes will be lost.
+    // False then.
+    static bool warnIfStoresCannotBeSaved(QWidget* parent = nullptr);
+    // Whether a saveSettings() of this run failed (the program's exit status
+    // says so).
+    static bool saveFailed();
 
     // The Settings group into the widgets and fields, in the order in which
     // the slots they call expect each other.
     void loadSettings();
     // Geometry, the Settings group, then the two driver values from the
-    // decoder's macFilter. False when a file could not be replaced.
+    // decoder's macFilter. False when a file could not be replaced; the user
+    // is told so once, in a box and the debug output.
     bool saveSettings();
 
 private:

@@ -22,8 +22,11 @@ QByteArray stampText(const QByteArray& text, const std::array<uint8_t, 6>& mac);
 
 // Reads the file, stamps it and writes it back. The new contents replace the
 // file only once completely written, so an interrupted run leaves the old
-// file. False with errno set (for the caller's message) when the file cannot
-// be read or written.
+// file; where the folder takes no new file, the file is written in place.
+// Only a regular file is stamped: a symbolic link (ELOOP), a folder (EISDIR)
+// or anything else (EINVAL) is refused. The file keeps its owner and
+// permissions. False with errno set (for the caller's message) when the file
+// cannot be read or written.
 bool stampFile(const QString& path, const std::array<uint8_t, 6>& mac);
 
 } // namespace macstamp

@@ -3,6 +3,7 @@
 // whether the adapter driver is installed. Exit status 0 stamped (driver not
 // yet installed), 1 stamped (driver installed), -1 on any failure.
 #include "decoder/adapter.h"
+#include "drivers/card/mac_address.h"
 #include "drivers/linuxdvb/dvb_register.h"
 #include "drivers/satnic/satnic.h"
 #include "drivers/simcard/sim_register.h"
@@ -14,6 +15,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -41,6 +43,16 @@ int32_t detectModel()
 
 int main()
 {
+    // An address given that is none must not be replaced by another in the file.
+    for (const char* variable : {"KEST_SIM_MAC", "KEST_DVB_MAC"}) {
+        card::MacAddress mac{};
+        const char* text = std::getenv(variable);
+        if (text != nullptr && *text != '\0' && !card::parseMac(text, mac)) {
+            std::fprintf(stderr, "macstamp error: %s=%s: not a MAC address (expected one like 02:11:22:33:44:55)\n",
+                         variable, text);
+            return -1;
+        }
+    }
     std::string error;
     if (!simcard::installFromEnvironment(&error))
         std::fprintf(stderr, "macstamp: %s\n", error.c_str());
@@ -64,7 +76,8 @@ int main()
     }
     int status = 0;
     std::string adapterError; // not installed: the answer, not a failure
-    if (satnic::installFromEnvironment(&adapterError)) {
+    // Installed for the question only: a capture file a running receiver writes stays as it is.
+    if (satnic::installFromEnvironment(&adapterError, false)) {
         if (HANDLE adapter = openAdapter()) {
             closeAdapter(adapter);
             std::printf("Virtual MPE Decoder Adapter Driver already installed\n");

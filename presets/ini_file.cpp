@@ -1,5 +1,7 @@
 #include "presets/ini_file.h"
 
+#include "platform/files/whole_file.h"
+
 #include <QTextCodec>
 
 #include <algorithm>
@@ -22,50 +24,55 @@ bool encodable(QChar c)
     return !c.isSurrogate() && (codec != nullptr ? codec->canEncode(c) : c.unicode() < 0x80);
 }
 
-// Section names and quoted values may hold what the line form cannot: a double
-// quote starts an escape there. Files written before escaping hold no double
-// quote inside a value (it did not survive them), so they read as before.
-//   ""  double quote     "n  line feed     "r  carriage return
-//   "uXXXX  a character Windows-1251 lacks (four hex digits)
-// A double quote before anything else stands for itself.
+// Section names and quoted values may hold what the line form cannot: line
+// ends, and characters Windows-1251 lacks (written as "?" otherwise). Byte
+// 0x98 is the one Windows-1251 leaves without a character, so no text in that
+// encoding holds it; the codec maps it to U+0098, which starts an escape here:
+//   U+0098 n  line feed     U+0098 r  carriage return
+//   U+0098 uXXXX  a character Windows-1251 lacks (four hex digits)
+//   U+0098 U+0098  U+0098 itself
+// Everything else, double quotes included, stands for itself, so a file that
+// holds no byte 0x98 reads exactly as its lines say.
+constexpr QChar kEscape(0x98);
+
 QString escaped(const QString& text)
 {
     if (std::all_of(text.begin(), text.end(), [](QChar c) {
-            return c != QLatin1Char('"') && c != QLatin1Char('\n') && c != QLatin1Char('\r') && encodable(c);
+            return c != kEscape && c != QLatin1Char('\n') && c != QLatin1Char('\r') && encodable(c);
         }))
         return text;
     QString out;
     out.reserve(text.size() + 8);
     for (const QChar c : text) {
-        if (c == QLatin1Char('"'))
-            out += QLatin1String("\"\"");
+        if (c == kEscape)
+            out += QString(2, kEscape);
         else if (c == QLatin1Char('\n'))
-            out += QLatin1String("\"n");
+            out += kEscape + QLatin1Char('n');
         else if (c == QLatin1Char('\r'))
-            out += QLatin1String("\"r");
+            out += kEscape + QLatin1Char('r');
         else if (!encodable(c))
-            out += QStringLiteral("\"u%1").arg(c.unicode(), 4, 16, QLatin1Char('0'));
+            out += kEscape + QStringLiteral("u%1").arg(c.unicode(), 4, 16, QLatin1Char('0'));
         else
             out += c;
     }
     return out;
 }
 
-// The inverse of escaped(). "uXXXX of a character the file can hold as it is,
+// The inverse of escaped(). uXXXX of a character the file can hold as it is,
 // or of a blank, is no escape: escaped() never writes one, and a blank so
 // made would escape the trimming that every other blank at an end gets.
 QString unescaped(const QString& text)
 {
-    if (!text.contains(QLatin1Char('"')))
+    if (!text.contains(kEscape))
         return text;
     QString out;
     out.reserve(text.size());
     for (int i = 0; i < text.size(); ++i) {
         const QChar c = text.at(i);
         const QChar next = i + 1 < text.size() ? text.at(i + 1) : QChar();
-        if (c != QLatin1Char('"')) {
+        if (c != kEscape) {
             out += c;
-        } else if (next == QLatin1Char('"')) {
+        } else if (next == kEscape) {
             out += c;
             ++i;
         } else if (next == QLatin1Char('n')) {
@@ -190,11 +197,8 @@ bool IniFile::readBoolEntry(const QString& key, bool defaultValue) const
 bool IniFile::openForWrite()
 {
     close();
-    writeFile_ = std::make_unique<QSaveFile>(fileName_);
-    if (!writeFile_->open(QIODevice::WriteOnly)) {
-        writeFile_.reset();
-        return false;
-    }
+    writeFile_ = std::make_unique<QBuffer>();
+    writeFile_->open(QIODevice::WriteOnly);
     stream_.setDevice(writeFile_.get());
     useFileEncoding(stream_);
     sectionWritten_ = false;
@@ -235,7 +239,11 @@ bool IniFile::close()
     if (writeFile_) {
         stream_.flush();
         stream_.setDevice(nullptr);
-        ok = writeFile_->commit();
+        const QByteArray& bytes = writeFile_->data();
+        platform::ReplaceOptions options;
+        options.followLink = true; // a providers file kept elsewhere stays there
+        ok = platform::replaceWholeFile(QFile::encodeName(fileName_).toStdString(), bytes.constData(),
+                                        static_cast<size_t>(bytes.size()), options);
         writeFile_.reset();
     }
     if (readFile_.isOpen()) {

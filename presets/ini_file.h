@@ -5,7 +5,7 @@
 
 #include <QFile>
 #include <QMap>
-#include <QSaveFile>
+#include <QBuffer>
 #include <QString>
 #include <QTextStream>
 
@@ -29,9 +29,8 @@ public:
     int readNumEntry(const QString& key, int defaultValue, int base = 10) const;
     bool readBoolEntry(const QString& key, bool defaultValue) const;
 
-    // Writing goes to a temporary file that replaces the old one only at
-    // close(), so a crash or a full disk while writing leaves the previous
-    // file whole.
+    // What is written replaces the old file only at close(), as a whole, so a
+    // crash or a full disk while writing leaves the previous file.
     bool openForWrite();
     void writeSection(const QString& name);
     void writeNumEntry(const QString& key, int value, int base = 10);
@@ -46,7 +45,7 @@ private:
 
     QString fileName_;
     QFile readFile_;
-    std::unique_ptr<QSaveFile> writeFile_;
+    std::unique_ptr<QBuffer> writeFile_; // the new content until close()
     QTextStream stream_;
     QMap<QString, Section> sections_;
     const Section* current_ = nullptr;

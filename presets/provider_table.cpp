@@ -2,9 +2,10 @@
 
 #include "presets/ini_file.h"
 
-#include <QDir>
+#include "platform/files/whole_file.h"
+
+#include <QFile>
 #include <QFileInfo>
-#include <QRegularExpression>
 
 namespace {
 
@@ -199,16 +200,5 @@ bool saveProviderFile(const ProviderTable& table, const QString& fileName)
 
 int removeInterruptedSaves(const QString& fileName)
 {
-    const QFileInfo info(fileName);
-    QDir dir = info.absoluteDir();
-    // The six characters QSaveFile's temporary file adds to the name.
-    const QRegularExpression temporary(QStringLiteral("^%1\\.[A-Za-z0-9]{6}$")
-                                           .arg(QRegularExpression::escape(info.fileName())));
-    int removed = 0;
-    for (const QString& name : dir.entryList({info.fileName() + QStringLiteral(".??????")},
-                                             QDir::Files | QDir::Hidden | QDir::System)) {
-        if (temporary.match(name).hasMatch() && dir.remove(name))
-            ++removed;
-    }
-    return removed;
+    return platform::removeStaleReplacements(QFile::encodeName(fileName).toStdString());
 }

@@ -64,6 +64,6 @@ bool loadProviderFile(ProviderTable& table, const QString& fileName = QString::f
 bool saveProviderFile(const ProviderTable& table, const QString& fileName = QString::fromLatin1(kProvidersFileName));
 // The same, from and to text (tests, fuzzing).
 void readProviders(ProviderTable& table, class IniFile& ini);
-// Removes the temporary files (NAME.XXXXXX beside it) that saves of
-// `fileName` left when they were interrupted; how many were removed.
+// Removes the files that saves of `fileName` left beside it when they were
+// interrupted (named as only these saves name files); how many were removed.
 int removeInterruptedSaves(const QString& fileName = QString::fromLatin1(kProvidersFileName));

@@ -370,6 +370,14 @@
         <translation>Файл настроек %1 не читается, и переместить его не удалось. Программа запускается с настройками по умолчанию.</translation>
     </message>
     <message>
+        <source>The settings cannot be saved in %1: %2. Changes made while the program runs will be lost.</source>
+        <translation>Настройки нельзя сохранить в %1: %2. Изменения, сделанные во время работы программы, будут потеряны.</translation>
+    </message>
+    <message>
+        <source>The settings could not be saved in %1: %2.</source>
+        <translation>Не удалось сохранить настройки в %1: %2.</translation>
+    </message>
+    <message>
         <source>The PID carries ULE instead of MPE</source>
         <translation>PID несёт ULE вместо MPE</translation>
     </message>

@@ -34,4 +34,9 @@ public:
 std::unique_ptr<Backend> openTapBackend(const std::string& interfaceName, std::string* error);
 std::unique_ptr<Backend> openPcapBackend(const std::string& path, std::string* error);
 
+// The same checks without opening anything: the interface exists; the file is a regular one this
+// user may write, or one its folder would take. False with a one-line *error.
+bool tapBackendAvailable(const std::string& interfaceName, std::string* error);
+bool pcapBackendAvailable(const std::string& path, std::string* error);
+
 } // namespace satnic::detail

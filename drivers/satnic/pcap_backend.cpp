@@ -103,6 +103,28 @@ private:
 
 } // namespace
 
+bool pcapBackendAvailable(const std::string& path, std::string* error)
+{
+    struct stat st {};
+    int problem = 0;
+    if (::stat(path.c_str(), &st) == 0) {
+        if (S_ISDIR(st.st_mode))
+            problem = EISDIR;
+        else if (::access(path.c_str(), W_OK) != 0)
+            problem = errno;
+    } else if (errno != ENOENT) {
+        problem = errno;
+    } else {
+        const size_t slash = path.rfind('/');
+        const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+        if (::access(folder.c_str(), W_OK | X_OK) != 0)
+            problem = errno;
+    }
+    if (problem != 0 && error != nullptr)
+        *error = "pcap file " + path + ": cannot create: " + std::strerror(problem);
+    return problem == 0;
+}
+
 std::unique_ptr<Backend> openPcapBackend(const std::string& path, std::string* error)
 {
     auto fail = [&](const std::string& text) {

@@ -333,7 +333,7 @@ Statistics statistics()
     return Statistics{s.framesPassed, s.bytesPassed, s.framesDropped, s.lastDropError};
 }
 
-bool install(const std::string& config, std::string* error)
+bool install(const std::string& config, std::string* error, bool forFrames)
 {
     std::lock_guard<std::mutex> lock(installMutex);
     uninstallLocked();
@@ -352,7 +352,10 @@ bool install(const std::string& config, std::string* error)
             setError(error, "virtual adapter \"tap:\": no interface name given (expected tap[:IFNAME])");
             return false;
         }
-        backend = detail::openTapBackend(name, error);
+        if (forFrames)
+            backend = detail::openTapBackend(name, error);
+        else if (detail::tapBackendAvailable(name, error))
+            backend = std::make_unique<NullBackend>();
         what = "TAP interface " + name;
     } else if (config.rfind("pcap:", 0) == 0) {
         const std::string path = config.substr(5);
@@ -360,7 +363,10 @@ bool install(const std::string& config, std::string* error)
             setError(error, "virtual adapter \"pcap:\": no file name given (expected pcap:PATH)");
             return false;
         }
-        backend = detail::openPcapBackend(path, error);
+        if (forFrames)
+            backend = detail::openPcapBackend(path, error);
+        else if (detail::pcapBackendAvailable(path, error))
+            backend = std::make_unique<NullBackend>();
         what = "pcap file " + path;
     } else {
         setError(error, "virtual adapter \"" + config
@@ -370,16 +376,19 @@ bool install(const std::string& config, std::string* error)
     if (!backend)
         return false;
 
+    if (!forFrames)
+        what += " (not opened)";
     installed = std::make_shared<Core>(std::move(backend), what);
     platform::registerDevice(contract::kDeviceName, std::make_shared<SatNicDriver>(installed));
     OutputDebugStringA(("SatNic: device SatNicDv-1 on " + what + "\n").c_str());
     return true;
 }
 
-bool installFromEnvironment(std::string* error)
+bool installFromEnvironment(std::string* error, bool forFrames)
 {
     const char* value = std::getenv("KEST_SATNIC");
-    return install(value != nullptr && *value != '\0' ? std::string(value) : std::string("tap:satnic1"), error);
+    return install(value != nullptr && *value != '\0' ? std::string(value) : std::string("tap:satnic1"), error,
+                   forFrames);
 }
 
 void uninstall()

@@ -21,10 +21,14 @@ namespace satnic {
 // installation (which is uninstalled first, also when this one fails). Returns false with a
 // one-line *error (when error is not null) naming the interface or file when it cannot be
 // opened, or the configuration when it is malformed; nothing is registered then.
-bool install(const std::string& config, std::string* error);
+//
+// With `forFrames` false nothing is opened: the interface must exist, the file must be one that
+// could be written (or created), and the device is registered but passes no frame on. That
+// answers whether the driver is installed without touching what another program writes.
+bool install(const std::string& config, std::string* error, bool forFrames = true);
 
 // install() with the value of KEST_SATNIC; unset or empty means "tap:satnic1".
-bool installFromEnvironment(std::string* error);
+bool installFromEnvironment(std::string* error, bool forFrames = true);
 
 // Unregisters the device and closes the interface or file at once. Handles that are still
 // open stay valid but every request through them fails from then on. Safe to call when

@@ -184,6 +184,20 @@ bool validInterfaceName(const std::string& name)
 
 } // namespace
 
+bool tapBackendAvailable(const std::string& name, std::string* error)
+{
+    const std::string what = "TAP interface " + name + ": ";
+    const char* problem = nullptr;
+    if (!validInterfaceName(name) || ::if_nametoindex(name.c_str()) == 0)
+        problem = "no such interface";
+    else if (::access("/sys/class/net", F_OK) == 0
+             && ::access(("/sys/class/net/" + name + "/tun_flags").c_str(), F_OK) != 0)
+        problem = "not a TAP interface";
+    if (problem != nullptr && error != nullptr)
+        *error = what + problem;
+    return problem == nullptr;
+}
+
 std::unique_ptr<Backend> openTapBackend(const std::string& name, std::string* error)
 {
     const std::string what = "TAP interface " + name + ": ";

@@ -12,6 +12,7 @@
 #include <atomic>
 #include <csignal>
 #include <cstdlib>
+#include <functional>
 #include <thread>
 
 #include <unistd.h>
@@ -110,7 +111,8 @@ TEST_F(KestIpDataProcess, InterruptEndsTheProgramWhileABoxOfTheStartWaits)
 
 // Without XDG_RUNTIME_DIR the window messages fall back to /tmp, where another
 // user may have made the folder first. Each run gets a /tmp and a /run/user of
-// its own (a mount namespace), so the host's stay untouched.
+// its own (a mount namespace), so the host's stay untouched; the program's
+// folder, which may lie below either, is bound into the new /run/user first.
 TEST_F(KestIpDataProcess, AMessageFolderOfAnotherUserIsNeverTakenForARunningCopy)
 {
     if (::geteuid() != 0 || QProcess::execute("unshare", {"--mount", "true"}) != 0)
@@ -119,13 +121,14 @@ TEST_F(KestIpDataProcess, AMessageFolderOfAnotherUserIsNeverTakenForARunningCopy
     env_.insert("XDG_CONFIG_HOME", "/run/user/kest-test/config");
     env_.insert("KEST_SCREENSHOT_DIR", "/run/user/kest-test/shots"); // quits after starting
     auto run = [&](const QString& prepare, int* exitCode) {
-        const QString script = "mount -t tmpfs kest /run/user && mount -t tmpfs kest /tmp"
-                               " && mkdir -p /run/user/kest-test && cd /run/user/kest-test && uid=$(id -u) && "
-            + prepare + " && exec \"$0\"";
+        const QString script = "exec 3<\"$0\" && mount -t tmpfs kest /run/user && mkdir -p /run/user/kest-test/bin"
+                               " && mount --no-canonicalize --bind /proc/self/fd/3 /run/user/kest-test/bin"
+                               " && exec 3<&- && mount -t tmpfs kest /tmp"
+                               " && cd /run/user/kest-test && uid=$(id -u) && "
+            + prepare + " && exec /run/user/kest-test/bin/KestIpData";
         QProcess process;
         process.setProcessEnvironment(env_);
-        process.start("unshare", {"--mount", "--propagation", "private", "sh", "-c", script,
-                                  QString(KEST_BIN_DIR) + "/KestIpData"});
+        process.start("unshare", {"--mount", "--propagation", "private", "sh", "-c", script, QString(KEST_BIN_DIR)});
         EXPECT_TRUE(process.waitForFinished(20000));
         *exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1000;
         return QString::fromLocal8Bit(process.readAllStandardError());
@@ -195,6 +198,76 @@ TEST_F(KestIpDataProcess, AnUnreadableSettingsFileIsMovedAsideReportedOnceAndSav
     EXPECT_TRUE(QSettings(folder.filePath("SatNic.conf"), QSettings::IniFormat).contains("DriverData/dwMAC_LOW"));
 
     EXPECT_FALSE(runOnce().contains("cannot be read")) << "said once";
+}
+
+// Names the user gave files beside the settings and the presets are theirs,
+// however much they look like a save's temporary file.
+TEST_F(KestIpDataProcess, TheUsersOwnFilesBesideTheSettingsAndPresetsSurviveARun)
+{
+    ASSERT_TRUE(writeSettings());
+    const QStringList own = {"config/KestGroup/Kest-IPData.conf.backup", "config/KestGroup/SatNic.conf.backup",
+                             "kestipdata.ini.backup", "config/KestGroup/Kest-IPData.conf.a1B2c3.lock"};
+    for (const QString& name : own) {
+        QFile file(home_.filePath(name));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("mine");
+    }
+    QProcess process;
+    start(process);
+    ASSERT_TRUE(waitUntilListening(process));
+    process.terminate();
+    expectCleanEnd(process);
+    for (const QString& name : own) {
+        QFile file(home_.filePath(name));
+        EXPECT_TRUE(file.open(QIODevice::ReadOnly) && file.readAll() == "mine") << name.toStdString();
+    }
+}
+
+// Where the settings cannot be saved the user hears it once when the program
+// starts and once when the save fails at its end, which exits with 1.
+TEST_F(KestIpDataProcess, SettingsThatCannotBeSavedAreToldAtStartAndWhenTheSaveFails)
+{
+    env_.insert("KEST_DEBUG", "1");
+    const QString folder = home_.filePath("config/KestGroup");
+    const auto makeFile = [](const QString& path) {
+        QFile file(path);
+        return file.open(QIODevice::WriteOnly) && file.write("[Settings]\n") > 0;
+    };
+    struct Case {
+        const char* what;
+        std::function<bool()> prepare;
+    };
+    std::vector<Case> cases = {
+        {"the settings file is a folder", [&] { return QDir().mkpath(folder + "/Kest-IPData.conf"); }},
+        {"the folder is a file", [&] { return QDir().mkpath(home_.filePath("config")) && makeFile(folder); }},
+    };
+    if (::geteuid() != 0) { // root writes whatever the permissions say
+        cases.push_back({"the file is read-only", [&] {
+                             return QDir().mkpath(folder) && makeFile(folder + "/Kest-IPData.conf")
+                                 && QFile::setPermissions(folder + "/Kest-IPData.conf", QFile::ReadOwner);
+                         }});
+        cases.push_back({"the folder is read-only", [&] {
+                             return QDir().mkpath(folder)
+                                 && QFile::setPermissions(folder, QFile::ReadOwner | QFile::ExeOwner);
+                         }});
+    }
+    for (const Case& c : cases) {
+        QProcess::execute("chmod", {"-R", "u+rwx", home_.filePath("config")});
+        QDir(home_.filePath("config")).removeRecursively();
+        ASSERT_TRUE(c.prepare()) << c.what;
+        QProcess process;
+        start(process);
+        ASSERT_TRUE(waitUntilListening(process)) << c.what;
+        process.terminate();
+        ASSERT_TRUE(process.waitForFinished(20000)) << c.what;
+        const QString errors = QString::fromLocal8Bit(process.readAllStandardError());
+        EXPECT_EQ(process.exitCode(), 1) << c.what << "\n" << errors.toStdString();
+        EXPECT_EQ(errors.count("Error: The settings cannot be saved"), 1) << c.what << "\n" << errors.toStdString();
+        EXPECT_EQ(errors.count("Error: The settings could not be saved"), 1) << c.what << "\n" << errors.toStdString();
+        EXPECT_EQ(errors.count("SettingsStore: cannot save "), 1) << c.what << "\n" << errors.toStdString();
+        EXPECT_EQ(errors.count("SettingsStore: save failed: "), 1) << c.what << "\n" << errors.toStdString();
+    }
+    QProcess::execute("chmod", {"-R", "u+rwx", home_.filePath("config")});
 }
 
 TEST_F(KestIpDataProcess, NoCardIsFatalAndWritesNoSettings)

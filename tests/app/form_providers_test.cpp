@@ -197,12 +197,12 @@ TEST_F(ProviderOperations, NamesComeBackAfterARestartAndInterruptedSavesLeaveNot
         whileModal([&] { form.buttonNew->click(); }, nameDialog(name, true));
         whileModal([&] { form.buttonNew->click(); }, nameDialog("Plain", true));
     }
-    QFile leftOver("kestipdata.ini.Ab3dE9");
+    QFile leftOver(".kestipdata.ini.kest-new-Ab3dE9");
     ASSERT_TRUE(leftOver.open(QIODevice::WriteOnly));
     leftOver.close();
     KestIpDataForm form;
     EXPECT_EQ(comboItems(form.comboBoxProviders), (QStringList{"", "Plain", name}));
-    EXPECT_FALSE(QFile::exists("kestipdata.ini.Ab3dE9"));
+    EXPECT_FALSE(QFile::exists(".kestipdata.ini.kest-new-Ab3dE9"));
 }
 
 TEST_F(ProviderOperations, CancelAndNoLeaveTableComboAndFile)

@@ -156,6 +156,26 @@ TEST_F(ProvidersFile, TextsWithLineBreaksQuotesAndForeignCharactersComeBackAsThe
     EXPECT_EQ(old.rawCommands[1][0], "\\n") << "a backslash is no escape";
 }
 
+// A file in the fixed form holds names and texts as typed: double quotes in
+// them, in any company, are no escape and the file is rewritten unchanged.
+TEST_F(ProvidersFile, QuotesInAFileOfTheFixedFormAreReadAsTheyStandAndRewrittenUnchanged)
+{
+    const auto section = [](const QByteArray& name, const QByteArray& position) {
+        QByteArray text = kAlphaText;
+        text.replace("[Alpha 19E]", "[" + name + "]");
+        text.replace("Position\t\"\"", "Position\t\"" + position + "\"");
+        return text;
+    };
+    // In name order, as a rewrite puts them.
+    const QByteArray file = section("\"n\"", "\"") + "\n" + section("Fox \"\"radio\"\"", "\"u0041 \"r \"\"")
+        + "\n" + section("Sky \"news\" 28E", "say \"no\"");
+    const ProviderTable table = load(file);
+    EXPECT_EQ(table.names, (QStringList{"\"n\"", "Fox \"\"radio\"\"", "Sky \"news\" 28E"}));
+    EXPECT_EQ(table.position, (QStringList{"\"", "\"u0041 \"r \"\"", "say \"no\""}));
+    ASSERT_TRUE(saveProviderFile(table, path()));
+    EXPECT_EQ(readBytes(), file);
+}
+
 TEST_F(ProvidersFile, TolerantReading)
 {
     const ProviderTable t = load("stray line before any section\n"
@@ -215,19 +235,20 @@ TEST_F(ProvidersFile, RewritingReplacesTheFileWhole)
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{"kestipdata.ini"}) << "no temporary left behind";
 }
 
-// Where the file system offers no unnamed temporary files, a save that is cut
-// off leaves its named one (NAME.XXXXXX) behind.
+// A save that is cut off leaves its new file behind, under a name only saves
+// give; every other name is the user's.
 TEST_F(ProvidersFile, TemporaryFilesOfInterruptedSavesAreRemoved)
 {
-    for (const char* name : {"kestipdata.ini.Ab3dE9", "kestipdata.ini.keep", "kestipdata.ini.1234567",
-                             "kestipdata.ini.ab-123", "other.ini.Ab3dE9"}) {
+    const QStringList own = {"kestipdata.ini.Ab3dE9", "kestipdata.ini.backup", ".kestipdata.ini.kest-new-Ab3dE",
+                             ".kestipdata.ini.kest-new-Ab3dE9x", ".other.ini.kest-new-Ab3dE9"};
+    for (const QString& name : own + QStringList{".kestipdata.ini.kest-new-Ab3dE9"}) {
         QFile other(dir.filePath(name));
         ASSERT_TRUE(other.open(QIODevice::WriteOnly));
     }
     EXPECT_EQ(removeInterruptedSaves(path()), 1);
-    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files),
-              (QStringList{"kestipdata.ini.1234567", "kestipdata.ini.ab-123", "kestipdata.ini.keep",
-                           "other.ini.Ab3dE9"}));
+    QStringList expected = own;
+    expected.sort();
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), expected);
 }
 
 TEST(ProviderTableRows, AppendOverwriteRemoveKeepColumnsAligned)
