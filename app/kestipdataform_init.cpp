@@ -139,9 +139,14 @@ void KestIpDataForm::initForm()
     settingsHooks.filterModeSelected = [this](int id) { filterPages->modeSelected(id); };
     settingsHooks.loadPidList = [this](const QString& text) { filterPages->loadPidList(text); };
     tuner::TuningPanel& t = *tuningPanel;
+    settingsHooks.showStream = [&t] {
+        t.showStream(t.currentStreamId, t.currentPlsMode, t.currentPlsCode, t.currentBasebandFrames);
+    };
     settingsStore = new SettingsStore(this, *this,
                                       SettingsFields{t.currentFrequency, t.currentSymbolRate, t.currentPolarisation,
-                                                     t.currentModulation, t.currentFec, t.lnbPowerOn},
+                                                     t.currentModulation, t.currentFec, t.lnbPowerOn,
+                                                     t.currentStreamId, t.currentPlsMode, t.currentPlsCode,
+                                                     t.currentBasebandFrames},
                                       settingsHooks);
     settingsStore->loadSettings();
 

@@ -30,6 +30,11 @@ struct SettingsFields {
     quint8& currentModulation;
     qint32& currentFec;
     bool& lnbPowerOn;
+    // The DVB-S2 stream selection; stored only when it is not the default.
+    qint32& currentStreamId;
+    qint32& currentPlsMode;
+    qint32& currentPlsCode;
+    bool& currentBasebandFrames;
 };
 
 // Form operations that loading runs; unset ones are skipped.
@@ -38,6 +43,7 @@ struct SettingsHooks {
     std::function<void(int)> lnbTypeActivated;     // lnbTypeComboBox_activated
     std::function<void(int)> filterModeSelected;   // the radio button slot of id 0, 1 or 2
     std::function<void(const QString&)> loadPidList;
+    std::function<void()> showStream;              // the stream fields into the Stream row
 };
 
 class SettingsStore : public QObject {
