@@ -612,6 +612,11 @@ TEST_F(DvbFrontendTest, AMultistreamFrontendGetsTheStreamAndPlsAndLocksOnlyThatS
     EXPECT_EQ(commit(t).back(), tune + "stream=0x80000007 gold=131070 go");
     t.streamId = -1;
     EXPECT_EQ(commit(t).back(), tune + "stream=0x80000000 gold=131070 go") << "baseband frames of every stream";
+    const auto baseband = [&] { return devices.withModel([](demodmodel::DemodModel& m) { return m.basebandFrames(); }); };
+    EXPECT_TRUE(baseband()) << "the model switches its delivery";
+    t.basebandFrames = 0;
+    commit(t);
+    EXPECT_FALSE(baseband());
 
     // An older kernel refuses DTV_SCRAMBLING_SEQUENCE_INDEX; its drivers read the PLS in DTV_STREAM_ID.
     devices.model.variant.plsInStreamId = true;
