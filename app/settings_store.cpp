@@ -256,10 +256,7 @@ bool SettingsStore::writeMain(QSettings& s) const
     writeUnlessDefault("Settings/StreamID", fields_.currentStreamId, -1);
     writeUnlessDefault("Settings/PLSMode", fields_.currentPlsMode, 1);
     writeUnlessDefault("Settings/PLSCode", fields_.currentPlsCode, 0);
-    if (fields_.currentBasebandFrames)
-        s.setValue("Settings/BBFrames", true);
-    else
-        s.remove("Settings/BBFrames");
+    writeUnlessDefault("Settings/BBFrames", fields_.currentBasebandFrames ? 1 : 0, 0);
     s.setValue("Settings/LNBPower", fields_.lnbPowerOn);
     s.setValue("Settings/LNBType", ui_.lnbTypeComboBox->currentIndex());
     for (const WidgetEntry& entry : widgetEntries(ui_))

@@ -165,6 +165,9 @@ TEST_F(SettingsStoreTest, TheStreamSelectionIsWrittenOnlyWhenNotTheDefault)
         f.plsCode = 1024;
         f.basebandFrames = true;
         ASSERT_TRUE(f.store->saveSettings());
+        const QByteArray text = fileBytes(SettingsStore::settingsPath());
+        for (const char* line : {"StreamID=3\n", "PLSMode=0\n", "PLSCode=1024\n", "BBFrames=1\n"})
+            EXPECT_TRUE(text.contains(line)) << line << text.constData();
     }
     {
         Form f;
