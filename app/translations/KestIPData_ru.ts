@@ -144,8 +144,8 @@
         <translation>Один</translation>
     </message>
     <message>
-        <source>PLS</source>
-        <translation>PLS</translation>
+        <source>PLS:</source>
+        <translation>PLS:</translation>
     </message>
     <message>
         <source>Physical-layer scrambling code given as root or gold code</source>
