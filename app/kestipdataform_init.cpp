@@ -142,9 +142,14 @@ void KestIpDataForm::initForm()
     settingsHooks.storedPidList = [this] { return filterPages->storedPidList(SlotMpe); };
     settingsHooks.storedUlePidList = [this] { return filterPages->storedPidList(SlotUle); };
     tuner::TuningPanel& t = *tuningPanel;
+    settingsHooks.showStream = [&t] {
+        t.showStream(t.currentStreamId, t.currentPlsMode, t.currentPlsCode, t.currentBasebandFrames);
+    };
     settingsStore = new SettingsStore(this, *this,
                                       SettingsFields{t.currentFrequency, t.currentSymbolRate, t.currentPolarisation,
-                                                     t.currentModulation, t.currentFec, t.lnbPowerOn},
+                                                     t.currentModulation, t.currentFec, t.lnbPowerOn,
+                                                     t.currentStreamId, t.currentPlsMode, t.currentPlsCode,
+                                                     t.currentBasebandFrames},
                                       settingsHooks);
     settingsStore->loadSettings();
 

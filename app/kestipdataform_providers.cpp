@@ -31,6 +31,10 @@ ProviderRecord KestIpDataForm::providerFromPanels() const
         r.symbolRate = tuningPanel->currentSymbolRate;
         r.modulation = tuningPanel->currentModulation;
         r.fec = tuningPanel->currentFec;
+        r.streamId = tuningPanel->currentStreamId;
+        r.plsMode = tuningPanel->currentPlsMode;
+        r.plsCode = tuningPanel->currentPlsCode;
+        r.bbFrames = tuningPanel->currentBasebandFrames;
     }
     r.lnbType = lnbTypeComboBox->currentIndex();
     r.lof1 = lineEditLOF1->text().toInt(nullptr, 10); // 0 when not a number
@@ -59,6 +63,9 @@ void KestIpDataForm::showProvider(const ProviderRecord& r)
     const bool choice = tuner::modulationAndFecSelectable(modelId);
     setItem(comboBoxModulation, choice ? r.modulation : 0);
     setItem(comboBoxFEC, choice ? r.fec : 0);
+    if (tuningPanel != nullptr)
+        tuningPanel->showStream(r.streamId >= -1 && r.streamId <= 255 ? r.streamId : -1, r.plsMode, r.plsCode,
+                                r.bbFrames);
     // The type's presets first; the stored frequencies overwrite them.
     setItem(lnbTypeComboBox, r.lnbType);
     if (r.lnbType == lnbTypeComboBox->currentIndex())

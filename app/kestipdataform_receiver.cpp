@@ -36,6 +36,10 @@ constexpr WPARAM kSetPolarisation = 0x1030000;
 constexpr WPARAM kForwardedValue = 0x1040000;
 constexpr WPARAM kApplyTuning = 0x2000000;
 constexpr WPARAM kAddPid = 0x1090000;
+// The DVB-S2 stream selection of TransponderChangeStream, before its apply.
+constexpr WPARAM kSetStream = 0x1050000;
+constexpr WPARAM kSetPlsMode = 0x1060000;
+constexpr WPARAM kSetPlsCode = 0x1070000;
 
 [[noreturn]] void fatalError(const char* text)
 {
@@ -100,6 +104,14 @@ bool KestIpDataForm::winEvent(MSG* message, long* result)
             comboBoxPolarisation->setCurrentIndex(value);
         break;
     case kForwardedValue: break;
+    case kSetStream:
+        // The spin box clamps; anything outside 0..255 means no stream.
+        spinBoxStream->setValue(value >= 0 && value <= 255 ? value : -1);
+        break;
+    case kSetPlsMode:
+        tuningPanel->showPlsMode(value); // no conversion: the code follows
+        break;
+    case kSetPlsCode: lineEditPLSCode->setText(QString::number(static_cast<uint32_t>(value))); break;
     case kApplyTuning: applyTuning(true); break;
     case kAddPid:
         lineEditPidValue->setText(QString::number(value));

@@ -235,6 +235,13 @@ void SettingsStore::readInto(const QSettings& s)
     selectItem(ui_.comboBoxModulation, fields_.currentModulation);
     fields_.currentFec = readSettingInteger(s, "Settings/FEC", 0);
     selectItem(ui_.comboBoxFEC, fields_.currentFec);
+    const int streamId = readSettingInteger(s, "Settings/StreamID", -1);
+    fields_.currentStreamId = streamId >= -1 && streamId <= 255 ? streamId : -1;
+    fields_.currentPlsMode = readSettingInteger(s, "Settings/PLSMode", 1) == 0 ? 0 : 1;
+    fields_.currentPlsCode = readSettingInteger(s, "Settings/PLSCode", 0);
+    fields_.currentBasebandFrames = readSettingInteger(s, "Settings/BBFrames", 0) != 0;
+    if (hooks_.showStream)
+        hooks_.showStream();
 
     // The flag first: the power button's toggled slot reads it.
     fields_.lnbPowerOn = readSettingInteger(s, "Settings/LNBPower", 1) != 0;
@@ -277,6 +284,17 @@ bool SettingsStore::writeMain(QSettings& s) const
     s.setValue("Settings/Polarisation", fields_.currentPolarisation);
     s.setValue("Settings/Modulation", int(fields_.currentModulation));
     s.setValue("Settings/FEC", fields_.currentFec);
+    // Only when not the default, so that a file without a stream reads in older versions as it did.
+    const auto writeUnlessDefault = [&s](const char* key, int value, int fallback) {
+        if (value != fallback)
+            s.setValue(key, value);
+        else
+            s.remove(key);
+    };
+    writeUnlessDefault("Settings/StreamID", fields_.currentStreamId, -1);
+    writeUnlessDefault("Settings/PLSMode", fields_.currentPlsMode, 1);
+    writeUnlessDefault("Settings/PLSCode", fields_.currentPlsCode, 0);
+    writeUnlessDefault("Settings/BBFrames", fields_.currentBasebandFrames ? 1 : 0, 0);
     s.setValue("Settings/LNBPower", fields_.lnbPowerOn);
     s.setValue("Settings/LNBType", ui_.lnbTypeComboBox->currentIndex());
     for (const WidgetEntry& entry : widgetEntries(ui_))

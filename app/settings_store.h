@@ -30,6 +30,11 @@ struct SettingsFields {
     quint8& currentModulation;
     qint32& currentFec;
     bool& lnbPowerOn;
+    // The DVB-S2 stream selection; stored only when it is not the default.
+    qint32& currentStreamId;
+    qint32& currentPlsMode;
+    qint32& currentPlsCode;
+    bool& currentBasebandFrames;
 };
 
 // Form operations that loading runs; unset ones are skipped.
@@ -43,6 +48,7 @@ struct SettingsHooks {
     // listSelectedPids as they read, and no ULE PIDs.
     std::function<QString()> storedPidList;
     std::function<QString()> storedUlePidList;
+    std::function<void()> showStream;              // the stream fields into the Stream row
 };
 
 class SettingsStore : public QObject {

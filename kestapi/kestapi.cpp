@@ -20,13 +20,20 @@ constexpr WPARAM kSetPolarisation = 0x1030000;
 constexpr WPARAM kForwarded = 0x1040000;
 constexpr WPARAM kApplyTuning = 0x2000000;
 constexpr WPARAM kAddPid = 0x1090000;
+constexpr WPARAM kSetStream = 0x1050000;
+constexpr WPARAM kSetPlsMode = 0x1060000;
+constexpr WPARAM kSetPlsCode = 0x1070000;
+
+struct StreamSelection {
+    int32_t streamId;
+    int32_t plsMode;
+    uint32_t plsCode;
+};
 
 // 32-bit values travel as the signed 32-bit lParam the receiver reads back.
 LPARAM asLParam(uint32_t value) { return static_cast<LPARAM>(static_cast<int32_t>(value)); }
 
-} // namespace
-
-extern "C" int TransponderChange(uint32_t, const TransponderInfo* info)
+int sendTuning(const TransponderInfo* info, const StreamSelection* stream)
 {
     if (info == nullptr)
         return KESTAPI_NO_RECEIVER;
@@ -40,8 +47,24 @@ extern "C" int TransponderChange(uint32_t, const TransponderInfo* info)
     SendMessageA(window, WM_USER, kSetSymbolRate, asLParam(info->symbolRate / 1000));
     SendMessageA(window, WM_USER, kSetPolarisation, info->horizontal == 0 ? 1 : 0);
     SendMessageA(window, WM_USER, kForwarded, asLParam(info->forwarded));
+    if (stream != nullptr) {
+        SendMessageA(window, WM_USER, kSetStream, asLParam(static_cast<uint32_t>(stream->streamId)));
+        SendMessageA(window, WM_USER, kSetPlsMode, asLParam(static_cast<uint32_t>(stream->plsMode)));
+        SendMessageA(window, WM_USER, kSetPlsCode, asLParam(stream->plsCode));
+    }
     SendMessageA(window, WM_USER, kApplyTuning, 0);
     SendMessageA(window, WM_USER, kAddPid, asLParam(info->pid1));
     SendMessageA(window, WM_USER, kAddPid, asLParam(info->pid2));
     return KESTAPI_OK;
+}
+
+} // namespace
+
+extern "C" int TransponderChange(uint32_t, const TransponderInfo* info) { return sendTuning(info, nullptr); }
+
+extern "C" int TransponderChangeStream(uint32_t, const TransponderInfo* info, int32_t streamId, int32_t plsMode,
+                                       uint32_t plsCode)
+{
+    const StreamSelection stream{streamId, plsMode, plsCode};
+    return sendTuning(info, &stream);
 }

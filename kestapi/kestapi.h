@@ -9,6 +9,10 @@
  *   int result = TransponderChange(0, &info);   // 0 sent, 21 no receiver found
  *
  * The call returns once the receiver has applied the tuning and both PIDs.
+ * TransponderChangeStream does the same and also chooses a DVB-S2 input stream
+ * and its physical-layer scrambling:
+ *
+ *   TransponderChangeStream(0, &info, 3, KESTAPI_PLS_GOLD, 131070);
  * Link with -lkestapi (build/lib/libkestapi.so). */
 #ifndef KESTAPI_KESTAPI_H
 #define KESTAPI_KESTAPI_H
@@ -37,6 +41,20 @@ typedef struct TransponderInfo {
 /* The first argument is not used. Returns KESTAPI_OK when the messages were
  * sent, KESTAPI_NO_RECEIVER when no receiver window was found or info is null. */
 __attribute__((visibility("default"))) int TransponderChange(uint32_t unused, const TransponderInfo* info);
+
+#define KESTAPI_NO_STREAM (-1)
+#define KESTAPI_PLS_ROOT 0
+#define KESTAPI_PLS_GOLD 1
+
+/* As TransponderChange, with the DVB-S2 stream selection the tuning uses:
+ * streamId the input stream identifier 0..255 of a multistream carrier, or
+ * KESTAPI_NO_STREAM; plsMode KESTAPI_PLS_ROOT or KESTAPI_PLS_GOLD and plsCode
+ * (0..262143) the physical-layer scrambling code (gold 0, the same as root 1,
+ * for a carrier that is not scrambled). Values the receiver refuses (it says
+ * so in its window) leave the tuning unapplied; the result is still KESTAPI_OK. */
+__attribute__((visibility("default"))) int TransponderChangeStream(uint32_t unused, const TransponderInfo* info,
+                                                                   int32_t streamId, int32_t plsMode,
+                                                                   uint32_t plsCode);
 
 #ifdef __cplusplus
 }

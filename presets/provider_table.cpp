@@ -22,7 +22,8 @@ bool ProviderRecord::operator==(const ProviderRecord& o) const
         && symbolRate == o.symbolRate && modulation == o.modulation && fec == o.fec && lnbType == o.lnbType
         && lof1 == o.lof1 && lof2 == o.lof2 && lofSwitch == o.lofSwitch && diseqc10 == o.diseqc10
         && multiOption == o.multiOption && repeatCount == o.repeatCount && gapTime == o.gapTime
-        && diseqc12 == o.diseqc12 && position == o.position && txCount == o.txCount && raw == o.raw;
+        && diseqc12 == o.diseqc12 && position == o.position && txCount == o.txCount && raw == o.raw
+        && streamId == o.streamId && plsMode == o.plsMode && plsCode == o.plsCode && bbFrames == o.bbFrames;
 }
 
 void ProviderTable::append(const ProviderRecord& r)
@@ -47,6 +48,10 @@ void ProviderTable::append(const ProviderRecord& r)
     raw << r.raw;
     for (int i = 0; i < 6; ++i)
         rawCommands[i] << r.rawCommands[i];
+    streamId << r.streamId;
+    plsMode << r.plsMode;
+    plsCode << r.plsCode;
+    bbFrames << r.bbFrames;
 }
 
 void ProviderTable::overwrite(int row, const ProviderRecord& r)
@@ -73,6 +78,10 @@ void ProviderTable::overwrite(int row, const ProviderRecord& r)
     raw[row] = r.raw;
     for (int i = 0; i < 6; ++i)
         rawCommands[i][row] = r.rawCommands[i];
+    streamId[row] = r.streamId;
+    plsMode[row] = r.plsMode;
+    plsCode[row] = r.plsCode;
+    bbFrames[row] = r.bbFrames;
 }
 
 void ProviderTable::remove(int row)
@@ -81,9 +90,10 @@ void ProviderTable::remove(int row)
         return;
     names.removeAt(row);
     for (QList<int>* list : {&frequency, &polarisation, &symbolRate, &modulation, &fec, &lnbType, &lof1, &lof2,
-                             &lofSwitch, &multiOption, &repeatCount, &gapTime, &txCount})
+                             &lofSwitch, &multiOption, &repeatCount, &gapTime, &txCount, &streamId, &plsMode,
+                             &plsCode})
         list->removeAt(row);
-    for (QList<bool>* list : {&diseqc10, &diseqc12, &raw})
+    for (QList<bool>* list : {&diseqc10, &diseqc12, &raw, &bbFrames})
         list->removeAt(row);
     position.removeAt(row);
     for (auto& list : rawCommands)
@@ -121,6 +131,10 @@ ProviderRecord ProviderTable::record(int row) const
     r.raw = raw[row];
     for (int i = 0; i < 6; ++i)
         r.rawCommands[i] = rawCommands[i][row];
+    r.streamId = streamId[row];
+    r.plsMode = plsMode[row];
+    r.plsCode = plsCode[row];
+    r.bbFrames = bbFrames[row];
     return r;
 }
 
@@ -151,6 +165,10 @@ void readProviders(ProviderTable& table, IniFile& ini)
         r.raw = ini.readBoolEntry("RAW", false);
         for (int i = 0; i < 6; ++i)
             r.rawCommands[i] = ini.readEntry(kRawKeys[i], QString());
+        r.streamId = ini.readNumEntry("StreamID", d.streamId, 10);
+        r.plsMode = ini.readNumEntry("PLSMode", d.plsMode, 10);
+        r.plsCode = ini.readNumEntry("PLSCode", d.plsCode, 10);
+        r.bbFrames = ini.readBoolEntry("BBFrames", d.bbFrames);
         table.append(r);
     }
 }
@@ -194,6 +212,16 @@ bool saveProviderFile(const ProviderTable& table, const QString& fileName)
         ini.writeBoolEntry("RAW", r.raw);
         for (int i = 0; i < 6; ++i)
             ini.writeEntry(kRawKeys[i], r.rawCommands[i]);
+        // Only when not the default: files of providers without a stream stay as they were.
+        const ProviderRecord d;
+        if (r.streamId != d.streamId)
+            ini.writeNumEntry("StreamID", r.streamId, 10);
+        if (r.plsMode != d.plsMode)
+            ini.writeNumEntry("PLSMode", r.plsMode, 10);
+        if (r.plsCode != d.plsCode)
+            ini.writeNumEntry("PLSCode", r.plsCode, 10);
+        if (r.bbFrames != d.bbFrames)
+            ini.writeBoolEntry("BBFrames", r.bbFrames);
     }
     return ini.close();
 }

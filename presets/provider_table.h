@@ -1,5 +1,5 @@
 // The providers kept by the main window: 24 parallel columns, one row per
-// provider, always of equal length.
+// provider, always of equal length, and the 4 of the DVB-S2 stream selection.
 #pragma once
 
 #include <QList>
@@ -27,6 +27,11 @@ struct ProviderRecord {
     int txCount = 0;
     bool raw = false;
     QString rawCommands[6];
+    // The DVB-S2 stream selection; in the file only when not these defaults.
+    int streamId = -1;       // input stream identifier 0..255, -1 none
+    int plsMode = 1;         // 0 root, 1 gold
+    int plsCode = 0;
+    bool bbFrames = false;   // baseband frames
 
     bool operator==(const ProviderRecord& other) const;
 };
@@ -50,6 +55,8 @@ public:
     QList<int> txCount;
     QList<bool> raw;
     QStringList rawCommands[6];
+    QList<int> streamId, plsMode, plsCode;
+    QList<bool> bbFrames;
 };
 
 // The file of the providers, in the working directory.

@@ -1,6 +1,7 @@
 // The tuning properties: each written on its pin, then all committed together.
 #include "tuner/bdamanager.h"
 
+#include "platform/ks/card_extension.h"
 #include "tuner/diagnostics.h"
 
 #include <cstring>
@@ -78,6 +79,18 @@ constexpr CBDAManager::TuningProperty kProperties[] = {
      "KSPROPERTY_BDA_SYMBOL_RATE, SET not supported\n", "KSPROPERTY_BDA_SYMBOL_RATE Set failed!\n", false,
      CBDAManager::TunerPin::Output, &KSPROPSETID_BdaDigitalDemodulator, KSPROPERTY_BDA_SYMBOL_RATE},
 };
+
+#define KEST_STREAM_PROPERTY(name, id) \
+    {"CBDAManager::Set" name "\n", "KSPROPERTY_CARD_" #id " QuerySupported failed!\n", \
+     "KSPROPERTY_CARD_" #id " SET not supported!\n", "KSPROPERTY_CARD_" #id " Set failed!\n", false, \
+     CBDAManager::TunerPin::Output, &KSPROPSETID_CardStream, KSPROPERTY_CARD_##id}
+constexpr CBDAManager::TuningProperty kStreamProperties[] = {
+    KEST_STREAM_PROPERTY("StreamId", STREAM_ID),
+    KEST_STREAM_PROPERTY("PLSMode", PLS_MODE),
+    KEST_STREAM_PROPERTY("PLSCode", PLS_CODE),
+    KEST_STREAM_PROPERTY("BasebandFrames", BASEBAND_FRAMES),
+};
+#undef KEST_STREAM_PROPERTY
 } // namespace
 #undef KEST_BOXED_PROPERTY
 
@@ -90,6 +103,20 @@ int CBDAManager::SetSpectralInversion(LONG inversion) { return writeTuning(kProp
 int CBDAManager::SetModulationType(LONG modulation) { return writeTuning(kProperties[6], modulation, &SatelliteParams::modulation); }
 int CBDAManager::SetInnerFECRate(LONG fecRate) { return writeTuning(kProperties[7], fecRate, &SatelliteParams::innerFecRate); }
 int CBDAManager::SetSymbolRate(ULONG kSps) { return writeTuning(kProperties[8], kSps, &SatelliteParams::symbolRate); }
+
+int CBDAManager::SetStreamId(LONG streamId) { return writeTuning(kStreamProperties[0], streamId, &SatelliteParams::streamId); }
+int CBDAManager::SetPLSMode(LONG mode) { return writeTuning(kStreamProperties[1], mode, &SatelliteParams::plsMode); }
+int CBDAManager::SetPLSCode(LONG code) { return writeTuning(kStreamProperties[2], code, &SatelliteParams::plsCode); }
+int CBDAManager::SetBasebandFrames(LONG on) { return writeTuning(kStreamProperties[3], on, &SatelliteParams::basebandFrames); }
+
+bool CBDAManager::SupportsBasebandFrames()
+{
+    DWORD support = 0;
+    return m_pTunerOutputPropSet
+        && SUCCEEDED(m_pTunerOutputPropSet->QuerySupported(KSPROPSETID_CardStream, KSPROPERTY_CARD_BASEBAND_FRAMES,
+                                                            &support))
+        && (support & KSPROPERTY_SUPPORT_SET) != 0;
+}
 
 int CBDAManager::SetNewSatParams(const SatelliteParams* pNewSatParams)
 {
@@ -116,6 +143,18 @@ int CBDAManager::SetNewSatParams(const SatelliteParams* pNewSatParams)
     SetInnerFECRate(p.innerFecRate);
     debugLine("CBDAManager: new Modulation type\n");
     SetModulationType(p.modulation);
+    if (selectsStream(p)) {
+        // The card forgets the selection at each commit: it is written with every tuning that has one.
+        SetStreamId(p.streamId);
+        SetPLSMode(p.plsMode);
+        SetPLSCode(p.plsCode);
+        SetBasebandFrames(p.basebandFrames);
+    } else if (m_pSatelliteParams) {
+        m_pSatelliteParams->streamId = p.streamId;
+        m_pSatelliteParams->plsMode = p.plsMode;
+        m_pSatelliteParams->plsCode = p.plsCode;
+        m_pSatelliteParams->basebandFrames = p.basebandFrames;
+    }
     debugLine("CBDAManager: new Spectral Inversion type\n");
     const int last = SetSpectralInversion(p.spectralInversion);
     if (FAILED(m_pIBDADevCtrl->CommitChanges())) {

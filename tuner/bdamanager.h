@@ -52,7 +52,16 @@ public:
     int SetSymbolRate(ULONG kSps);
     int SetInnerFECRate(LONG fecRate);
     int SetModulationType(LONG modulation);
-    // Writes all nine properties and commits; 0 when the commit fails.
+    // The DVB-S2 stream selection (the card's stream set); debug lines only, like the FEC rate.
+    int SetStreamId(LONG streamId);
+    int SetPLSMode(LONG mode);
+    int SetPLSCode(LONG code);
+    int SetBasebandFrames(LONG on);
+    // Whether the card can deliver baseband frames (it lists the property).
+    bool SupportsBasebandFrames();
+    // Writes all nine published properties, the stream selection when it is not the
+    // default (a card without the stream set sees exactly the tunings it always saw),
+    // and commits; 0 when the commit fails.
     int SetNewSatParams(const SatelliteParams* pNewSatParams);
 
     // Card extension commands.

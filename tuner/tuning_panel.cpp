@@ -5,9 +5,12 @@
 #include "platform/win32/sync.h"
 #include "tuner/card_control.h"
 #include "tuner/input_filter.h"
+#include "tuner/pls.h"
 #include "ui_kestipdataform.h"
 
+#include <QCheckBox>
 #include <QComboBox>
+#include <QIntValidator>
 #include <QCoreApplication>
 #include <QFrame>
 #include <QGroupBox>
@@ -75,6 +78,58 @@ FrequencyWindow frequencyWindow(uint32_t lof1, uint32_t lof2, uint32_t lnbSwitch
 TuningPanel::TuningPanel(QWidget* form, const Ui::KestIpDataForm& ui, CardControl* card, FilterPages* filters)
     : QObject(form), form_(form), ui_(ui), card_(card), filters_(filters)
 {
+    setUpStreamRow();
+}
+
+void TuningPanel::setUpStreamRow()
+{
+    ui_.lineEditPLSCode->setValidator(new QIntValidator(0, static_cast<int>(pls::kLastCode), ui_.lineEditPLSCode));
+    plsModeShown_ = ui_.comboBoxPLSMode->currentIndex();
+    // Only cards that list the property offer baseband frames.
+    CBDAManager* manager = card_ != nullptr ? card_->bdaManager() : nullptr;
+    ui_.checkBoxBBFrames->setVisible(manager != nullptr && manager->SupportsBasebandFrames());
+    connect(ui_.comboBoxModulation, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
+            [this] { enableStreamRow(); });
+    connect(ui_.comboBoxPLSMode, QOverload<int>::of(&QComboBox::activated), this,
+            [this](int mode) { plsModeChosen(mode); });
+    enableStreamRow();
+}
+
+void TuningPanel::enableStreamRow()
+{
+    const bool s2 = ui_.comboBoxModulation->currentIndex() != 1;
+    for (QWidget* w : std::initializer_list<QWidget*>{ui_.textLabelStream, ui_.spinBoxStream, ui_.textLabelPLS,
+                                                       ui_.comboBoxPLSMode, ui_.lineEditPLSCode,
+                                                       ui_.checkBoxBBFrames})
+        w->setEnabled(s2);
+}
+
+void TuningPanel::plsModeChosen(int mode)
+{
+    bool ok = false;
+    const int code = ui_.lineEditPLSCode->text().toInt(&ok, 10);
+    if (ok && mode != plsModeShown_) {
+        if (const std::optional<uint32_t> gold = pls::goldCode(plsModeShown_, code))
+            ui_.lineEditPLSCode->setText(
+                QString::number(mode == pls::Root ? pls::rootOfGold(*gold) : *gold));
+    }
+    plsModeShown_ = mode;
+}
+
+void TuningPanel::showPlsMode(int32_t mode)
+{
+    if (mode != pls::Root && mode != pls::Gold)
+        return;
+    ui_.comboBoxPLSMode->setCurrentIndex(mode);
+    plsModeShown_ = mode;
+}
+
+void TuningPanel::showStream(int32_t streamId, int32_t plsMode, int32_t plsCode, bool basebandFrames)
+{
+    ui_.spinBoxStream->setValue(streamId);
+    showPlsMode(plsMode);
+    ui_.lineEditPLSCode->setText(QString::number(plsCode));
+    ui_.checkBoxBBFrames->setChecked(basebandFrames);
 }
 
 void TuningPanel::send(const uint8_t* message, int length)
@@ -104,12 +159,23 @@ void TuningPanel::applyTuning(bool fromInputs)
     int polarisation = currentPolarisation ? 1 : 0;
     int modulation = currentModulation;
     int fec = currentFec;
+    int32_t streamId = currentStreamId;
+    int32_t plsMode = currentPlsMode;
+    int32_t plsCode = currentPlsCode;
+    bool basebandFrames = currentBasebandFrames;
     if (fromInputs) {
         frequency = number(ui_.lineEditFreq);
         symbolRate = number(ui_.lineEditSmbRate);
         polarisation = ui_.comboBoxPolarisation->currentIndex();
         modulation = ui_.comboBoxModulation->currentIndex();
         fec = ui_.comboBoxFEC->currentIndex();
+        streamId = ui_.spinBoxStream->value();
+        plsMode = ui_.comboBoxPLSMode->currentIndex();
+        bool ok = false;
+        plsCode = ui_.lineEditPLSCode->text().toInt(&ok, 10);
+        if (!ok)
+            plsCode = -1;
+        basebandFrames = ui_.checkBoxBBFrames->isChecked() && ui_.checkBoxBBFrames->isVisibleTo(form_);
     }
     // On a model without the choice the selectors are disabled and show what
     // the card gets; a value stored by the settings or a preset of another
@@ -128,6 +194,18 @@ void TuningPanel::applyTuning(bool fromInputs)
             QCoreApplication::translate("KestIpDataForm", "Frequency should be from\n(%1 MHz - %2 MHz)")
                 .arg(window.low)
                 .arg(window.high));
+        return;
+    }
+    // The sequence never reaches root 0, and gold codes wrap after 262142.
+    const bool dvbS = modulationCode(modulation) == modulationCode(1);
+    if (!dvbS && !pls::goldCode(plsMode, plsCode)) {
+        tuningRejected = true;
+        const bool root = plsMode == pls::Root;
+        platform::qt::messageBox(
+            form_, QMessageBox::Warning, QCoreApplication::translate("KestIpDataForm", "Error"),
+            QCoreApplication::translate("KestIpDataForm", "PLS code should be from\n(%1 - %2)")
+                .arg(root ? 1 : 0)
+                .arg(root ? pls::kLastCode : pls::kLastCode - 1));
         return;
     }
     const bool highBand = f >= lnbSwitch && lnbSwitch != 0 && lof2 != 0;
@@ -152,6 +230,13 @@ void TuningPanel::applyTuning(bool fromInputs)
     params.symbolRate = static_cast<uint32_t>(symbolRate);
     params.innerFecRate = innerFecCode(fec);
     params.modulation = modulationCode(modulation);
+    // DVB-S has no input streams: its tuning stays what it always was.
+    if (!dvbS) {
+        params.streamId = streamId;
+        params.plsMode = plsMode;
+        params.plsCode = plsCode;
+        params.basebandFrames = basebandFrames ? 1 : 0;
+    }
     if (manager != nullptr)
         manager->SetNewSatParams(&params);
 
@@ -165,6 +250,10 @@ void TuningPanel::applyTuning(bool fromInputs)
     currentPolarisation = polarisation != 0;
     currentModulation = static_cast<uint8_t>(modulation);
     currentFec = fec;
+    currentStreamId = streamId;
+    currentPlsMode = plsMode;
+    currentPlsCode = plsCode;
+    currentBasebandFrames = basebandFrames;
     tuningRejected = false;
     tuningBusy = false;
 

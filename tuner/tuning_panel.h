@@ -48,6 +48,10 @@ public:
     void lnbTypeComboBox_activated(int index);
     void buttonPower_toggled(bool on);
     void framePowerSetOn(bool on);
+    // Shows a stream selection in the Stream row (settings, presets).
+    void showStream(int32_t streamId, int32_t plsMode, int32_t plsCode, bool basebandFrames);
+    // Selects root (0) or gold (1) without converting the code shown; other values change nothing.
+    void showPlsMode(int32_t mode);
 
     // Shared with the status poller, the settings and the presets.
     bool lnbPowerOn = true;
@@ -61,10 +65,19 @@ public:
     bool currentPolarisation = false;
     uint8_t currentModulation = 0;
     int32_t currentFec = 0;
+    int32_t currentStreamId = -1; // -1 none ("Single"), 0..255
+    int32_t currentPlsMode = 1;   // 0 root, 1 gold
+    int32_t currentPlsCode = 0;
+    bool currentBasebandFrames = false;
     // The card's own MAC address, for the address filter's default mode.
     std::array<uint8_t, 6> defaultMac{};
 
 private:
+    void setUpStreamRow();
+    // The row is for DVB-S2 and "Auto"; the Linux DVB frontends that cannot select a stream say so.
+    void enableStreamRow();
+    // The code shown is converted when the user switches between root and gold.
+    void plsModeChosen(int mode);
     void moveMotor();
     void sendRawCommand();
     void switchDiSEqC10(int polarisation, bool highBand);
@@ -75,6 +88,7 @@ private:
     const Ui::KestIpDataForm& ui_;
     CardControl* card_;
     FilterPages* filters_;
+    int plsModeShown_ = 1;
 };
 
 } // namespace tuner

@@ -132,6 +132,44 @@
         <translation>9/10</translation>
     </message>
     <message>
+        <source>Stream:</source>
+        <translation>Поток:</translation>
+    </message>
+    <message>
+        <source>Input stream identifier (ISI) of a multistream carrier</source>
+        <translation>Идентификатор входного потока (ISI) многопотоковой несущей</translation>
+    </message>
+    <message>
+        <source>Single</source>
+        <translation>Один</translation>
+    </message>
+    <message>
+        <source>PLS:</source>
+        <translation>PLS:</translation>
+    </message>
+    <message>
+        <source>Physical-layer scrambling code given as root or gold code</source>
+        <translation>Код скремблирования физического уровня: корневой (Root) или Gold</translation>
+    </message>
+    <message>
+        <source>Root</source>
+        <translation>Root</translation>
+    </message>
+    <message>
+        <source>Gold</source>
+        <translation>Gold</translation>
+    </message>
+    <message>
+        <source>Baseband frames</source>
+        <translation>Кадры BB</translation>
+    </message>
+    <message>
+        <source>PLS code should be from
+(%1 - %2)</source>
+        <translation>Код PLS должен быть от
+(%1 до %2)</translation>
+    </message>
+    <message>
         <source>STATUS:</source>
         <translation>СОСТОЯНИЕ:</translation>
     </message>

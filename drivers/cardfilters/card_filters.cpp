@@ -76,7 +76,7 @@ protected:
     {
         if (const HRESULT gone = card_->availability(); FAILED(gone))
             return gone;
-        card_->commit(card_->pending());
+        card_->commit(card_->takePending());
         return S_OK;
     }
 

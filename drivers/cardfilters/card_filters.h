@@ -56,12 +56,15 @@ public:
     // hardware: each property's handler writes its own field (card_properties.cpp).
     template <class T>
     void setPending(T SatelliteParams::*field, T value);
-    SatelliteParams pending() const;
+    // The collected tuning for a commit; the stream selection is then forgotten.
+    SatelliteParams takePending();
     // Applies a tuning (the collected one, when the tuner filter commits).
     virtual bool commit(const SatelliteParams& tuning) = 0;
     // A command block from the command property set: false when it is not one
     // or the card cannot carry it out.
     virtual bool command(const uint8_t* block, size_t size) = 0;
+    // Whether the card can deliver DVB-S2 baseband frames instead of a transport stream.
+    virtual bool deliversBasebandFrames() const { return false; }
     virtual bool locked() = 0;
     virtual int32_t strength() = 0; // 0..100
     virtual int32_t quality() = 0;  // 0..100

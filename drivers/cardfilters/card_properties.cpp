@@ -33,10 +33,17 @@ void Card::setPending(T SatelliteParams::*field, T value)
     pending_.*field = value;
 }
 
-SatelliteParams Card::pending() const
+SatelliteParams Card::takePending()
 {
     std::lock_guard<std::mutex> lock(pendingMutex_);
-    return pending_;
+    const SatelliteParams taken = pending_;
+    // The stream selection holds for one commit: a tuning without one is written without it.
+    const SatelliteParams defaults;
+    pending_.streamId = defaults.streamId;
+    pending_.plsMode = defaults.plsMode;
+    pending_.plsCode = defaults.plsCode;
+    pending_.basebandFrames = defaults.basebandFrames;
+    return taken;
 }
 
 namespace {
@@ -84,6 +91,11 @@ void Card::addTunerOutputProperties(PropertyTable& table)
     onTuning(table, *this, KSPROPSETID_BdaDigitalDemodulator, KSPROPERTY_BDA_INNER_FEC_RATE, &P::innerFecRate);
     onTuning(table, *this, KSPROPSETID_BdaDigitalDemodulator, KSPROPERTY_BDA_SYMBOL_RATE, &P::symbolRate);
     onTuning(table, *this, KSPROPSETID_BdaDigitalDemodulator, KSPROPERTY_BDA_SPECTRAL_INVERSION, &P::spectralInversion);
+    onTuning(table, *this, KSPROPSETID_CardStream, KSPROPERTY_CARD_STREAM_ID, &P::streamId);
+    onTuning(table, *this, KSPROPSETID_CardStream, KSPROPERTY_CARD_PLS_MODE, &P::plsMode);
+    onTuning(table, *this, KSPROPSETID_CardStream, KSPROPERTY_CARD_PLS_CODE, &P::plsCode);
+    if (deliversBasebandFrames())
+        onTuning(table, *this, KSPROPSETID_CardStream, KSPROPERTY_CARD_BASEBAND_FRAMES, &P::basebandFrames);
     table.onGetValue<LONG>(KSPROPSETID_BdaSignalStats, KSPROPERTY_BDA_SIGNAL_QUALITY, [this](LONG& value) {
         value = quality();
         return S_OK;

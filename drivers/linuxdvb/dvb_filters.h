@@ -24,6 +24,8 @@ public:
 
     bool commit(const SatelliteParams& tuning) override { return device_.frontend().commit(tuning); }
     bool command(const uint8_t* block, size_t size) override { return device_.command(block, size); }
+    // Asked of the frontend with bit 31 of DTV_STREAM_ID; whether it obeys is its maker's.
+    bool deliversBasebandFrames() const override { return true; }
     // A vanished device reports no lock and no signal.
     bool locked() override;
     int32_t strength() override;

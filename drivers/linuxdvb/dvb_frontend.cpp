@@ -1,6 +1,7 @@
 #include "drivers/linuxdvb/dvb_frontend.h"
 
 #include "platform/win32/debug.h"
+#include "tuner/pls.h"
 #include "platform/win32/sync.h"
 
 #include <sys/ioctl.h>
@@ -33,8 +34,13 @@ std::string transponderName(const SatelliteParams& t)
 {
     return std::to_string(t.carrierFrequency / 1000) + " MHz "
         + (t.polarisation == card::kPolarisationVertical ? "V" : "H") + " " + std::to_string(t.symbolRate)
-        + " kS/s";
+        + " kS/s" + streamSelectionName(t);
 }
+
+// The gold code the demodulator is given; an impossible code (the panel refuses them) as none.
+uint32_t goldOf(const SatelliteParams& t) { return pls::goldCode(t.plsMode, t.plsCode).value_or(0); }
+
+bool hasStream(const SatelliteParams& t) { return t.streamId >= 0 && t.streamId <= 255; }
 
 class SystemBusClock final : public BusClock {
 public:
@@ -62,6 +68,18 @@ template <typename Enum> uint32_t bitsOf(const Enum& field)
 }
 
 } // namespace
+
+std::string streamSelectionName(const SatelliteParams& t)
+{
+    std::string name;
+    if (hasStream(t))
+        name += " ISI " + std::to_string(t.streamId);
+    if (goldOf(t) != 0)
+        name += std::string(" PLS ") + (t.plsMode == pls::Root ? "root " : "gold ") + std::to_string(t.plsCode);
+    if (t.basebandFrames != 0)
+        name += " baseband frames";
+    return name;
+}
 
 BusClock& systemBusClock()
 {
@@ -183,6 +201,7 @@ FrontendSystems DvbFrontend::readSystems()
         systems.dvbs2 = (bitsOf(info.caps) & FE_CAN_2G_MODULATION) != 0;
     }
     systems.qamAuto = systems.dvbs2 && haveInfo && (bitsOf(info.caps) & FE_CAN_QAM_AUTO) != 0;
+    systems.multistream = systems.dvbs2 && haveInfo && (bitsOf(info.caps) & FE_CAN_MULTISTREAM) != 0;
     return systems;
 }
 
@@ -276,41 +295,88 @@ bool DvbFrontend::setLnbPower(bool on)
     return setVoltage(tuning_);
 }
 
+bool DvbFrontend::tuneWith(const SatelliteParams& tuning, const Candidate& candidate, bool fixedRollOff,
+                           bool plsInStreamId)
+{
+    const bool s2 = candidate.system == SYS_DVBS2;
+    dtv_property p[11]{};
+    uint32_t n = 0;
+    auto set = [&](uint32_t command, uint32_t value) {
+        p[n].cmd = command;
+        p[n++].u.data = value;
+    };
+    set(DTV_CLEAR, 0);
+    set(DTV_DELIVERY_SYSTEM, candidate.system);
+    set(DTV_FREQUENCY, card::intermediateFrequencyKhz(tuning));
+    set(DTV_SYMBOL_RATE, tuning.symbolRate * 1000);
+    set(DTV_INNER_FEC, linuxCodeRate(tuning.innerFecRate));
+    set(DTV_MODULATION, candidate.modulation);
+    // Several drivers take only 0.35 for DVB-S, and refuse anything else in
+    // their own thread, after the call has succeeded.
+    set(DTV_ROLLOFF, s2 && !fixedRollOff ? ROLLOFF_AUTO : ROLLOFF_35);
+    if (s2)
+        set(DTV_PILOT, fixedRollOff ? PILOT_ON : PILOT_AUTO);
+    if (s2 && systems_.multistream) {
+        // The ISI in bits 0-7, or no filter. The PLS goes as the kernel documents it; only a
+        // kernel without DTV_SCRAMBLING_SEQUENCE_INDEX gets it in bits 8-25 (gold code) and
+        // 26-27 (mode, 1 gold), as the drivers of its time read it: mainline stv090x drops
+        // the stream filter for any value above 255, so no other frontend ever sees those bits.
+        uint32_t streamId = hasStream(tuning) ? static_cast<uint32_t>(tuning.streamId) : NO_STREAM_ID_FILTER;
+        const uint32_t gold = goldOf(tuning);
+        if (plsInStreamId && gold != 0 && hasStream(tuning))
+            streamId |= gold << 8 | uint32_t{pls::Gold} << 26;
+        if (tuning.basebandFrames != 0) // without an ISI: bit 31 alone, every stream's frames
+            streamId = kBasebandFramesBit | (hasStream(tuning) ? streamId : 0);
+        set(DTV_STREAM_ID, streamId);
+        if (!plsInStreamId && selectsStream(tuning))
+            set(DTV_SCRAMBLING_SEQUENCE_INDEX, gold);
+    }
+    set(DTV_TUNE, 0);
+    dtv_properties properties{n, p};
+    return devices_.ioctl(fd_, FE_SET_PROPERTY, &properties) == 0;
+}
+
 bool DvbFrontend::tune(const SatelliteParams& tuning, const Candidate& candidate)
 {
     const bool s2 = candidate.system == SYS_DVBS2;
-    auto tuneWith = [&](bool fixedRollOff) {
-        dtv_property p[9]{};
-        uint32_t n = 0;
-        auto set = [&](uint32_t command, uint32_t value) {
-            p[n].cmd = command;
-            p[n++].u.data = value;
-        };
-        set(DTV_CLEAR, 0);
-        set(DTV_DELIVERY_SYSTEM, candidate.system);
-        set(DTV_FREQUENCY, card::intermediateFrequencyKhz(tuning));
-        set(DTV_SYMBOL_RATE, tuning.symbolRate * 1000);
-        set(DTV_INNER_FEC, linuxCodeRate(tuning.innerFecRate));
-        set(DTV_MODULATION, candidate.modulation);
-        // Several drivers take only 0.35 for DVB-S, and refuse anything else in
-        // their own thread, after the call has succeeded.
-        set(DTV_ROLLOFF, s2 && !fixedRollOff ? ROLLOFF_AUTO : ROLLOFF_35);
-        if (s2)
-            set(DTV_PILOT, fixedRollOff ? PILOT_ON : PILOT_AUTO);
-        set(DTV_TUNE, 0);
-        dtv_properties properties{n, p};
-        return devices_.ioctl(fd_, FE_SET_PROPERTY, &properties) == 0;
-    };
-    if (tuneWith(s2 && fixedRollOff_))
+    if (s2 && selectsStream(tuning) && !systems_.multistream)
+        reportOnce("multistream", "the frontend cannot select a stream (no FE_CAN_MULTISTREAM):" + streamSelectionName(tuning)
+                                      + " is not sent, it delivers the carrier's first stream");
+    if (s2 && systems_.multistream && plsInStreamId_ && goldOf(tuning) != 0 && !hasStream(tuning))
+        reportOnce("pls", "the kernel has no DTV_SCRAMBLING_SEQUENCE_INDEX: a PLS code needs a stream (ISI) to travel with");
+    if (tuneWith(tuning, candidate, s2 && fixedRollOff_, plsInStreamId_))
         return true;
-    if (!s2 || fixedRollOff_ || errno != EINVAL)
+    if (!s2 || errno != EINVAL)
         return false;
-    // Some demodulators need the roll-off and pilots named; the headers of the
-    // DVB-S2 frames tell them the rest.
     const int error = errno;
-    if (tuneWith(true)) {
-        fixedRollOff_ = true;
-        debug("the frontend refuses automatic roll-off and pilots: DVB-S2 is tuned with 0.35 and pilots on");
+    // An older kernel refuses a property it does not know, some demodulators automatic
+    // roll-off and pilots (the headers of the DVB-S2 frames tell them the rest).
+    struct Way {
+        bool fixedRollOff;
+        bool plsInStreamId;
+    };
+    const bool tryPls = !plsInStreamId_ && systems_.multistream && selectsStream(tuning);
+    const bool tryRollOff = !fixedRollOff_;
+    Way ways[3]{};
+    size_t count = 0;
+    if (tryPls)
+        ways[count++] = {fixedRollOff_, true};
+    if (tryRollOff)
+        ways[count++] = {true, plsInStreamId_};
+    if (tryPls && tryRollOff)
+        ways[count++] = {true, true};
+    for (size_t i = 0; i < count; ++i) {
+        const auto [fixedRollOff, plsInStreamId] = ways[i];
+        if (!tuneWith(tuning, candidate, fixedRollOff, plsInStreamId))
+            continue;
+        if (plsInStreamId && !plsInStreamId_) {
+            plsInStreamId_ = true;
+            debug("the kernel refuses DTV_SCRAMBLING_SEQUENCE_INDEX: the PLS code goes in bits 8-27 of DTV_STREAM_ID");
+        }
+        if (fixedRollOff && !fixedRollOff_) {
+            fixedRollOff_ = true;
+            debug("the frontend refuses automatic roll-off and pilots: DVB-S2 is tuned with 0.35 and pilots on");
+        }
         return true;
     }
     errno = error;

@@ -27,6 +27,12 @@ namespace linuxdvb {
 // 0 and the codes without a Linux rate (5/11, and 8/9 which is sent alike) give FEC_AUTO.
 uint32_t linuxCodeRate(int32_t bdaCode);
 
+// DTV_STREAM_ID's bit 31: the cards that document it deliver DVB-S2 baseband frames.
+constexpr uint32_t kBasebandFramesBit = 0x80000000u;
+// The stream selection as the debug output names it: " ISI 3 PLS gold 131070 baseband frames",
+// empty for a tuning without one.
+std::string streamSelectionName(const SatelliteParams& tuning);
+
 struct SignalStatus {
     bool locked = false;
     int32_t strength = 0; // 0..100
@@ -87,6 +93,8 @@ private:
     void waitForQuietBus(int64_t since);
     bool sendMessage(const std::vector<uint8_t>& message);
     bool tune(const SatelliteParams& tuning, const Candidate& candidate);
+    // One FE_SET_PROPERTY of a tuning; the two flags pick the ways frontends differ in.
+    bool tuneWith(const SatelliteParams& tuning, const Candidate& candidate, bool fixedRollOff, bool plsInStreamId);
     // Tunes the round's current candidate, or the next the frontend accepts.
     bool startAttempt();
     void searchLoop();
@@ -119,6 +127,7 @@ private:
     SearchRound round_;
     bool searching_ = false; // a candidate is tuned and its lock not seen yet
     bool fixedRollOff_ = false; // the frontend refuses ROLLOFF_AUTO / PILOT_AUTO for DVB-S2
+    bool plsInStreamId_ = false; // the kernel refuses DTV_SCRAMBLING_SEQUENCE_INDEX
     uint64_t attempt_ = 0;
     size_t expiredInRound_ = 0;
     std::chrono::steady_clock::time_point attemptAt_;

@@ -56,7 +56,7 @@ std::chrono::milliseconds lockWait(uint32_t symbolRateKsps)
 SearchRound::Key SearchRound::keyOf(const SatelliteParams& t)
 {
     return Key{t.carrierFrequency, t.polarisation, t.symbolRate, card::oscillatorKhz(t),
-               static_cast<uint32_t>(t.modulation)};
+               static_cast<uint32_t>(t.modulation), t.streamId, t.plsMode, t.plsCode, t.basebandFrames};
 }
 
 bool SearchRound::begin(const SatelliteParams& tuning, std::vector<Candidate> candidates)

@@ -26,6 +26,7 @@ struct FrontendSystems {
     bool dvbs = false;
     bool dvbs2 = false;
     bool qamAuto = false; // FE_CAN_QAM_AUTO: the demodulator finds the DVB-S2 modulation itself
+    bool multistream = false; // FE_CAN_MULTISTREAM: it selects an input stream (and its PLS)
 };
 
 // The candidates for a modulation code (0 open, 20 DVB-S, 21 DVB-S2) on this
@@ -59,7 +60,8 @@ public:
     bool noneReported = false;
 
 private:
-    using Key = std::tuple<uint32_t, int32_t, uint32_t, uint32_t, uint32_t>;
+    // The transponder, the modulation code and the stream selection.
+    using Key = std::tuple<uint32_t, int32_t, uint32_t, uint32_t, uint32_t, int32_t, int32_t, int32_t, int32_t>;
     static Key keyOf(const SatelliteParams& tuning);
 
     Key key_{};

@@ -25,12 +25,19 @@ public:
     // The stream goes on across stops: a retune does not restart a file.
     HRESULT onThreadStart() override
     {
-        if (!traffic_) {
-            traffic_ = std::make_unique<TrafficSource>(card_->config.mac);
-            std::string error;
-            if (!card_->config.streamFile.empty() &&
-                !traffic_->openFile(card_->config.streamFile, card_->config.loop, &error))
-                std::fprintf(stderr, "simcard: %s\n", error.c_str());
+        if (traffic_.empty()) {
+            const SimConfig& config = card_->config;
+            std::vector<std::string> files;
+            for (const SimStream& stream : config.streams)
+                files.push_back(stream.file);
+            if (files.empty())
+                files.push_back(config.streamFile);
+            for (const std::string& file : files) {
+                traffic_.push_back(std::make_unique<TrafficSource>(config.mac));
+                std::string error;
+                if (!file.empty() && !traffic_.back()->openFile(file, config.loop, &error))
+                    std::fprintf(stderr, "simcard: %s\n", error.c_str());
+            }
         }
         flowing_ = false;
         return S_OK;
@@ -68,7 +75,16 @@ public:
             return S_FALSE;
         if (!card_->present.load())
             return S_FALSE;
-        const size_t got = traffic_->read(data, wanted);
+        // Each input stream goes on where it was: a recording's streams run side by side.
+        const int stream = card_->frontend.selectedStream();
+        if (stream < 0 || static_cast<size_t>(stream) >= traffic_.size()) {
+            // Retuned away between the lock check and here: stuffing, as while acquiring.
+            const LONG bytes = std::min<LONG>(sample->GetSize() / 188, 8) * 188;
+            platform::fillNullPackets(data, bytes);
+            sample->SetActualDataLength(bytes);
+            return S_OK;
+        }
+        const size_t got = traffic_[static_cast<size_t>(stream)]->read(data, wanted);
         if (got == 0)
             return S_FALSE; // a file played once has ended
         sample->SetActualDataLength(static_cast<LONG>(got));
@@ -77,7 +93,7 @@ public:
 
 private:
     std::shared_ptr<SimCard> card_;
-    std::unique_ptr<TrafficSource> traffic_;
+    std::vector<std::unique_ptr<TrafficSource>> traffic_; // one per input stream
     SamplePlan plan_;
     Pacer pacer_;
     bool flowing_ = false;

@@ -1,6 +1,7 @@
 #include "drivers/simcard/sim_config.h"
 
 #include <cerrno>
+#include <algorithm>
 #include <cstdlib>
 
 namespace simcard {
@@ -16,13 +17,49 @@ void addError(std::string* error, const std::string& line)
     *error += line;
 }
 
+// "isiN=PATH" entries separated by ';'; false unless every entry is one.
+bool parseStreams(const std::string& text, std::vector<SimStream>& streams)
+{
+    std::vector<SimStream> parsed;
+    size_t start = 0;
+    while (start <= text.size()) {
+        const size_t end = std::min(text.find(';', start), text.size());
+        const std::string entry = text.substr(start, end - start);
+        const size_t equals = entry.find('=');
+        if (entry.rfind("isi", 0) != 0 || equals == std::string::npos || equals == 3 || equals > 6
+            || equals + 1 == entry.size())
+            return false;
+        int isi = 0;
+        for (size_t i = 3; i < equals; ++i) {
+            if (entry[i] < '0' || entry[i] > '9')
+                return false;
+            isi = isi * 10 + (entry[i] - '0');
+        }
+        if (isi > 255)
+            return false;
+        parsed.push_back({isi, entry.substr(equals + 1)});
+        start = end + 1;
+    }
+    streams = std::move(parsed);
+    return true;
+}
+
 } // namespace
 
 bool simConfigFromEnvironment(SimConfig& config, std::string* error)
 {
     bool ok = true;
-    if (const char* file = std::getenv("KEST_SIM_TS"))
-        config.streamFile = file;
+    if (const char* file = std::getenv("KEST_SIM_TS")) {
+        const std::string value = file;
+        if (value.rfind("isi", 0) == 0 && value.find('=') != std::string::npos) {
+            if (!parseStreams(value, config.streams)) {
+                addError(error, "KEST_SIM_TS=" + value + ": expected isiN=FILE entries (N 0 to 255) separated by ';'");
+                ok = false;
+            }
+        } else {
+            config.streamFile = value;
+        }
+    }
     if (const char* loop = std::getenv("KEST_SIM_LOOP"); loop != nullptr && *loop != '\0') {
         const std::string value = loop;
         if (value == "0" || value == "1") {

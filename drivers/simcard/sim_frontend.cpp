@@ -1,5 +1,7 @@
 #include "drivers/simcard/sim_frontend.h"
 
+#include <algorithm>
+
 namespace simcard {
 
 SatelliteParams SimFrontend::committed() const
@@ -48,11 +50,30 @@ std::vector<std::vector<uint8_t>> SimFrontend::diseqcMessages() const
 int32_t SimFrontend::strength() const { return strength_.load(std::memory_order_relaxed); }
 int32_t SimFrontend::quality() const { return quality_.load(std::memory_order_relaxed); }
 
+void SimFrontend::setStreams(std::vector<int> isis)
+{
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        isis_ = std::move(isis);
+    }
+    update();
+}
+
 void SimFrontend::update()
 {
-    const SatelliteParams tuning = committed();
+    SatelliteParams tuning;
+    int selected = 0;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        tuning = committed_;
+        if (!isis_.empty() && tuning.streamId >= 0) {
+            const auto at = std::find(isis_.begin(), isis_.end(), tuning.streamId);
+            selected = at == isis_.end() ? -1 : static_cast<int>(at - isis_.begin());
+        }
+    }
     const bool powered = lnbPowered();
-    const bool lock = card::isPlausible(tuning, powered);
+    const bool lock = card::isPlausible(tuning, powered) && selected >= 0;
+    selected_.store(selected, std::memory_order_relaxed);
     // A steady level per transponder, as a dish pointed once would give.
     const int32_t spread = static_cast<int32_t>((tuning.carrierFrequency / 1000 + tuning.symbolRate) % 11);
     strength_.store(lock ? 72 + spread : powered ? 12 : 0, std::memory_order_relaxed);

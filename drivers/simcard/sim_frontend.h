@@ -29,6 +29,11 @@ public:
     // 0..100 while locked, else 0.
     int32_t quality() const;
     SatelliteParams committed() const;
+    // The ISIs of a multistream recording, in its order; none: a single-stream carrier.
+    void setStreams(std::vector<int> isis);
+    // The stream the tuning selects (its index among them): the one of its ISI, the first
+    // without one; -1 when it names an ISI the carrier lacks, which then does not lock.
+    int selectedStream() const { return selected_.load(std::memory_order_relaxed); }
     // DiSEqC messages received, oldest first (for tests and the debug output).
     std::vector<std::vector<uint8_t>> diseqcMessages() const;
     // Changes on every commit or supply switch, so the capture side can tell a retune.
@@ -40,6 +45,8 @@ private:
     mutable std::mutex mutex_; // guards the tuning and the message log, never the stream
     SatelliteParams committed_;
     std::vector<std::vector<uint8_t>> diseqc_;
+    std::vector<int> isis_;
+    std::atomic<int> selected_{0};
     std::atomic<bool> lnbPowered_{true};
     std::atomic<bool> locked_{false};
     std::atomic<int32_t> strength_{0};

@@ -24,6 +24,10 @@ std::shared_ptr<SimCard> registerSimCard(int32_t modelId, const SimConfig& confi
     if (!cardfilters::cardModel(modelId, &card->model))
         return nullptr;
     card->config = config;
+    std::vector<int> isis;
+    for (const SimStream& stream : config.streams)
+        isis.push_back(stream.isi);
+    card->frontend.setStreams(std::move(isis));
     card->inputPinName = inputPinName;
     card->outputPinName = outputPinName;
     registry().add(card);

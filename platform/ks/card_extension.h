@@ -19,6 +19,15 @@ constexpr DWORD KSPROPERTY_CARD_MAC_READ = 3;
 inline constexpr GUID PROPSETID_VIDCAP_CUSTOM_IRCAPTURE = {0xB51C4994, 0x0054, 0x4749, {0x82, 0x43, 0x02, 0x9A, 0x66, 0x86, 0x36, 0x36}};
 constexpr DWORD KSPROPERTY_IRCAPTURE_COMMAND = 1;
 
+// Stream set, on the tuner's transport output pin: the DVB-S2 stream selection of a tuning,
+// each a 4-byte value collected until the commit like the published ones. A card that can
+// deliver baseband frames answers KSPROPERTY_CARD_BASEBAND_FRAMES; the others do not list it.
+inline constexpr GUID KSPROPSETID_CardStream = {0x5B1C2E07, 0x8D4A, 0x4F36, {0xA1, 0x93, 0x27, 0x6E, 0x0C, 0x55, 0xB8, 0x41}};
+constexpr DWORD KSPROPERTY_CARD_STREAM_ID = 0;       // input stream identifier 0..255, -1 none
+constexpr DWORD KSPROPERTY_CARD_PLS_MODE = 1;        // 0 root, 1 gold
+constexpr DWORD KSPROPERTY_CARD_PLS_CODE = 2;        // 0..262143
+constexpr DWORD KSPROPERTY_CARD_BASEBAND_FRAMES = 3; // 1: deliver the baseband frames
+
 namespace platform::ks::card {
 
 // Command block (little-endian, zero unless written).

@@ -31,6 +31,9 @@ struct Reception {
     const char* lnb;
     QByteArray settings;
     const char* lockedWith; // the debug line that names the system
+    int carrying = 0;               // the transponder whose lock delivers the stream
+    const char* saidOnce = nullptr; // a debug line said exactly once
+    const char* kept = nullptr;     // a settings line the program writes back at its end
 };
 
 std::ostream& operator<<(std::ostream& out, const Reception& r) { return out << r.name; }
@@ -56,6 +59,7 @@ TEST_P(DvbReception, LocksAndDeliversExactlyTheStationsDatagrams)
     env_.insert("KEST_FAKEDVB_LNB", r.lnb);
     env_.insert("KEST_FAKEDVB_TS", stream);
     env_.insert("KEST_FAKEDVB_LOG", log);
+    env_.insert("KEST_FAKEDVB_CARRYING", QString::number(r.carrying));
 
     QProcess process;
     start(process);
@@ -77,10 +81,17 @@ TEST_P(DvbReception, LocksAndDeliversExactlyTheStationsDatagrams)
     ASSERT_TRUE(modelLog.open(QIODevice::ReadOnly)) << "never tuned";
     const QByteArray seen = modelLog.readAll();
     EXPECT_FALSE(seen.contains("violation")) << seen.constData();
-    const int locked = seen.indexOf("locked 0\n");
+    const int locked = seen.indexOf("locked " + QByteArray::number(r.carrying) + "\n");
     ASSERT_GE(locked, 0) << "never locked to the station's transponder:\n" << seen.constData();
     EXPECT_EQ(seen.indexOf("tune ", locked), -1) << "retuned after the lock:\n" << seen.constData();
-    EXPECT_TRUE(errors.contains(r.lockedWith)) << "the debug output names the system";
+    EXPECT_TRUE(errors.contains(r.lockedWith)) << "the debug output names the system:\n" << errors.constData();
+    if (r.saidOnce != nullptr)
+        EXPECT_EQ(errors.count(r.saidOnce), 1) << errors.constData();
+    if (r.kept != nullptr) {
+        QFile settings(home_.filePath("config/KestGroup/Kest-IPData.conf"));
+        ASSERT_TRUE(settings.open(QIODevice::ReadOnly));
+        EXPECT_TRUE(settings.readAll().contains(r.kept)) << "kept across the restart: " << r.kept;
+    }
 
     std::set<long long> sequences;
     for (const QByteArray& frame : frames)
@@ -146,6 +157,32 @@ INSTANTIATE_TEST_SUITE_P(
                   "Freqency=10992\nSymbol-Rate=22000\nPolarisation=1\nModulation=0\nDiSEqC-1.0=1\nMultiOption=3\n"
                   "RepeatCount=1\nGapTime=50\n",
                   "locked with DVB-S2 8PSK"},
+        // Two input streams on one carrier, each received by its ISI; the other stream's lock
+        // would deliver nothing.
+        Reception{"MultistreamIsi3", "dvb:9:0:spruce", "0:H:11778:27500:S2:8PSK:isi3,0:H:11778:27500:S2:8PSK:isi7", "",
+                  "universal", kHighBand + "Modulation=0\nStreamID=3\n",
+                  "locked with DVB-S2 8PSK on 11778 MHz H 27500 kS/s ISI 3", 0, nullptr, "StreamID=3"},
+        Reception{"MultistreamIsi7", "dvb:9:0:spruce", "0:H:11778:27500:S2:8PSK:isi3,0:H:11778:27500:S2:8PSK:isi7", "",
+                  "universal", kHighBand + "Modulation=0\nStreamID=7\n",
+                  "locked with DVB-S2 8PSK on 11778 MHz H 27500 kS/s ISI 7", 1, nullptr, "StreamID=7"},
+        // A scrambled stream, its code given as gold and as root (gold 131070 is root 16416).
+        Reception{"PlsGold", "dvb:9:0:cedar", "0:H:11778:27500:S2:8PSK:isi3,0:H:11778:27500:S2:8PSK:isi5:gold131070",
+                  "", "universal", kHighBand + "Modulation=2\nStreamID=5\nPLSCode=131070\n",
+                  "locked with DVB-S2 8PSK on 11778 MHz H 27500 kS/s ISI 5 PLS gold 131070", 1, nullptr,
+                  "PLSCode=131070"},
+        Reception{"PlsRoot", "dvb:9:0:cedar", "0:H:11778:27500:S2:8PSK:isi5:gold131070", "", "universal",
+                  kHighBand + "Modulation=2\nStreamID=5\nPLSMode=0\nPLSCode=16416\n",
+                  "locked with DVB-S2 8PSK on 11778 MHz H 27500 kS/s ISI 5 PLS root 16416", 0, nullptr, "PLSMode=0"},
+        // An older kernel: the PLS in DTV_STREAM_ID's upper bits.
+        Reception{"PlsOnAnOlderKernel", "dvb:9:0:cedar", "0:H:11778:27500:S2:8PSK:isi5:gold131070", "plsinstreamid",
+                  "universal", kHighBand + "Modulation=2\nStreamID=5\nPLSCode=131070\n",
+                  "locked with DVB-S2 8PSK on 11778 MHz H 27500 kS/s ISI 5", 0,
+                  "the kernel refuses DTV_SCRAMBLING_SEQUENCE_INDEX"},
+        // A frontend that cannot select a stream still tunes, and takes the carrier's first.
+        Reception{"WithoutMultistream", "dvb:9:0:spruce", "0:H:11778:27500:S2:8PSK:isi3,0:H:11778:27500:S2:8PSK:isi7",
+                  "nomultistream", "universal", kHighBand + "Modulation=0\nStreamID=7\n",
+                  "locked with DVB-S2 8PSK on 11778 MHz H 27500 kS/s ISI 7", 0,
+                  "linuxdvb: the frontend cannot select a stream (no FE_CAN_MULTISTREAM): ISI 7 is not sent"},
         Reception{"CBandLnb", "dvb:9:0:cedar", "0:H:3800:27500:S:QPSK", "", "cband",
                   "Freqency=3800\nSymbol-Rate=27500\nPolarisation=0\nModulation=1\nLNBType=1\nLOF1=5150\nLOF2=0\n"
                   "LOF_SW=0\n",

@@ -205,6 +205,25 @@ TEST_F(ProviderOperations, NamesComeBackAfterARestartAndInterruptedSavesLeaveNot
     EXPECT_FALSE(QFile::exists(".kestipdata.ini.kest-new-Ab3dE9"));
 }
 
+TEST_F(ProviderOperations, AProviderCarriesItsStreamAcrossARestart)
+{
+    {
+        KestIpDataForm form;
+        form.spinBoxStream->setValue(7);
+        form.comboBoxPLSMode->setCurrentIndex(0);
+        form.lineEditPLSCode->setText("1024");
+        apply(form, 11778, 27500, 0);
+        whileModal([&] { form.buttonNew->click(); }, nameDialog("Multi", true));
+        EXPECT_TRUE(fileBytes().endsWith("RAW5\t\"\"\nStreamID\t7\nPLSMode\t0\nPLSCode\t1024\n")) << fileBytes().constData();
+    }
+    KestIpDataForm form;
+    ASSERT_EQ(comboItems(form.comboBoxProviders), (QStringList{"", "Multi"}));
+    select(form, 1);
+    EXPECT_EQ(form.spinBoxStream->value(), 7);
+    EXPECT_EQ(form.comboBoxPLSMode->currentIndex(), 0);
+    EXPECT_EQ(form.lineEditPLSCode->text(), "1024");
+}
+
 TEST_F(ProviderOperations, CancelAndNoLeaveTableComboAndFile)
 {
     writeProviders({beta()});

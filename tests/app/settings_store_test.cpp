@@ -58,13 +58,15 @@ struct Form : FormUi {
         hooks.loadPidList = [this](const QString& text) { log.push_back("pids " + text.toStdString()); };
         store = new SettingsStore(&widget, ui,
                                   SettingsFields{frequency, symbolRate, polarisationOn, modulationItem, fecItem,
-                                                 lnbPowerOn},
+                                                 lnbPowerOn, streamId, plsMode, plsCode, basebandFrames},
                                   hooks);
     }
 
     qint32 frequency = -1, symbolRate = -1, fecItem = -1;
     bool polarisationOn = true, lnbPowerOn = false;
     quint8 modulationItem = 9;
+    qint32 streamId = 9, plsMode = 9, plsCode = 9;
+    bool basebandFrames = true;
     QPushButton* power = ui.buttonPower;
     std::vector<std::string> log;
     SettingsStore* store;
@@ -147,6 +149,42 @@ TEST_F(SettingsStoreTest, RoundTrip)
     QSettings driver(SettingsStore::driverSettingsPath(), QSettings::IniFormat);
     EXPECT_EQ(driver.value("DriverData/dwMAC_HIGH").toUInt(), 0x0B0A0200u);
     EXPECT_EQ(driver.value("DriverData/dwMAC_LOW").toUInt(), 0x0E0D0C00u);
+}
+
+TEST_F(SettingsStoreTest, TheStreamSelectionIsWrittenOnlyWhenNotTheDefault)
+{
+    {
+        Form f;
+        f.store->loadSettings();
+        EXPECT_EQ(f.streamId, -1);
+        EXPECT_EQ(f.plsMode, 1);
+        EXPECT_EQ(f.plsCode, 0);
+        EXPECT_FALSE(f.basebandFrames);
+        f.streamId = 3;
+        f.plsMode = 0;
+        f.plsCode = 1024;
+        f.basebandFrames = true;
+        ASSERT_TRUE(f.store->saveSettings());
+        const QByteArray text = fileBytes(SettingsStore::settingsPath());
+        for (const char* line : {"StreamID=3\n", "PLSMode=0\n", "PLSCode=1024\n", "BBFrames=1\n"})
+            EXPECT_TRUE(text.contains(line)) << line << text.constData();
+    }
+    {
+        Form f;
+        f.store->loadSettings();
+        EXPECT_EQ(f.streamId, 3);
+        EXPECT_EQ(f.plsMode, 0);
+        EXPECT_EQ(f.plsCode, 1024);
+        EXPECT_TRUE(f.basebandFrames);
+        f.streamId = -1;
+        f.plsMode = 1;
+        f.plsCode = 0;
+        f.basebandFrames = false;
+        ASSERT_TRUE(f.store->saveSettings());
+    }
+    const QByteArray text = fileBytes(SettingsStore::settingsPath());
+    for (const char* key : {"StreamID", "PLSMode", "PLSCode", "BBFrames"})
+        EXPECT_FALSE(text.contains(key)) << key << " back at its default leaves the file\n" << text.constData();
 }
 
 TEST_F(SettingsStoreTest, DamagedValuesGiveDefaults)

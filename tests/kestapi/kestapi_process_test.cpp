@@ -57,6 +57,7 @@ TEST(KestApiProcess, RetunesTheRunningReceiverAndAddsBothPids)
     info.pid1 = 1234;
     info.pid2 = 4321;
     EXPECT_EQ(TransponderChange(0, &info), 0);
+    EXPECT_EQ(TransponderChangeStream(0, &info, 5, KESTAPI_PLS_ROOT, 1024), 0);
     // A code outside the receiver's table is taken and changes nothing.
     DWORD_PTR answer = 99;
     SendMessageTimeoutA(window, WM_USER, 0x1990000, 5555, 0, 5000, &answer);
@@ -74,6 +75,9 @@ TEST(KestApiProcess, RetunesTheRunningReceiverAndAddsBothPids)
     EXPECT_EQ(saved.value("Settings/Symbol-Rate").toString(), "22000");
     EXPECT_EQ(saved.value("Settings/Polarisation").toString(), "false") << "H (+18), the first item";
     EXPECT_EQ(saved.value("Settings/ActivePIDs").toString(), "1234\n4321\n");
+    EXPECT_EQ(saved.value("Settings/StreamID").toInt(), 5) << "the stream the second call asked for";
+    EXPECT_EQ(saved.value("Settings/PLSMode").toInt(), 0);
+    EXPECT_EQ(saved.value("Settings/PLSCode").toInt(), 1024);
 
     EXPECT_EQ(TransponderChange(0, &info), KESTAPI_NO_RECEIVER) << "no receiver any more";
     unsetenv("XDG_RUNTIME_DIR");

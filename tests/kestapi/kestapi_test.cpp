@@ -102,6 +102,21 @@ TEST_F(KestApi, SendsTheWholeSequenceToTheReceiver)
     EXPECT_EQ(spruce.messages(), expected);
 }
 
+TEST_F(KestApi, TheStreamCallSendsTheStreamAndPlsBeforeTheApply)
+{
+    FakeReceiver spruce(kSpruce);
+    const TransponderInfo info = sample();
+    ASSERT_EQ(TransponderChangeStream(0, &info, 3, KESTAPI_PLS_ROOT, 262143), 0);
+    const std::vector<Message> expected = {
+        {WM_USER, 0x1010000, 11747}, {WM_USER, 0x1020000, 22000}, {WM_USER, 0x1030000, 0},
+        {WM_USER, 0x1040000, -2},    {WM_USER, 0x1050000, 3},     {WM_USER, 0x1060000, 0},
+        {WM_USER, 0x1070000, 262143}, {WM_USER, 0x2000000, 0},    {WM_USER, 0x1090000, 1001},
+        {WM_USER, 0x1090000, 0x1FFF},
+    };
+    EXPECT_EQ(spruce.messages(), expected);
+    EXPECT_EQ(TransponderChangeStream(0, nullptr, KESTAPI_NO_STREAM, KESTAPI_PLS_GOLD, 0), 21);
+}
+
 TEST_F(KestApi, VerticalPolarisationSelectsTheSecondItem)
 {
     FakeReceiver birch(kBirch);

@@ -100,6 +100,33 @@ TEST_F(ManagerTest, NewTuningWritesEveryPropertyInOrderThenCommits)
     EXPECT_EQ(debug.texts(), lines);
 }
 
+TEST_F(ManagerTest, AStreamTuningAlsoWritesTheStreamSetAndACardWithoutItOnlySaysSo)
+{
+    SatelliteParams p = sampleTuning();
+    p.streamId = 3;
+    p.plsMode = 0;
+    p.plsCode = 1024;
+    EXPECT_EQ(manager.SetNewSatParams(&p), 1);
+    const std::vector<KsCall> sets = output->callsOf(KsCall::Set);
+    ASSERT_EQ(sets.size(), 8u);
+    const uint32_t values[] = {3, 0, 1024, 0};
+    for (DWORD id = 0; id < 4; ++id) {
+        EXPECT_EQ(sets[3 + id].set, KSPROPSETID_CardStream);
+        EXPECT_EQ(sets[3 + id].id, id);
+        EXPECT_EQ(sets[3 + id].data, word(values[id]));
+    }
+    EXPECT_EQ(sets[7].id, KSPROPERTY_BDA_SPECTRAL_INVERSION) << "the spectral inversion stays last";
+    EXPECT_EQ(std::memcmp(manager.satelliteParams(), &p, sizeof(p)), 0);
+
+    for (DWORD id = 0; id < 4; ++id)
+        output->on(KSPROPSETID_CardStream, id).support = 0;
+    DebugCapture debug;
+    EXPECT_EQ(manager.SetNewSatParams(&p), 1);
+    EXPECT_TRUE(boxes.boxes.empty()) << "no box for a card without the stream set";
+    EXPECT_NE(debug.all().find("KSPROPERTY_CARD_STREAM_ID SET not supported!\n"), std::string::npos) << debug.all();
+    EXPECT_EQ(control->commits, 2);
+}
+
 TEST_F(ManagerTest, RejectedModulationDoesNotStopTheRest)
 {
     output->on(KSPROPSETID_BdaDigitalDemodulator, KSPROPERTY_BDA_MODULATION_TYPE).support = KSPROPERTY_SUPPORT_GET;

@@ -12,10 +12,12 @@
 #include "tuner/card_control.h"
 #include "tuner/device_catalogue.h"
 #include "tuner/input_filter.h"
+#include "tuner/pls.h"
 #include "tests/form_ui.h"
 #include "tests/offscreen_app.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QFrame>
 #include <QGroupBox>
@@ -276,6 +278,60 @@ TEST_F(TuningPanelTest, ATuningStopsSendsRecordsAndRestarts)
     EXPECT_FALSE(panel->tuningBusy);
     EXPECT_FALSE(panel->tuningRejected);
     EXPECT_EQ(panel->unlockedMs, 0);
+}
+
+TEST(PlsCodes, GoldAndRootNameTheSameSequence)
+{
+    EXPECT_EQ(pls::rootOfGold(0), 1u);
+    EXPECT_EQ(pls::rootOfGold(8), 1024u);
+    EXPECT_EQ(pls::goldOfRoot(1), 0u);
+    EXPECT_EQ(pls::goldOfRoot(1024), 8u);
+    for (uint32_t gold : {1u, 131070u, 262142u})
+        EXPECT_EQ(pls::goldOfRoot(pls::rootOfGold(gold)), gold);
+    EXPECT_FALSE(pls::goldCode(pls::Root, 0)) << "the sequence never reaches root 0";
+    EXPECT_FALSE(pls::goldCode(pls::Gold, 262143)) << "gold codes wrap after 262142";
+    EXPECT_FALSE(pls::goldCode(pls::Gold, -1));
+    EXPECT_EQ(pls::goldCode(pls::Root, 262143).value_or(0), pls::goldOfRoot(262143).value_or(1));
+}
+
+TEST_F(TuningPanelTest, TheStreamRowConvertsPlsCodesAndItsSelectionReachesTheCardForOneTuning)
+{
+    QComboBox* mode = form.ui.comboBoxPLSMode;
+    QLineEdit* code = form.ui.lineEditPLSCode;
+    EXPECT_FALSE(form.ui.checkBoxBBFrames->isVisibleTo(&form.widget)) << "the simulated card has no baseband frames";
+    panel->showStream(-1, pls::Gold, 8, false);
+    mode->setCurrentIndex(pls::Root);
+    emit mode->activated(pls::Root);
+    EXPECT_EQ(code->text(), "1024") << "gold 8 is root 1024";
+    mode->setCurrentIndex(pls::Gold);
+    emit mode->activated(pls::Gold);
+    EXPECT_EQ(code->text(), "8");
+
+    form.modulation->setCurrentIndex(2);
+    form.ui.spinBoxStream->setValue(3);
+    panel->showStream(3, pls::Root, 1024, false);
+    tune();
+    for (const SatelliteParams& p : {sent(), card->frontend.committed()}) {
+        EXPECT_EQ(p.streamId, 3);
+        EXPECT_EQ(p.plsMode, pls::Root);
+        EXPECT_EQ(p.plsCode, 1024);
+    }
+    EXPECT_EQ(panel->currentStreamId, 3);
+    form.ui.spinBoxStream->setValue(-1);
+    code->setText("0");
+    mode->setCurrentIndex(pls::Gold);
+    tune();
+    EXPECT_EQ(card->frontend.committed().streamId, -1) << "the card forgets a stream a tuning does not name";
+    EXPECT_EQ(card->frontend.committed().plsCode, 0);
+
+    form.modulation->setCurrentIndex(1);
+    EXPECT_FALSE(form.ui.spinBoxStream->isEnabled()) << "DVB-S has no input streams";
+    form.modulation->setCurrentIndex(0);
+    EXPECT_TRUE(form.ui.spinBoxStream->isEnabled());
+    mode->setCurrentIndex(pls::Root);
+    EXPECT_EQ(warning(), "Error: PLS code should be from\n(1 - 262143)\n");
+    EXPECT_TRUE(events.empty()) << "nothing tuned";
+    EXPECT_TRUE(panel->tuningRejected);
 }
 
 TEST_F(TuningPanelTest, DiSEqC10RepeatsWithTheirGapsAndTheBandBit)

@@ -140,9 +140,48 @@ int DemodModel::matchingTransponder(bool forLock)
             continue;
         if (t.system == SYS_DVBS2 && c.modulation != t.modulation && !(c.modulation == QAM_AUTO && variant.qamAuto))
             continue;
+        if (!streamSelected(i))
+            continue;
         return static_cast<int>(i);
     }
     return -1;
+}
+
+bool DemodModel::streamSelected(size_t i) const
+{
+    const Transponder& t = transponders[i];
+    const uint32_t id = tuned_.streamId;
+    uint32_t gold = tuned_.scrambling;
+    if (variant.plsInStreamId) {
+        gold = 0;
+        if (id != NO_STREAM_ID_FILTER && (id >> 8 & 0x3FFFF) != 0) {
+            const uint32_t code = id >> 8 & 0x3FFFF;
+            if ((id >> 26 & 3) == 1)
+                gold = code;
+            else // a root code: walk the sequence to it
+                for (uint32_t x = 1, n = 0; n < 0x3FFFF; ++n, x = (((x ^ (x >> 7)) & 1) << 17) | (x >> 1))
+                    if (x == code) {
+                        gold = n;
+                        break;
+                    }
+        }
+    }
+    if (t.plsGold != gold)
+        return false;
+    if (t.isi < 0)
+        return true;
+    const bool baseband = (id & 0x80000000u) != 0 && id != NO_STREAM_ID_FILTER;
+    const bool filtered = variant.multistream && !baseband && id != NO_STREAM_ID_FILTER
+        && !(variant.filterOffAbove255 && id > 255);
+    if (filtered || baseband)
+        return !filtered || static_cast<int>(id & 0xFF) == t.isi;
+    // Without a filter the demodulator takes the carrier's first stream.
+    for (size_t k = 0; k < i; ++k) {
+        const Transponder& o = transponders[k];
+        if (o.port == t.port && o.horizontal == t.horizontal && o.frequencyMhz == t.frequencyMhz)
+            return false;
+    }
+    return true;
 }
 
 int DemodModel::lockedTransponder() { return now() >= lockAt_ ? matchingTransponder(true) : -1; }
@@ -164,6 +203,8 @@ int DemodModel::setProperties(dtv_properties* p)
             cache_.rollOff = ROLLOFF_35;
             cache_.pilot = PILOT_AUTO;
             cache_.fec = FEC_AUTO;
+            cache_.streamId = NO_STREAM_ID_FILTER;
+            cache_.scrambling = 0;
             break;
         case DTV_DELIVERY_SYSTEM: {
             bool known = false;
@@ -183,6 +224,14 @@ int DemodModel::setProperties(dtv_properties* p)
         case DTV_ROLLOFF: cache_.rollOff = q.u.data; break;
         case DTV_PILOT: cache_.pilot = q.u.data; break;
         case DTV_INVERSION: break;
+        case DTV_STREAM_ID: cache_.streamId = q.u.data; break;
+        case DTV_SCRAMBLING_SEQUENCE_INDEX:
+            if (variant.plsInStreamId) {
+                errno = EINVAL;
+                return -1;
+            }
+            cache_.scrambling = q.u.data;
+            break;
         case DTV_TUNE: {
             for (uint32_t m : variant.refusedModulations)
                 if (cache_.system == SYS_DVBS2 && cache_.modulation == m) {
@@ -201,7 +250,9 @@ int DemodModel::setProperties(dtv_properties* p)
             tunings.push_back(std::string(cache_.system == SYS_DVBS2 ? "S2 " : cache_.system == SYS_DVBS ? "S " : "? ")
                               + modulationName(cache_.modulation) + " if=" + std::to_string(cache_.frequency)
                               + " sr=" + std::to_string(cache_.symbolRate) + " fec=" + std::to_string(cache_.fec)
-                              + " rolloff=" + rollOffName(cache_.rollOff) + " pilot=" + pilotName(cache_.pilot));
+                              + " rolloff=" + rollOffName(cache_.rollOff) + " pilot=" + pilotName(cache_.pilot)
+                              + (cache_.streamId != NO_STREAM_ID_FILTER ? " stream=" + std::to_string(cache_.streamId) : "")
+                              + (cache_.scrambling != 0 ? " gold=" + std::to_string(cache_.scrambling) : ""));
             break;
         }
         default: errno = EINVAL; return -1;
@@ -267,6 +318,8 @@ int DemodModel::ioctl(unsigned long request, void* argument)
                 caps |= FE_CAN_2G_MODULATION;
         if (variant.qamAuto)
             caps |= FE_CAN_QAM_AUTO;
+        if (variant.multistream)
+            caps |= FE_CAN_MULTISTREAM;
         info->caps = static_cast<fe_caps>(caps);
         return 0;
     }

@@ -22,6 +22,10 @@ struct Transponder {
     uint32_t modulation = QPSK;
     int32_t cnrMilliDb = 10500;
     int64_t strengthMilliDbm = -38000;
+    // One input stream of a multistream carrier (-1: a single-stream carrier); the
+    // transponders of one carrier are its streams, the first listed its first.
+    int isi = -1;
+    uint32_t plsGold = 0; // the stream's physical-layer scrambling, as a gold code
 };
 
 // How the frontend presents itself.
@@ -34,6 +38,13 @@ struct Variant {
     unsigned long refusedRequest = 0; // this ioctl always fails with EOPNOTSUPP
     bool noEnumDelsys = false;        // an old driver: FE_GET_INFO only
     std::vector<uint32_t> refusedModulations; // DVB-S2 modulations it has not: EINVAL
+    bool multistream = false;         // FE_CAN_MULTISTREAM, and DTV_STREAM_ID selects the stream
+    // A kernel older than DTV_SCRAMBLING_SEQUENCE_INDEX (EINVAL), whose drivers read the PLS
+    // from DTV_STREAM_ID: gold or root code in bits 8-25, mode in bits 26-27 (0 root, 1 gold).
+    bool plsInStreamId = false;
+    // Mainline stv090x: a stream id above 255 switches stream filtering off; otherwise the
+    // id is masked to its ISI (stv0910).
+    bool filterOffAbove255 = false;
 };
 
 enum class Lnb { Universal, CBand };
@@ -59,6 +70,8 @@ public:
 
     // The transponder the demodulator is locked to now, or -1.
     int lockedTransponder();
+    // Whether the last tuning asked for baseband frames (bit 31 of DTV_STREAM_ID).
+    bool basebandFrames() const { return isTuned_ && (tuned_.streamId & 0x80000000u) != 0 && tuned_.streamId != NO_STREAM_ID_FILTER; }
     int switchPort();
     int64_t now() const { return clock(); }
     // Bus rules a DiSEqC message broke (so it did not count), one line each.
@@ -97,7 +110,11 @@ private:
         uint32_t modulation = QPSK;
         uint32_t rollOff = ROLLOFF_35;
         uint32_t pilot = PILOT_AUTO;
+        uint32_t streamId = NO_STREAM_ID_FILTER;
+        uint32_t scrambling = 0;
     };
+    // Whether the tuned stream selection reaches transponder i.
+    bool streamSelected(size_t i) const;
     Cache cache_;
     Cache tuned_;
     bool isTuned_ = false;

@@ -192,11 +192,22 @@ private:
             case DTV_PILOT:
                 line += q.u.data == PILOT_AUTO ? " pilot=auto" : q.u.data == PILOT_ON ? " pilot=on" : " pilot=off";
                 break;
+            case DTV_STREAM_ID:
+                line += q.u.data == NO_STREAM_ID_FILTER ? std::string(" stream=none") : " stream=0x" + hexWord(q.u.data);
+                break;
+            case DTV_SCRAMBLING_SEQUENCE_INDEX: line += " gold=" + std::to_string(q.u.data); break;
             case DTV_TUNE: line += " go"; break;
             default: line += " ?" + std::to_string(q.cmd);
             }
         }
         return line;
+    }
+
+    static std::string hexWord(uint32_t value)
+    {
+        char b[12];
+        std::snprintf(b, sizeof b, "%x", value);
+        return b;
     }
 
     int next_ = 10;

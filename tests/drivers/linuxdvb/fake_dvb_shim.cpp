@@ -5,10 +5,15 @@
 // little stuffing and then the transport stream of KEST_FAKEDVB_TS once.
 // Every other path and descriptor goes to the C library.
 //
-// KEST_FAKEDVB_TRANSPONDERS  PORT:POL:MHZ:KSPS:SYSTEM:MODULATION[,...], e.g.
-//                            "3:H:11778:27500:S2:8PSK" (SYSTEM S or S2; H or V)
+// KEST_FAKEDVB_TRANSPONDERS  PORT:POL:MHZ:KSPS:SYSTEM:MODULATION[:isiN][:goldN][,...], e.g.
+//                            "3:H:11778:27500:S2:8PSK" (SYSTEM S or S2; H or V); isiN makes
+//                            the entry input stream N of a multistream carrier, goldN
+//                            scrambles it with PLS gold code N
+// KEST_FAKEDVB_CARRYING      the transponder whose lock delivers the stream (default 0)
 // KEST_FAKEDVB_LNB           universal (default) or cband
-// KEST_FAKEDVB_VARIANT       qamauto: the demodulator reports FE_CAN_QAM_AUTO
+// KEST_FAKEDVB_VARIANT       qamauto: the demodulator reports FE_CAN_QAM_AUTO;
+//                            nomultistream: it lacks FE_CAN_MULTISTREAM and ignores DTV_STREAM_ID;
+//                            plsinstreamid: an older kernel, PLS read from DTV_STREAM_ID
 // KEST_FAKEDVB_LOG           a file that gets a line per tuning ("tune S2 8PSK
 //                            if=... sr=..."), per ignored DiSEqC message
 //                            ("violation: ...") and per lock ("locked N").
@@ -79,8 +84,17 @@ bool parseTransponder(const std::string& text, demodmodel::Transponder* t)
     char system[8] = {}, modulation[8] = {};
     unsigned mhz = 0, rate = 0;
     int port = 0;
-    if (std::sscanf(text.c_str(), "%d:%c:%u:%u:%7[^:]:%7s", &port, &pol, &mhz, &rate, system, modulation) != 6)
+    char extra[2][16] = {};
+    if (std::sscanf(text.c_str(), "%d:%c:%u:%u:%7[^:]:%7[^:]:%15[^:]:%15s", &port, &pol, &mhz, &rate, system,
+                    modulation, extra[0], extra[1])
+        < 6)
         return false;
+    for (const char* option : extra) {
+        if (std::strncmp(option, "isi", 3) == 0)
+            t->isi = std::atoi(option + 3);
+        else if (std::strncmp(option, "gold", 4) == 0)
+            t->plsGold = static_cast<uint32_t>(std::strtoul(option + 4, nullptr, 10));
+    }
     t->port = port;
     t->horizontal = pol == 'H' || pol == 'h';
     t->frequencyMhz = mhz;
@@ -111,8 +125,11 @@ demodmodel::DemodModel& model()
         }
         if (const char* lnb = std::getenv("KEST_FAKEDVB_LNB"))
             made.lnb = std::strcmp(lnb, "cband") == 0 ? demodmodel::Lnb::CBand : demodmodel::Lnb::Universal;
-        if (const char* variant = std::getenv("KEST_FAKEDVB_VARIANT"))
-            made.variant.qamAuto = std::strstr(variant, "qamauto") != nullptr;
+        const char* variant = std::getenv("KEST_FAKEDVB_VARIANT");
+        const std::string options = variant != nullptr ? variant : "";
+        made.variant.qamAuto = options.find("qamauto") != std::string::npos;
+        made.variant.multistream = options.find("nomultistream") == std::string::npos;
+        made.variant.plsInStreamId = options.find("plsinstreamid") != std::string::npos;
         return made;
     }();
     return m;
@@ -168,9 +185,26 @@ int frontendIoctl(unsigned long request, void* argument)
     return result;
 }
 
+int carryingTransponder()
+{
+    static const int carrying = [] {
+        const char* index = std::getenv("KEST_FAKEDVB_CARRYING");
+        return index != nullptr ? std::atoi(index) : 0;
+    }();
+    return carrying;
+}
+
+// Baseband-frame mode: the pseudo transport stream of the locked carrier's frames. Whether
+// some is waiting, and up to `size` bytes of it into `buffer` (0: none). Empty until the
+// GSE stream generator's writers fill it.
+bool basebandPseudoStreamWaiting() { return false; }
+size_t basebandPseudoStream(void* /*buffer*/, size_t /*size*/) { return 0; }
+
 bool dvrReadable()
 {
-    return model().lockedTransponder() == 0 && (!stuffingSent || (stream != nullptr && !streamEnded));
+    if (model().basebandFrames())
+        return model().lockedTransponder() >= 0 && basebandPseudoStreamWaiting();
+    return model().lockedTransponder() == carryingTransponder() && (!stuffingSent || (stream != nullptr && !streamEnded));
 }
 
 ssize_t dvrRead(void* buffer, size_t size)
@@ -179,6 +213,12 @@ ssize_t dvrRead(void* buffer, size_t size)
     if (!dvrReadable()) {
         errno = EAGAIN;
         return -1;
+    }
+    if (model().basebandFrames()) {
+        const size_t n = basebandPseudoStream(buffer, size);
+        if (n == 0)
+            errno = EAGAIN;
+        return n == 0 ? -1 : static_cast<ssize_t>(n);
     }
     auto* bytes = static_cast<unsigned char*>(buffer);
     if (!stuffingSent) {

@@ -8,6 +8,7 @@
 #include "drivers/linuxdvb/dvb_stream.h"
 #include "platform/win32/debug.h"
 #include "tests/drivers/linuxdvb/fake_devices.h"
+#include "tuner/pls.h"
 
 #include <gtest/gtest.h>
 
@@ -565,4 +566,85 @@ TEST(DvbCardDeviceTest, CommandBlocksAndTheCommittedTuning)
     EXPECT_EQ(devices.callLog().back(), "voltage off");
     EXPECT_FALSE(card.command(power.data(), 100));
     EXPECT_EQ(card.macAddress()[0], 0x02);
+}
+
+TEST_F(DvbFrontendTest, AMultistreamFrontendGetsTheStreamAndPlsAndLocksOnlyThatStream)
+{
+    devices.model.variant.multistream = true;
+    frontend.close();
+    ASSERT_TRUE(frontend.open(nullptr));
+    const uint32_t gold = 131070;
+    Transponder first = transponder(11778, true, SYS_DVBS2, PSK_8);
+    first.isi = 3;
+    Transponder scrambled = first;
+    scrambled.isi = 7;
+    scrambled.plsGold = gold;
+    devices.model.transponders = {first, scrambled};
+    SatelliteParams t = universal(11778, card::kPolarisationHorizontal, card::kModulationDvbS2);
+    const std::string tune = "tune clear S2 if=1178000 sr=27500000 fec=9 mod=8PSK rolloff=auto pilot=auto ";
+
+    t.streamId = 7;
+    t.plsMode = pls::Gold;
+    t.plsCode = static_cast<int32_t>(gold);
+    EXPECT_EQ(commit(t).back(), tune + "stream=0x7 gold=131070 go") << "the PLS never in DTV_STREAM_ID's upper bits";
+    EXPECT_EQ(locked(), 1);
+    EXPECT_TRUE(eventually([&] {
+        return debug.all().find("locked with DVB-S2 8PSK on 11778 MHz H 27500 kS/s ISI 7 PLS gold 131070")
+            != std::string::npos;
+    })) << debug.all();
+    t.plsMode = pls::Root;
+    t.plsCode = static_cast<int32_t>(pls::rootOfGold(gold));
+    EXPECT_EQ(commit(t).back(), tune + "stream=0x7 gold=131070 go") << "a root code goes as its gold code";
+    EXPECT_EQ(locked(), 1);
+    t.plsMode = pls::Gold;
+    t.plsCode = 0;
+    EXPECT_EQ(commit(t).back(), tune + "stream=0x7 gold=0 go");
+    EXPECT_EQ(locked(), -1) << "a scrambled stream does not lock without its code";
+    t.streamId = 3;
+    commit(t);
+    EXPECT_EQ(locked(), 0);
+    t.streamId = -1;
+    EXPECT_EQ(commit(t).back(), tune + "stream=none go") << "a tuning without a stream clears the filter";
+    EXPECT_EQ(locked(), 0) << "without a filter the demodulator takes the carrier's first stream";
+    t.streamId = 7;
+    t.plsCode = static_cast<int32_t>(gold);
+    t.basebandFrames = 1;
+    EXPECT_EQ(commit(t).back(), tune + "stream=0x80000007 gold=131070 go");
+    t.streamId = -1;
+    EXPECT_EQ(commit(t).back(), tune + "stream=0x80000000 gold=131070 go") << "baseband frames of every stream";
+    const auto baseband = [&] { return devices.withModel([](demodmodel::DemodModel& m) { return m.basebandFrames(); }); };
+    EXPECT_TRUE(baseband()) << "the model switches its delivery";
+    t.basebandFrames = 0;
+    commit(t);
+    EXPECT_FALSE(baseband());
+
+    // An older kernel refuses DTV_SCRAMBLING_SEQUENCE_INDEX; its drivers read the PLS in DTV_STREAM_ID.
+    devices.model.variant.plsInStreamId = true;
+    t.streamId = 7;
+    t.basebandFrames = 0;
+    debug.clear();
+    for (int i = 0; i < 2; ++i) {
+        const auto calls = commit(t);
+        EXPECT_EQ(calls.back(), tune + "stream=0x5fffe07 go");
+        EXPECT_EQ(locked(), 1);
+    }
+    EXPECT_EQ(count(debug.all(), "refuses DTV_SCRAMBLING_SEQUENCE_INDEX"), 1u) << debug.all();
+}
+
+TEST_F(DvbFrontendTest, AFrontendWithoutMultistreamTunesWithoutTheStreamAndSaysSoOnce)
+{
+    Transponder first = transponder(11778, true, SYS_DVBS2, PSK_8);
+    first.isi = 3;
+    Transponder second = first;
+    second.isi = 7;
+    devices.model.transponders = {first, second};
+    SatelliteParams t = universal(11778, card::kPolarisationHorizontal, card::kModulationDvbS2);
+    t.streamId = 7;
+    for (int i = 0; i < 2; ++i)
+        EXPECT_EQ(commit(t).back(), "tune clear S2 if=1178000 sr=27500000 fec=9 mod=8PSK rolloff=auto pilot=auto go");
+    EXPECT_EQ(locked(), 0);
+    EXPECT_EQ(count(debug.all(), "the frontend cannot select a stream (no FE_CAN_MULTISTREAM): ISI 7 is not sent"), 1u)
+        << debug.all();
+    t.modulation = card::kModulationQpsk;
+    EXPECT_EQ(commit(t).back(), "tune clear S if=1178000 sr=27500000 fec=9 mod=QPSK rolloff=0.35 go");
 }

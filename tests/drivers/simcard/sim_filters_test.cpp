@@ -153,36 +153,54 @@ TEST_F(SimCardTest, CaptureStreamsOnlyWhileRunningAndLocked)
         ASSERT_EQ(bytes[k], 0x47) << "at " << k;
 }
 
+// Also as input stream 7 of a multistream recording, whose stream 3 (the built-in traffic,
+// its file missing) would never end.
 TEST_F(SimCardTest, FilePlayedOnceEndsTheStream)
 {
-    simcard::SimConfig config;
-    config.rateKbps = 0;
-    config.loop = false;
-    config.streamFile = KEST_TEST_DATA "/mpe-udp-pid1001.ts";
-    std::FILE* file = std::fopen(config.streamFile.c_str(), "rb");
-    ASSERT_NE(file, nullptr);
-    std::vector<BYTE> expected;
-    for (int c; (c = std::fgetc(file)) != EOF;)
-        expected.push_back(static_cast<BYTE>(c));
-    std::fclose(file);
+    for (const bool multistream : {false, true}) {
+        SCOPED_TRACE(multistream ? "stream 7 of a multistream recording" : "single stream");
+        simcard::SimConfig config;
+        config.rateKbps = 0;
+        config.loop = false;
+        const std::string path = KEST_TEST_DATA "/mpe-udp-pid1001.ts";
+        if (multistream)
+            config.streams = {{3, "/nonexistent/isi3.ts"}, {7, path}};
+        else
+            config.streamFile = path;
+        std::FILE* file = std::fopen(path.c_str(), "rb");
+        ASSERT_NE(file, nullptr);
+        std::vector<BYTE> expected;
+        for (int c; (c = std::fgetc(file)) != EOF;)
+            expected.push_back(static_cast<BYTE>(c));
+        std::fclose(file);
 
-    auto card = simcard::registerSimCard(tuner::kModelMaple, config);
-    tune(*card);
-    CaptureRig rig(L"Kest Maple DVBS Capture");
-    ASSERT_TRUE(rig.ready);
-    for (int i = 0; i < 300 && rig.sink->input()->endOfStreams.load() == 0; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    EXPECT_EQ(rig.sink->input()->endOfStreams.load(), 1);
-    std::lock_guard<std::mutex> lock(rig.sink->input()->mutex);
-    // First a sample of null packets (the demodulator's stuffing), then the file whole.
-    const std::vector<BYTE>& got = rig.sink->input()->bytes;
-    ASSERT_GE(got.size(), expected.size());
-    const size_t stuffing = got.size() - expected.size();
-    EXPECT_EQ(stuffing % 188, 0u);
-    EXPECT_GT(stuffing, 0u);
-    for (size_t at = 0; at < stuffing; at += 188)
-        EXPECT_TRUE(got[at] == 0x47 && got[at + 1] == 0x1F && got[at + 2] == 0xFF) << at;
-    EXPECT_TRUE(std::equal(expected.begin(), expected.end(), got.begin() + static_cast<long>(stuffing)));
+        auto card = simcard::registerSimCard(tuner::kModelMaple, config);
+        SatelliteParams stream7 = receivable();
+        stream7.streamId = 7;
+        if (multistream)
+            ASSERT_TRUE(card->commit(stream7));
+        else
+            tune(*card);
+        CaptureRig rig(L"Kest Maple DVBS Capture");
+        ASSERT_TRUE(rig.ready);
+        for (int i = 0; i < 300 && rig.sink->input()->endOfStreams.load() == 0; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        EXPECT_EQ(rig.sink->input()->endOfStreams.load(), 1);
+        {
+            std::lock_guard<std::mutex> lock(rig.sink->input()->mutex);
+            // First a sample of null packets (the demodulator's stuffing), then the file whole.
+            const std::vector<BYTE>& got = rig.sink->input()->bytes;
+            ASSERT_GE(got.size(), expected.size());
+            const size_t stuffing = got.size() - expected.size();
+            EXPECT_EQ(stuffing % 188, 0u);
+            EXPECT_GT(stuffing, 0u);
+            for (size_t at = 0; at < stuffing; at += 188)
+                EXPECT_TRUE(got[at] == 0x47 && got[at + 1] == 0x1F && got[at + 2] == 0xFF) << at;
+            EXPECT_TRUE(std::equal(expected.begin(), expected.end(), got.begin() + static_cast<long>(stuffing)));
+        }
+        rig.capture->Stop();
+        simcard::unregisterSimCards();
+    }
 }
 
 TEST_F(SimCardTest, EnvironmentChoosesTheCards)

@@ -81,6 +81,37 @@ TEST(SimConfig, MalformedValuesAreNamedAndKeepTheirDefaults)
         EXPECT_FALSE(parseMac(bad, mac)) << bad;
 }
 
+TEST(SimConfig, AMultistreamRecordingNamesAFilePerInputStream)
+{
+    {
+        EnvGuard env{{"KEST_SIM_TS", "isi3=/a.ts;isi255=/b;c.ts"}};
+        SimConfig config;
+        std::string error;
+        EXPECT_FALSE(simConfigFromEnvironment(config, &error)) << "\"c.ts\" is no entry";
+        EXPECT_NE(error.find("KEST_SIM_TS="), std::string::npos) << error;
+        EXPECT_TRUE(config.streams.empty() && config.streamFile.empty());
+    }
+    EnvGuard env{{"KEST_SIM_TS", "isi3=/a.ts;isi7=/b.ts"}};
+    SimConfig config;
+    std::string error;
+    ASSERT_TRUE(simConfigFromEnvironment(config, &error)) << error;
+    ASSERT_EQ(config.streams.size(), 2u);
+    EXPECT_EQ(config.streams[1].isi, 7);
+    EXPECT_EQ(config.streams[1].file, "/b.ts");
+    EXPECT_TRUE(config.streamFile.empty());
+
+    SimFrontend frontend;
+    frontend.setStreams({3, 7});
+    SatelliteParams t;
+    EXPECT_TRUE(frontend.commit(t));
+    EXPECT_EQ(frontend.selectedStream(), 0) << "no ISI: the first stream";
+    t.streamId = 7;
+    EXPECT_TRUE(frontend.commit(t));
+    EXPECT_EQ(frontend.selectedStream(), 1);
+    t.streamId = 5;
+    EXPECT_FALSE(frontend.commit(t)) << "an ISI the carrier lacks locks nothing";
+}
+
 TEST(SimFrontend, LocksOnAPlausibleTuningWithTheSupplyOn)
 {
     SimFrontend frontend;

@@ -158,6 +158,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         tuning.symbolRate = answers.value<uint32_t>();
         tuning.innerFecRate = answers.byte();
         tuning.modulation = answers.byte() % 2 ? card::kModulationDvbS2 : card::kModulationQpsk;
+        // Any stream selection, impossible PLS codes included.
+        tuning.streamId = static_cast<int32_t>(answers.value<uint16_t>() % 260) - 2;
+        tuning.plsMode = answers.byte() % 3;
+        tuning.plsCode = answers.value<int32_t>();
+        tuning.basebandFrames = answers.byte() % 2;
         const uint8_t diseqc[6] = {0xE0, 0x10, 0x38, answers.byte(), 0, 0};
         frontend.sendDiseqc(diseqc, 3 + answers.byte() % 5);
         frontend.commit(tuning);
