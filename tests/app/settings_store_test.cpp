@@ -306,7 +306,7 @@ TEST_F(SettingsStoreTest, UlePidsAreKeptBesideTheActivePids)
     hooks.storedUlePidList = [] { return QStringLiteral("512\n600\n"); };
     SettingsStore store(&f.widget, f.ui,
                         SettingsFields{f.frequency, f.symbolRate, f.polarisationOn, f.modulationItem, f.fecItem,
-                                       f.lnbPowerOn},
+                                       f.lnbPowerOn, f.streamId, f.plsMode, f.plsCode, f.basebandFrames},
                         hooks);
     store.loadSettings();
     EXPECT_EQ(loaded, (std::vector<std::string>{"mpe 1001\n", "ule "}));
