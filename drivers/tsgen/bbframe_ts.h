@@ -2,8 +2,8 @@
 // deliver the frames: one private section (table 0x80) per 188-byte packet on
 // one PID (0x010E; another maker's driver uses 0x0118).
 //   first packet:  47 41 0E 1c 00 80 00 B4 B8 <179 frame bytes: header and data>
-//   next packets:  47 01 0E 1c 00 80 00 B4 N  <179 frame bytes>, N = 1, 2, ...
-//   last packet:   47 01 0E 1c 00 80 00 L  N  <L - 1 frame bytes> <0xFF fill>
+//   next packets:  47 41 0E 1c 00 80 00 B4 N  <179 frame bytes>, N = 1, 2, ...
+//   last packet:   47 41 0E 1c 00 80 00 L  N  <L - 1 frame bytes> <0xFF fill>
 // (c the continuity counter). A frame that fits the first packet ends there
 // with its section length and 0xFF fill.
 #pragma once
