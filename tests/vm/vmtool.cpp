@@ -3,6 +3,7 @@
 //   vmtool net-add NETDEV PID mpe|ule  a dvb_net interface for PID; prints its name
 //   vmtool capture IFNAME FILE SECONDS the frames arriving on IFNAME into a pcap file,
 //                                      until SECONDS pass without one
+//   vmtool count FILE                  the number of frames in a pcap file
 //   vmtool compare EXPECTED GOT STATION
 //                                      the frames of two pcap files, frame for frame; of GOT
 //                                      (dvb_net runs promiscuous) only those the receiver
@@ -203,9 +204,17 @@ int main(int argc, char** argv)
         return netAdd(argv[2], argv[3], argv[4]);
     if (command == "capture" && argc == 5)
         return capture(argv[2], argv[3], std::atoi(argv[4]));
+    if (command == "count" && argc == 3) {
+        std::vector<teststream::Frame> frames;
+        std::string why;
+        if (!teststream::readPcapFrames(argv[2], &frames, &why))
+            return fail(why);
+        std::printf("%zu\n", frames.size());
+        return 0;
+    }
     if (command == "compare" && argc == 5)
         return compare(argv[2], argv[3], argv[4]);
     std::fprintf(stderr, "usage: vmtool props FRONTEND | net-add NETDEV PID mpe|ule | capture IFNAME FILE SECONDS | "
-                         "compare EXPECTED GOT STATION\n");
+                         "count FILE | compare EXPECTED GOT STATION\n");
     return 2;
 }
