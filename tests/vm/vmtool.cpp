@@ -3,6 +3,10 @@
 //   vmtool net-add NETDEV PID mpe|ule  a dvb_net interface for PID; prints its name
 //   vmtool capture IFNAME FILE SECONDS the frames arriving on IFNAME into a pcap file,
 //                                      until SECONDS pass without one
+//   vmtool close IN OUT                IN with a section start on each of its PIDs at the end
+//                                      (table id 0xff, stuffing), after which the receiver,
+//                                      which hands a section on when the next starts on its
+//                                      PID, has passed the last section too
 //   vmtool count FILE                  the number of frames in a pcap file
 //   vmtool compare EXPECTED GOT STATION
 //                                      the frames of two pcap files, frame for frame; of GOT
@@ -96,6 +100,9 @@ int capture(const char* ifname, const char* file, int seconds)
     const int s = socket(AF_PACKET, SOCK_RAW, htons(ETH_P_ALL));
     if (s < 0)
         return fail(std::string("packet socket: ") + std::strerror(errno));
+    // The stream written into dvr arrives in one burst.
+    const int buffer = 64 << 20;
+    setsockopt(s, SOL_SOCKET, SO_RCVBUFFORCE, &buffer, sizeof buffer);
     sockaddr_ll where{};
     where.sll_family = AF_PACKET;
     where.sll_protocol = htons(ETH_P_ALL);
@@ -130,6 +137,43 @@ int capture(const char* ifname, const char* file, int seconds)
     }
     std::fclose(out);
     std::fprintf(stderr, "vmtool: %zu frames from %s\n", count, ifname);
+    return 0;
+}
+
+int closeSections(const char* in, const char* out)
+{
+    std::FILE* f = std::fopen(in, "rb");
+    if (f == nullptr)
+        return fail(std::string(in) + ": " + std::strerror(errno));
+    std::vector<uint8_t> ts;
+    uint8_t chunk[65536];
+    size_t n;
+    while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0)
+        ts.insert(ts.end(), chunk, chunk + n);
+    std::fclose(f);
+    // The continuity counter each PID's next packet carries; -1 for PIDs not seen.
+    std::vector<int> next(8192, -1);
+    for (size_t at = 0; at + 188 <= ts.size(); at += 188) {
+        const uint8_t* p = &ts[at];
+        const unsigned pid = (p[1] & 0x1fu) << 8 | p[2];
+        if (p[0] == 0x47 && pid != 0x1fff)
+            next[pid] = (p[3] & 0x10) != 0 ? (p[3] + 1) & 0x0f : p[3] & 0x0f;
+    }
+    for (unsigned pid = 0; pid < 8192; ++pid) {
+        if (next[pid] < 0)
+            continue;
+        uint8_t p[188];
+        std::memset(p, 0xff, sizeof p);
+        p[0] = 0x47;
+        p[1] = static_cast<uint8_t>(0x40 | pid >> 8);
+        p[2] = static_cast<uint8_t>(pid);
+        p[3] = static_cast<uint8_t>(0x10 | next[pid]);
+        p[4] = 0; // pointer field: the section starts at once, and is stuffing
+        ts.insert(ts.end(), p, p + sizeof p);
+    }
+    f = std::fopen(out, "wb");
+    if (f == nullptr || std::fwrite(ts.data(), 1, ts.size(), f) != ts.size() || std::fclose(f) != 0)
+        return fail(std::string(out) + ": cannot write");
     return 0;
 }
 
@@ -204,6 +248,8 @@ int main(int argc, char** argv)
         return netAdd(argv[2], argv[3], argv[4]);
     if (command == "capture" && argc == 5)
         return capture(argv[2], argv[3], std::atoi(argv[4]));
+    if (command == "close" && argc == 4)
+        return closeSections(argv[2], argv[3]);
     if (command == "count" && argc == 3) {
         std::vector<teststream::Frame> frames;
         std::string why;
@@ -215,6 +261,6 @@ int main(int argc, char** argv)
     if (command == "compare" && argc == 5)
         return compare(argv[2], argv[3], argv[4]);
     std::fprintf(stderr, "usage: vmtool props FRONTEND | net-add NETDEV PID mpe|ule | capture IFNAME FILE SECONDS | "
-                         "count FILE | compare EXPECTED GOT STATION\n");
+                         "close IN OUT | count FILE | compare EXPECTED GOT STATION\n");
     return 2;
 }
