@@ -1,7 +1,7 @@
 // vmtool: what the VM tests need of the kernel that a shell cannot do.
 //   vmtool props FRONTEND              the tuning the frontend holds, one line
 //   vmtool net-add NETDEV PID mpe|ule  a dvb_net interface for PID; prints its name
-//   vmtool capture IFNAME FILE SECONDS the frames arriving on IFNAME into a pcap file,
+//   vmtool capture IFNAME FILE SECONDS the frames received on IFNAME into a pcap file,
 //                                      until SECONDS pass without one
 //   vmtool close IN OUT                IN with a section start on each of its PIDs at the end
 //                                      (table id 0xff, stuffing), after which the receiver,
@@ -124,9 +124,13 @@ int capture(const char* ifname, const char* file, int seconds)
     pollfd p{s, POLLIN, 0};
     size_t count = 0;
     while (poll(&p, 1, seconds * 1000) > 0) {
-        const ssize_t n = recv(s, frame.data(), frame.size(), 0);
+        sockaddr_ll from{};
+        socklen_t length = sizeof from;
+        const ssize_t n = recvfrom(s, frame.data(), frame.size(), 0, reinterpret_cast<sockaddr*>(&from), &length);
         if (n < 0)
             return fail(std::string("recv: ") + std::strerror(errno));
+        if (from.sll_pkttype == PACKET_OUTGOING) // the interface's own, e.g. router solicitations
+            continue;
         put32(out, 0);
         put32(out, 0);
         put32(out, static_cast<uint32_t>(n));
@@ -220,6 +224,7 @@ int compare(const char* expectedPath, const char* gotPath, const char* stationTe
     }
     std::printf("%s: %zu frames, %s: %zu (and %zu for other stations, %zu over 1514 bytes, left out)\n", a.c_str(),
                 expected.size(), b.c_str(), got.size(), otherStations, oversized);
+    std::fflush(stdout);
     for (size_t i = 0; i < expected.size() && i < got.size(); ++i) {
         if (expected[i] == got[i])
             continue;
