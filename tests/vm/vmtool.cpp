@@ -7,13 +7,15 @@
 //                                      (table id 0xff, stuffing), after which the receiver,
 //                                      which hands a section on when the next starts on its
 //                                      PID, has passed the last section too
+//   vmtool mkts OUT PID MAC PAYLOAD... a stream of UDP datagrams to MAC with these payload sizes
 //   vmtool count FILE                  the number of frames in a pcap file
 //   vmtool compare EXPECTED GOT STATION
 //                                      the frames of two pcap files, frame for frame; of GOT
 //                                      (dvb_net runs promiscuous) only those the receiver
 //                                      passes: to STATION, multicast or broadcast, at most
-//                                      1514 bytes
+//                                      1520 bytes (a datagram of 1506)
 // Exit status 0 done (compare: equal), 1 failed or different (why on stderr), 2 bad arguments.
+#include "drivers/tsgen/mpe_stream.h"
 #include "tests/support/known_stream.h"
 
 #include <arpa/inet.h>
@@ -198,6 +200,35 @@ std::string hex(const teststream::Frame& f, size_t at)
     return text.empty() ? "(end)" : text;
 }
 
+// The receiver's frame slot: a datagram of at most 1506 bytes and the Ethernet header.
+constexpr size_t kLargestFrame = 1520;
+
+int makeStream(int argc, char** argv)
+{
+    const uint16_t pid = static_cast<uint16_t>(std::strtoul(argv[3], nullptr, 0));
+    unsigned m[6];
+    if (std::sscanf(argv[4], "%x:%x:%x:%x:%x:%x", &m[0], &m[1], &m[2], &m[3], &m[4], &m[5]) != 6)
+        return 2;
+    tsgen::MacAddress station{};
+    for (int i = 0; i < 6; ++i)
+        station[static_cast<size_t>(i)] = static_cast<uint8_t>(m[i]);
+    tsgen::MpeStreamWriter writer(pid);
+    std::vector<uint8_t> ts;
+    for (int i = 5; i < argc; ++i) {
+        std::vector<uint8_t> payload(std::strtoul(argv[i], nullptr, 10));
+        for (size_t k = 0; k < payload.size(); ++k)
+            payload[k] = static_cast<uint8_t>(i * 31 + k);
+        const std::vector<uint8_t> datagram =
+            tsgen::makeUdpDatagram(0x0a000001, 0x0a000002, 4000, 5000, payload.data(), payload.size());
+        writer.writeSection(station, datagram.data(), datagram.size(), ts);
+    }
+    writer.flush(ts);
+    std::FILE* f = std::fopen(argv[2], "wb");
+    if (f == nullptr || std::fwrite(ts.data(), 1, ts.size(), f) != ts.size() || std::fclose(f) != 0)
+        return fail(std::string(argv[2]) + ": cannot write");
+    return 0;
+}
+
 int compare(const char* expectedPath, const char* gotPath, const char* stationText)
 {
     unsigned m[6];
@@ -217,12 +248,12 @@ int compare(const char* expectedPath, const char* gotPath, const char* stationTe
             station = f[static_cast<size_t>(i)] == m[i];
         if (!group && !station)
             ++otherStations;
-        else if (f.size() > 1514)
+        else if (f.size() > kLargestFrame)
             ++oversized;
         else
             got.push_back(std::move(f));
     }
-    std::printf("%s: %zu frames, %s: %zu (and %zu for other stations, %zu over 1514 bytes, left out)\n", a.c_str(),
+    std::printf("%s: %zu frames, %s: %zu (and %zu for other stations, %zu over 1520 bytes, left out)\n", a.c_str(),
                 expected.size(), b.c_str(), got.size(), otherStations, oversized);
     std::fflush(stdout);
     for (size_t i = 0; i < expected.size() && i < got.size(); ++i) {
@@ -255,6 +286,8 @@ int main(int argc, char** argv)
         return capture(argv[2], argv[3], std::atoi(argv[4]));
     if (command == "close" && argc == 4)
         return closeSections(argv[2], argv[3]);
+    if (command == "mkts" && argc >= 6)
+        return makeStream(argc, argv);
     if (command == "count" && argc == 3) {
         std::vector<teststream::Frame> frames;
         std::string why;
@@ -266,6 +299,6 @@ int main(int argc, char** argv)
     if (command == "compare" && argc == 5)
         return compare(argv[2], argv[3], argv[4]);
     std::fprintf(stderr, "usage: vmtool props FRONTEND | net-add NETDEV PID mpe|ule | capture IFNAME FILE SECONDS | "
-                         "close IN OUT | count FILE | compare EXPECTED GOT STATION\n");
+                         "close IN OUT | mkts OUT PID MAC PAYLOAD... | count FILE | compare EXPECTED GOT STATION\n");
     return 2;
 }
