@@ -217,7 +217,7 @@ int makeStream(int argc, char** argv)
     for (int i = 5; i < argc; ++i) {
         std::vector<uint8_t> payload(std::strtoul(argv[i], nullptr, 10));
         for (size_t k = 0; k < payload.size(); ++k)
-            payload[k] = static_cast<uint8_t>(i * 31 + k);
+            payload[k] = static_cast<uint8_t>(static_cast<size_t>(i) * 31 + k);
         const std::vector<uint8_t> datagram =
             tsgen::makeUdpDatagram(0x0a000001, 0x0a000002, 4000, 5000, payload.data(), payload.size());
         writer.writeSection(station, datagram.data(), datagram.size(), ts);
