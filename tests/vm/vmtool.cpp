@@ -57,11 +57,13 @@ int props(const char* path)
     if (fd < 0)
         return fail(std::string(path) + ": " + std::strerror(errno));
     const uint32_t commands[] = {DTV_DELIVERY_SYSTEM, DTV_FREQUENCY, DTV_SYMBOL_RATE, DTV_MODULATION,
-                                 DTV_INNER_FEC,       DTV_ROLLOFF,   DTV_PILOT,       DTV_STREAM_ID};
-    dtv_property p[8]{};
-    for (size_t i = 0; i < 8; ++i)
+                                 DTV_INNER_FEC,       DTV_ROLLOFF,   DTV_PILOT,       DTV_STREAM_ID,
+                                 DTV_SCRAMBLING_SEQUENCE_INDEX};
+    constexpr size_t count = sizeof commands / sizeof commands[0];
+    dtv_property p[count]{};
+    for (size_t i = 0; i < count; ++i)
         p[i].cmd = commands[i];
-    dtv_properties all{8, p};
+    dtv_properties all{count, p};
     if (ioctl(fd, FE_GET_PROPERTY, &all) != 0)
         return fail(std::string("FE_GET_PROPERTY: ") + std::strerror(errno));
     close(fd);
@@ -72,9 +74,10 @@ int props(const char* path)
                                         "8_9",  "AUTO", "3_5", "9_10", "2_5"};
     const std::vector<const char*> rolloffs{"35", "20", "25", "AUTO"};
     const std::vector<const char*> pilots{"ON", "OFF", "AUTO"};
-    std::printf("system=%s frequency=%u symbol_rate=%u modulation=%s fec=%s rolloff=%s pilot=%s stream_id=%u\n",
+    std::printf("system=%s frequency=%u symbol_rate=%u modulation=%s fec=%s rolloff=%s pilot=%s stream_id=%u pls=%u\n",
                 name(p[0].u.data, systems), p[1].u.data, p[2].u.data, name(p[3].u.data, modulations),
-                name(p[4].u.data, fecs), name(p[5].u.data, rolloffs), name(p[6].u.data, pilots), p[7].u.data);
+                name(p[4].u.data, fecs), name(p[5].u.data, rolloffs), name(p[6].u.data, pilots), p[7].u.data,
+                p[8].u.data);
     return 0;
 }
 
