@@ -52,22 +52,25 @@ bool PacketAligner::badChunk(long offset)
 
 bool PacketAligner::searchWithinSample(const uint8_t* data, long length, long& start)
 {
-    for (long k = 0; k < length - 2 * P; ++k) {
-        if (data[k] != kSync || data[k + P] != kSync || data[k + 2 * P] != kSync)
-            continue;
-        bool all = true;
-        for (long j = k + 3 * P; j < length; j += P) {
-            if (data[j] != kSync) {
-                all = false;
-                break;
-            }
-        }
-        if (all) {
-            start = k;
-            return true;
-        }
+    // Candidates are k < length - 376, so that k, k + 188 and k + 376 lie in the
+    // sample. Within one phase (k modulo 188) the candidates that hold are
+    // exactly those behind the phase's last byte other than 0x47: found by
+    // one backward walk per phase, each byte looked at once at most, instead
+    // of following every candidate to the end of the sample.
+    const long limit = length - 2 * P;
+    long best = limit;
+    for (long phase = 0; phase < P && phase < best; ++phase) {
+        long i = phase + (length - 1 - phase) / P * P; // the phase's last byte
+        while (i >= phase && data[i] == kSync)
+            i -= P;
+        const long first = i < phase ? phase : i + P;
+        if (first < best)
+            best = first;
     }
-    return false;
+    if (best >= limit)
+        return false;
+    start = best;
+    return true;
 }
 
 bool PacketAligner::recoverySearch(const uint8_t* data, long length, long from, long& start,
