@@ -27,6 +27,7 @@ void PacketAligner::resync()
     carryLength = -1;
     searchingSync = 1;
     recovering_ = false;
+    historyStart_ = 0;
     historyLength_ = 0;
     badChunks_ = 0;
     firstBad_ = -1;
@@ -81,7 +82,8 @@ bool PacketAligner::recoverySearch(const uint8_t* data, long length, long from, 
     const long available = length - from;
     const long total = h + available;
     const uint8_t* tail = data + from;
-    auto at = [&](long i) -> uint8_t { return i < h ? history_[i] : tail[i - h]; };
+    uint8_t* const history = history_ + historyStart_;
+    auto at = [&](long i) -> uint8_t { return i < h ? history[i] : tail[i - h]; };
 
     for (long k = 0; k + 2 * P < total; ++k) {
         if (at(k) != kSync || at(k + P) != kSync || at(k + 2 * P) != kSync)
@@ -90,30 +92,38 @@ bool PacketAligner::recoverySearch(const uint8_t* data, long length, long from, 
         // into the sample (the sample holds its rest: k + 376 < total).
         long pos = k;
         for (; pos + P <= h; pos += P)
-            deliver(history_ + pos, callback); // each begins with 0x47 (checked above)
+            deliver(history + pos, callback); // each begins with 0x47 (checked above)
         if (pos < h) {
             const long have = h - pos;
             const long need = P - have;
-            std::memcpy(carryBuffer, history_ + pos, static_cast<size_t>(have));
+            std::memcpy(carryBuffer, history + pos, static_cast<size_t>(have));
             std::memcpy(carryBuffer + have, tail, static_cast<size_t>(need));
             deliver(carryBuffer, callback);
             start = from + need;
         } else {
             start = from + (pos - h);
         }
+        historyStart_ = 0;
         historyLength_ = 0;
         return true;
     }
 
-    // Not found: keep the bytes from the first untested candidate on (at most 376).
+    // Not found: keep the bytes from the first untested candidate on (at most
+    // 376), moving them back to the start only when the room behind is used up.
     const long keepFrom = total > 2 * P ? total - 2 * P : 0;
     const long keep = total - keepFrom;
     if (keepFrom < h) {
-        std::memmove(history_, history_ + keepFrom, static_cast<size_t>(h - keepFrom));
+        if (historyStart_ + h + available > kHistoryCapacity) {
+            std::memmove(history_, history, static_cast<size_t>(h));
+            historyStart_ = 0;
+        }
         if (available > 0)
-            std::memcpy(history_ + (h - keepFrom), tail, static_cast<size_t>(available));
-    } else if (keep > 0) {
-        std::memcpy(history_, tail + (keepFrom - h), static_cast<size_t>(keep));
+            std::memcpy(history_ + historyStart_ + h, tail, static_cast<size_t>(available));
+        historyStart_ += keepFrom;
+    } else {
+        historyStart_ = 0;
+        if (keep > 0)
+            std::memcpy(history_, tail + (keepFrom - h), static_cast<size_t>(keep));
     }
     historyLength_ = keep;
     return false;
@@ -127,6 +137,7 @@ void PacketAligner::alignPackets(const uint8_t* data, long length, PacketCallbac
     // resync() or by setting the two public fields: start the plain search.
     if (carryLength < 0) {
         recovering_ = false;
+        historyStart_ = 0;
         historyLength_ = 0;
         badChunks_ = 0;
         carryLength = 0; // the resync is taken: a search over short samples may now span them
@@ -175,6 +186,7 @@ void PacketAligner::alignPackets(const uint8_t* data, long length, PacketCallbac
             enterRecovery = false;
             searchingSync = 1;
             recovering_ = true;
+            historyStart_ = 0;
             historyLength_ = 0;
             if (from == 0 && firstBad_ < 0 && seedLength > 0) {
                 std::memcpy(history_, carryBuffer, static_cast<size_t>(seedLength));
