@@ -10,6 +10,7 @@
 #include <chrono>
 #include <thread>
 #include <memory>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -61,8 +62,11 @@ public:
         if (keepBytes) {
             std::lock_guard<std::mutex> lock(mutex);
             bytes.insert(bytes.end(), data, data + sample->GetActualDataLength());
+            pointers.push_back(data);
         }
         ++samples;
+        if (onSample)
+            onSample();
         return S_OK;
     }
     HRESULT ReceiveCanBlock() override { return S_FALSE; }
@@ -76,6 +80,8 @@ public:
     std::atomic<bool> keepBytes{true};
     std::mutex mutex;
     std::vector<BYTE> bytes;
+    std::vector<const BYTE*> pointers; // of each sample, as kept bytes
+    std::function<void()> onSample;    // on the streaming thread, after each sample
     std::atomic<int> samples{0};
     std::atomic<int> endOfStreams{0};
 
