@@ -214,6 +214,28 @@ void BM_ZeroFrameBatch(benchmark::State& state)
 }
 BENCHMARK(BM_ZeroFrameBatch);
 
+
+// The first sync search over samples of 0x47 everywhere but one packet's
+// bytes, which are 0. With the last packet zeroed, three syncs show at nearly
+// every offset but no boundary holds to the end: a search that follows every
+// candidate to the sample's end is quadratic there. With the first packet
+// zeroed, the boundary is at 188 and every phase has to be followed back to
+// the start: the most the search reads. The same MB/s at both sizes is linear.
+void BM_SyncSearch(benchmark::State& state, bool lastPacketZero)
+{
+    const auto size = static_cast<size_t>(state.range(0));
+    Bytes sample(size, 0x47);
+    std::memset(sample.data() + (lastPacketZero ? size - 188 : 0), 0, 188);
+    for (auto _ : state) {
+        PacketAligner aligner;
+        aligner.alignPackets(sample.data(), static_cast<long>(size), nullptr);
+        benchmark::DoNotOptimize(aligner.searchingSync);
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(size));
+}
+BENCHMARK_CAPTURE(BM_SyncSearch, last_packet_zero, true)->Arg(65536)->Arg(1 << 20)->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(BM_SyncSearch, first_packet_zero, false)->Arg(65536)->Arg(1 << 20)->Unit(benchmark::kMicrosecond);
+
 } // namespace
 
 BENCHMARK_MAIN();

@@ -55,19 +55,41 @@ bool PacketAligner::searchWithinSample(const uint8_t* data, long length, long& s
 {
     // Candidates are k < length - 376, so that k, k + 188 and k + 376 lie in the
     // sample. Within one phase (k modulo 188) the candidates that hold are
-    // exactly those behind the phase's last byte other than 0x47: found by
-    // one backward walk per phase, each byte looked at once at most, instead
-    // of following every candidate to the end of the sample.
+    // exactly those behind the phase's last byte other than 0x47, so each
+    // phase is walked back from the sample's end until such a byte: every
+    // byte is read once at most, instead of every candidate being followed to
+    // the end. The phases are walked together a block at a time, so that a
+    // long walk stays within the cache.
+    constexpr long kBlock = 8192;
     const long limit = length - 2 * P;
-    long best = limit;
-    for (long phase = 0; phase < P && phase < best; ++phase) {
-        long i = phase + (length - 1 - phase) / P * P; // the phase's last byte
-        while (i >= phase && data[i] == kSync)
-            i -= P;
-        const long first = i < phase ? phase : i + P;
-        if (first < best)
-            best = first;
+    if (limit <= 0)
+        return false;
+    const long phases = limit < P ? limit : P;
+    long next[P];  // where each phase's walk goes on, -1 once it ended
+    long first[P]; // the first candidate of each phase that holds
+    long walking = phases;
+    for (long r = 0; r < phases; ++r)
+        next[r] = r + (length - 1 - r) / P * P;
+    for (long blockEnd = length; walking > 0; blockEnd -= kBlock) {
+        const long blockStart = blockEnd > kBlock ? blockEnd - kBlock : 0;
+        for (long r = 0; r < phases; ++r) {
+            long i = next[r];
+            if (i < 0)
+                continue;
+            while (i >= blockStart && data[i] == kSync)
+                i -= P;
+            if (i >= blockStart || i < r) {
+                first[r] = i < r ? r : i + P;
+                next[r] = -1;
+                --walking;
+            } else {
+                next[r] = i;
+            }
+        }
     }
+    long best = limit;
+    for (long r = 0; r < phases; ++r)
+        best = first[r] < best ? first[r] : best;
     if (best >= limit)
         return false;
     start = best;
