@@ -292,10 +292,10 @@ LONG runFileSource(const char* path, LONG sampleSize, SinkFilter* sink)
     return code;
 }
 
-// A file is handed out in pieces of one mapping of it, in order and without a
-// copy (each sample starts where the one before ended), in any sample size;
-// standard input is read exactly the same.
-TEST(MediaFileSource, AFileIsHandedOutInPiecesOfItsMappingStandardInputAsItComes)
+// The input is read in large pieces and handed out without a copy into
+// samples (each sample starts where the one before ended), every sample full
+// but the last, in any sample size, from a file or from a pipe on standard input.
+TEST(MediaFileSource, TheInputIsHandedOutInPiecesOfLargeReadsEverySampleFull)
 {
     std::vector<BYTE> bytes(188 * 40 + 77);
     for (size_t i = 0; i < bytes.size(); ++i)
@@ -308,7 +308,7 @@ TEST(MediaFileSource, AFileIsHandedOutInPiecesOfItsMappingStandardInputAsItComes
         const SinkPin& in = *sink->input();
         EXPECT_TRUE(in.bytes == bytes);
         EXPECT_EQ(in.samples, static_cast<int>((bytes.size() + size - 1) / size));
-        for (size_t i = 1; i < in.pointers.size(); ++i)
+        for (size_t i = 1; i + 1 < in.pointers.size(); ++i) // the last may follow one more read
             ASSERT_EQ(in.pointers[i], in.pointers[i - 1] + size) << "sample " << i;
     }
 
@@ -329,23 +329,6 @@ TEST(MediaFileSource, AFileIsHandedOutInPiecesOfItsMappingStandardInputAsItComes
     close(fds[0]);
     EXPECT_TRUE(sink->input()->bytes == bytes);
     EXPECT_EQ(sink->input()->samples, static_cast<int>((bytes.size() + 6) / 7));
-    std::remove(path.c_str());
-}
-
-// Another process may cut the file short while it is read: the pages beyond its
-// new end read as zeros instead of ending the process, and the stream is
-// aborted as a failed read.
-TEST(MediaFileSource, AFileCutShortWhileReadAbortsTheStream)
-{
-    const std::vector<BYTE> bytes(1 << 20, 0x47);
-    const std::string path = tempFile(bytes);
-    ComPtr<SinkFilter> sink(new SinkFilter); // it reads every byte it receives
-    sink->input()->onSample = [&] {
-        if (sink->input()->samples == 1)
-            EXPECT_EQ(truncate(path.c_str(), 4096), 0);
-    };
-    EXPECT_EQ(runFileSource(path.c_str(), 65536, sink.get()), EC_ERRORABORT);
-    EXPECT_LE(sink->input()->samples, 3);
     std::remove(path.c_str());
 }
 

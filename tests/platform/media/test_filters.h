@@ -10,7 +10,6 @@
 #include <chrono>
 #include <thread>
 #include <memory>
-#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -65,8 +64,6 @@ public:
             pointers.push_back(data);
         }
         ++samples;
-        if (onSample)
-            onSample();
         return S_OK;
     }
     HRESULT ReceiveCanBlock() override { return S_FALSE; }
@@ -80,8 +77,7 @@ public:
     std::atomic<bool> keepBytes{true};
     std::mutex mutex;
     std::vector<BYTE> bytes;
-    std::vector<const BYTE*> pointers; // of each sample, as kept bytes
-    std::function<void()> onSample;    // on the streaming thread, after each sample
+    std::vector<const BYTE*> pointers; // of each sample whose bytes are kept
     std::atomic<int> samples{0};
     std::atomic<int> endOfStreams{0};
 
