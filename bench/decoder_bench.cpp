@@ -221,11 +221,23 @@ BENCHMARK(BM_ZeroFrameBatch);
 // candidate to the sample's end is quadratic there. With the first packet
 // zeroed, the boundary is at 188 and every phase has to be followed back to
 // the start: the most the search reads. The same MB/s at both sizes is linear.
-void BM_SyncSearch(benchmark::State& state, bool lastPacketZero)
+// A stream as it comes (random payload, boundaries from offset 100) is there
+// for comparison.
+enum class SyncInput { LastPacketZero, FirstPacketZero, Stream };
+
+void BM_SyncSearch(benchmark::State& state, SyncInput input)
 {
     const auto size = static_cast<size_t>(state.range(0));
     Bytes sample(size, 0x47);
-    std::memset(sample.data() + (lastPacketZero ? size - 188 : 0), 0, 188);
+    if (input == SyncInput::Stream) {
+        uint32_t x = 12345;
+        for (size_t i = 0; i < size; ++i) {
+            x = x * 1103515245u + 12345u;
+            sample[i] = (i % 188 == 100) ? 0x47 : static_cast<uint8_t>(x >> 24);
+        }
+    } else {
+        std::memset(sample.data() + (input == SyncInput::LastPacketZero ? size - 188 : 0), 0, 188);
+    }
     for (auto _ : state) {
         PacketAligner aligner;
         aligner.alignPackets(sample.data(), static_cast<long>(size), nullptr);
@@ -233,8 +245,11 @@ void BM_SyncSearch(benchmark::State& state, bool lastPacketZero)
     }
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(size));
 }
-BENCHMARK_CAPTURE(BM_SyncSearch, last_packet_zero, true)->Arg(65536)->Arg(1 << 20)->Unit(benchmark::kMicrosecond);
-BENCHMARK_CAPTURE(BM_SyncSearch, first_packet_zero, false)->Arg(65536)->Arg(1 << 20)->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(BM_SyncSearch, last_packet_zero, SyncInput::LastPacketZero)
+    ->Arg(65536)->Arg(1 << 20)->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(BM_SyncSearch, first_packet_zero, SyncInput::FirstPacketZero)
+    ->Arg(65536)->Arg(1 << 20)->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(BM_SyncSearch, stream, SyncInput::Stream)->Arg(65536)->Arg(1 << 20)->Unit(benchmark::kMicrosecond);
 
 } // namespace
 
