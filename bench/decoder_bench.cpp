@@ -82,6 +82,15 @@ std::vector<Bytes> packetise(int pid, int sections)
         pos += take;
         packets.push_back(p);
     }
+    // Stuffing up to a whole cycle of the counter, so that the stream loops without a gap.
+    while (cc % 16 != 0) {
+        Bytes p(188, 0xFF);
+        p[0] = 0x47;
+        p[1] = static_cast<uint8_t>(pid >> 8);
+        p[2] = static_cast<uint8_t>(pid);
+        p[3] = static_cast<uint8_t>(0x10 | (cc++ & 15));
+        packets.push_back(p);
+    }
     return packets;
 }
 
