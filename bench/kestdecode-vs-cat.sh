@@ -23,9 +23,10 @@ stream() { # NAME PAYLOAD
   echo "$file"
 }
 
-# "wall cpu" in seconds of one run of the command, its output dropped.
+# "wall cpu" in seconds (cpu: user + system) of one run of the command, its output dropped.
 measure() {
-  /usr/bin/time -f '%e %U %S' "$@" 2>&1 > /dev/null | tail -n 1 | awk '{ printf "%.3f %.3f\n", $1, $2 + $3 }'
+  local TIMEFORMAT='%3R %3U %3S'
+  { time "$@" > /dev/null 2>&1; } 2>&1 | tail -n 1 | awk '{ printf "%.3f %.3f\n", $1, $2 + $3 }'
 }
 
 best() { sort -n -k"$1" | head -n 1 | cut -d' ' -f"$1"; }
