@@ -66,6 +66,15 @@ std::vector<Bytes> packetise(int pid, int sections)
         pos += take;
         packets.push_back(p);
     }
+    // Stuffing up to a whole cycle of the counter, so that the stream loops without a gap.
+    while (cc % 16 != 0) {
+        Bytes p(188, 0xFF);
+        p[0] = 0x47;
+        p[1] = static_cast<uint8_t>(pid >> 8);
+        p[2] = static_cast<uint8_t>(pid);
+        p[3] = static_cast<uint8_t>(0x10 | (cc++ & 15));
+        packets.push_back(p);
+    }
     return packets;
 }
 
@@ -197,6 +206,43 @@ void BM_ZeroFrameBatch(benchmark::State& state)
     state.SetItemsProcessed(static_cast<int64_t>(state.iterations()));
 }
 BENCHMARK(BM_ZeroFrameBatch);
+
+
+// The first sync search over samples of 0x47 everywhere but one packet's
+// bytes, which are 0. With the last packet zeroed, three syncs show at nearly
+// every offset but no boundary holds to the end: a search that follows every
+// candidate to the sample's end is quadratic there. With the first packet
+// zeroed, the boundary is at 188 and every phase has to be followed back to
+// the start: the most the search reads. The same MB/s at both sizes is linear.
+// A stream as it comes (random payload, boundaries from offset 100) is there
+// for comparison.
+enum class SyncInput { LastPacketZero, FirstPacketZero, Stream };
+
+void BM_SyncSearch(benchmark::State& state, SyncInput input)
+{
+    const auto size = static_cast<size_t>(state.range(0));
+    Bytes sample(size, 0x47);
+    if (input == SyncInput::Stream) {
+        uint32_t x = 12345;
+        for (size_t i = 0; i < size; ++i) {
+            x = x * 1103515245u + 12345u;
+            sample[i] = (i % 188 == 100) ? 0x47 : static_cast<uint8_t>(x >> 24);
+        }
+    } else {
+        std::memset(sample.data() + (input == SyncInput::LastPacketZero ? size - 188 : 0), 0, 188);
+    }
+    for (auto _ : state) {
+        PacketAligner aligner;
+        aligner.alignPackets(sample.data(), static_cast<long>(size), nullptr);
+        benchmark::DoNotOptimize(aligner.searchingSync);
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(size));
+}
+BENCHMARK_CAPTURE(BM_SyncSearch, last_packet_zero, SyncInput::LastPacketZero)
+    ->Arg(65536)->Arg(1 << 20)->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(BM_SyncSearch, first_packet_zero, SyncInput::FirstPacketZero)
+    ->Arg(65536)->Arg(1 << 20)->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(BM_SyncSearch, stream, SyncInput::Stream)->Arg(65536)->Arg(1 << 20)->Unit(benchmark::kMicrosecond);
 
 } // namespace
 

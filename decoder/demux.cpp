@@ -10,18 +10,34 @@ namespace {
 
 constexpr uint8_t kStuffingByte = 0xFF;
 constexpr uint32_t kSectionHeaderSize = 3; // table_id and section_length
-constexpr uint32_t kMinimumMpeSectionLength = 16;
 
-// Size in bytes of the MPE section whose first three bytes are `header`; 0 for
-// anything the MPE decoder would stop its walk at (another table, a section
-// too short to be MPE): such data is collected up to the next section start,
-// where the decoder passes over it.
-inline uint32_t mpeSectionSize(const uint8_t* header)
+// Size in bytes of the section whose first three bytes are `header`. Every
+// table is delimited by its own length, so a section that is no MPE section
+// (another table sharing the PID, such as MPE-FEC) is passed over by it and
+// the sections behind it are still found.
+inline uint32_t sectionSize(const uint8_t* header)
 {
-    if (header[0] != kMpeTableId)
-        return 0;
-    const uint32_t sectionLength = (uint32_t(header[1] & 0x0F) << 8) | header[2];
-    return sectionLength < kMinimumMpeSectionLength ? 0 : kSectionHeaderSize + sectionLength;
+    return kSectionHeaderSize + ((uint32_t(header[1] & 0x0F) << 8) | header[2]);
+}
+
+// The buffer holds one whole section: an MPE section goes to the decoder
+// (which counts one too short to be used); other tables are dropped.
+inline void sectionComplete(SectionBufferEntry& entry, int handle)
+{
+    if (entry.data[0] == kMpeTableId)
+        decodeMpeBuffer(handle);
+    entry.length = 0;
+}
+
+// A continuity counter that does not follow the last one while a section is
+// being assembled: the packets between are lost. Out of line: inlined, it
+// lengthened the path of every packet, those of unselected PIDs too.
+[[gnu::noinline]] void checkContinuity(SectionSlot& slot, int continuity)
+{
+    if (slot.state == SlotAssembling && continuity != ((slot.lastContinuity + 1) & 0x0F)) {
+        slot.state = SlotContinuityError;
+        countError(g_decoder.rxContinuityErrors);
+    }
 }
 
 // Appends a piece of payload to the slot's section buffer and hands each MPE
@@ -54,7 +70,7 @@ inline uint32_t mpeSectionSize(const uint8_t* header)
                 header = joined;
             }
         }
-        const uint32_t size = header != nullptr ? mpeSectionSize(header) : 0;
+        const uint32_t size = header != nullptr ? sectionSize(header) : 0;
         const uint32_t take = size > held ? std::min(count, size - held) : count;
         if (uint64_t(held) + take >= entry.capacity)
             return false;
@@ -62,17 +78,15 @@ inline uint32_t mpeSectionSize(const uint8_t* header)
         entry.length = held + take;
         data += take;
         count -= take;
-        if (size != 0 && entry.length == size) {
-            decodeMpeBuffer(handle);
-            entry.length = 0;
-        }
+        if (size != 0 && entry.length == size)
+            sectionComplete(entry, handle);
     }
     return true;
 }
 
 // The same, with the common pieces done here in one copy: a piece that lies
-// inside a section or ends it (or belongs to data that is no MPE section),
-// its header in the buffer or at the start of the piece.
+// inside a section or ends it, its header in the buffer or at the start of
+// the piece.
 inline bool appendSectionData(SectionSlot& slot, const uint8_t* data, uint32_t count)
 {
     const int handle = slot.bufferHandle;
@@ -85,15 +99,13 @@ inline bool appendSectionData(SectionSlot& slot, const uint8_t* data, uint32_t c
         else if (held == 0 && count >= kSectionHeaderSize && data[0] != kStuffingByte && entry.data != nullptr)
             header = data;
         if (header != nullptr) {
-            const uint32_t size = mpeSectionSize(header);
+            const uint32_t size = sectionSize(header);
             const uint64_t after = uint64_t(held) + count;
-            if ((size == 0 || after <= size) && after < entry.capacity) {
+            if (after <= size && after < entry.capacity) {
                 std::memcpy(entry.data + held, data, count);
                 entry.length = static_cast<uint32_t>(after);
-                if (after == size) {
-                    decodeMpeBuffer(handle);
-                    entry.length = 0;
-                }
+                if (after == size)
+                    sectionComplete(entry, handle);
                 return true;
             }
         }
@@ -124,10 +136,7 @@ void continueSection(int slotNumber, int continuity, const uint8_t* data, int co
     SectionSlot& slot = s.sectionSlots[slotNumber];
     if (continuity == slot.lastContinuity)
         return; // duplicate
-    if (slot.state == SlotAssembling && continuity != ((slot.lastContinuity + 1) & 0x0F)) {
-        slot.state = SlotContinuityError;
-        countError(s.rxContinuityErrors);
-    }
+    checkContinuity(slot, continuity);
     slot.lastContinuity = continuity;
     if (slot.state != SlotAssembling)
         return; // dropped
@@ -198,14 +207,18 @@ void processPacket(const uint8_t* packet)
             countError(s.rxPointerErrors);
             return;
         }
-        if (pointer != 0) {
+        if (pointer == 0) {
+            // No end of a section to continue, but packets may still be lost
+            // before this one (with one section per packet, whole datagrams).
+            checkContinuity(slot, continuity);
+        } else {
             continueSection(slotNumber, continuity, payload, pointer);
             payload += pointer;
             size -= pointer;
             slot.lastContinuity -= 1; // so that the startSection below is no duplicate
         }
         // Complete sections have gone on already; what is left is a section
-        // cut short (the decoder counts it) or data that is no MPE section.
+        // cut short (the decoder counts it).
         if (slot.state == SlotAssembling && s.sectionBuffers.bufferLength(slot.bufferHandle) > 0)
             decodeMpeBuffer(slot.bufferHandle);
         startSection(slotNumber, continuity, payload, size);

@@ -27,6 +27,7 @@ void PacketAligner::resync()
     carryLength = -1;
     searchingSync = 1;
     recovering_ = false;
+    historyStart_ = 0;
     historyLength_ = 0;
     badChunks_ = 0;
     firstBad_ = -1;
@@ -52,22 +53,47 @@ bool PacketAligner::badChunk(long offset)
 
 bool PacketAligner::searchWithinSample(const uint8_t* data, long length, long& start)
 {
-    for (long k = 0; k < length - 2 * P; ++k) {
-        if (data[k] != kSync || data[k + P] != kSync || data[k + 2 * P] != kSync)
-            continue;
-        bool all = true;
-        for (long j = k + 3 * P; j < length; j += P) {
-            if (data[j] != kSync) {
-                all = false;
-                break;
+    // Candidates are k < length - 376, so that k, k + 188 and k + 376 lie in the
+    // sample. Within one phase (k modulo 188) the candidates that hold are
+    // exactly those behind the phase's last byte other than 0x47, so each
+    // phase is walked back from the sample's end until such a byte: every
+    // byte is read once at most, instead of every candidate being followed to
+    // the end. The phases are walked together a block at a time, so that a
+    // long walk stays within the cache.
+    constexpr long kBlock = 8192;
+    const long limit = length - 2 * P;
+    if (limit <= 0)
+        return false;
+    const long phases = limit < P ? limit : P;
+    long next[P];  // where each phase's walk goes on, -1 once it ended
+    long first[P]; // the first candidate of each phase that holds
+    long walking = phases;
+    for (long r = 0; r < phases; ++r)
+        next[r] = r + (length - 1 - r) / P * P;
+    for (long blockEnd = length; walking > 0; blockEnd -= kBlock) {
+        const long blockStart = blockEnd > kBlock ? blockEnd - kBlock : 0;
+        for (long r = 0; r < phases; ++r) {
+            long i = next[r];
+            if (i < 0)
+                continue;
+            while (i >= blockStart && data[i] == kSync)
+                i -= P;
+            if (i >= blockStart || i < r) {
+                first[r] = i < r ? r : i + P;
+                next[r] = -1;
+                --walking;
+            } else {
+                next[r] = i;
             }
         }
-        if (all) {
-            start = k;
-            return true;
-        }
     }
-    return false;
+    long best = limit;
+    for (long r = 0; r < phases; ++r)
+        best = first[r] < best ? first[r] : best;
+    if (best >= limit)
+        return false;
+    start = best;
+    return true;
 }
 
 bool PacketAligner::recoverySearch(const uint8_t* data, long length, long from, long& start,
@@ -78,7 +104,8 @@ bool PacketAligner::recoverySearch(const uint8_t* data, long length, long from, 
     const long available = length - from;
     const long total = h + available;
     const uint8_t* tail = data + from;
-    auto at = [&](long i) -> uint8_t { return i < h ? history_[i] : tail[i - h]; };
+    uint8_t* const history = history_ + historyStart_;
+    auto at = [&](long i) -> uint8_t { return i < h ? history[i] : tail[i - h]; };
 
     for (long k = 0; k + 2 * P < total; ++k) {
         if (at(k) != kSync || at(k + P) != kSync || at(k + 2 * P) != kSync)
@@ -87,30 +114,38 @@ bool PacketAligner::recoverySearch(const uint8_t* data, long length, long from, 
         // into the sample (the sample holds its rest: k + 376 < total).
         long pos = k;
         for (; pos + P <= h; pos += P)
-            deliver(history_ + pos, callback); // each begins with 0x47 (checked above)
+            deliver(history + pos, callback); // each begins with 0x47 (checked above)
         if (pos < h) {
             const long have = h - pos;
             const long need = P - have;
-            std::memcpy(carryBuffer, history_ + pos, static_cast<size_t>(have));
+            std::memcpy(carryBuffer, history + pos, static_cast<size_t>(have));
             std::memcpy(carryBuffer + have, tail, static_cast<size_t>(need));
             deliver(carryBuffer, callback);
             start = from + need;
         } else {
             start = from + (pos - h);
         }
+        historyStart_ = 0;
         historyLength_ = 0;
         return true;
     }
 
-    // Not found: keep the bytes from the first untested candidate on (at most 376).
+    // Not found: keep the bytes from the first untested candidate on (at most
+    // 376), moving them back to the start only when the room behind is used up.
     const long keepFrom = total > 2 * P ? total - 2 * P : 0;
     const long keep = total - keepFrom;
     if (keepFrom < h) {
-        std::memmove(history_, history_ + keepFrom, static_cast<size_t>(h - keepFrom));
+        if (historyStart_ + h + available > kHistoryCapacity) {
+            std::memmove(history_, history, static_cast<size_t>(h));
+            historyStart_ = 0;
+        }
         if (available > 0)
-            std::memcpy(history_ + (h - keepFrom), tail, static_cast<size_t>(available));
-    } else if (keep > 0) {
-        std::memcpy(history_, tail + (keepFrom - h), static_cast<size_t>(keep));
+            std::memcpy(history_ + historyStart_ + h, tail, static_cast<size_t>(available));
+        historyStart_ += keepFrom;
+    } else {
+        historyStart_ = 0;
+        if (keep > 0)
+            std::memcpy(history_, tail + (keepFrom - h), static_cast<size_t>(keep));
     }
     historyLength_ = keep;
     return false;
@@ -124,6 +159,7 @@ void PacketAligner::alignPackets(const uint8_t* data, long length, PacketCallbac
     // resync() or by setting the two public fields: start the plain search.
     if (carryLength < 0) {
         recovering_ = false;
+        historyStart_ = 0;
         historyLength_ = 0;
         badChunks_ = 0;
         carryLength = 0; // the resync is taken: a search over short samples may now span them
@@ -172,6 +208,7 @@ void PacketAligner::alignPackets(const uint8_t* data, long length, PacketCallbac
             enterRecovery = false;
             searchingSync = 1;
             recovering_ = true;
+            historyStart_ = 0;
             historyLength_ = 0;
             if (from == 0 && firstBad_ < 0 && seedLength > 0) {
                 std::memcpy(history_, carryBuffer, static_cast<size_t>(seedLength));

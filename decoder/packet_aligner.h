@@ -60,7 +60,10 @@ public:
     bool recovering() const { return recovering_; }
 
 private:
-    static constexpr int kHistorySize = 2 * kPacketSize; // 376
+    static constexpr int kHistorySize = 2 * kPacketSize; // 376: the bytes a search keeps
+    // Room for the kept bytes to move along before they are moved back to the
+    // start: with small samples, moving them at every sample cost the most.
+    static constexpr int kHistoryCapacity = 4096;
 
     void deliver(const uint8_t* packet, PacketCallback callback);
     // A chunk that does not begin with 0x47 at `offset` (-1: before this sample).
@@ -79,7 +82,8 @@ private:
     int badChunks_ = 0;     // consecutive chunks not beginning with 0x47
     long firstBad_ = -1;    // offset in the current sample of the first of them; -1 before it
     bool recovering_ = false;
-    uint8_t history_[kHistorySize] = {};
+    uint8_t history_[kHistoryCapacity] = {};
+    long historyStart_ = 0; // the kept bytes are history_[historyStart_, + historyLength_)
     long historyLength_ = 0;
     uint64_t delivered_ = 0;
     uint64_t recoveries_ = 0;

@@ -52,7 +52,7 @@ ULONG MediaSample::AddRef() { return refs_.fetch_add(1, std::memory_order_relaxe
 ULONG MediaSample::Release()
 {
     const ULONG left = refs_.fetch_sub(1, std::memory_order_acq_rel) - 1;
-    if (left == 0)
+    if (left == 0 && allocator_ != nullptr)
         allocator_->ReleaseBuffer(this); // may drop the allocator: `this` is not touched after it
     return left;
 }

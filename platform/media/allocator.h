@@ -15,8 +15,18 @@ class MemAllocator;
 
 class MediaSample final : public IMediaSample {
 public:
+    // `allocator` null: a sample over bytes owned elsewhere, shown by show() and free again
+    // (idle) once every holder has released it; it is not deleted by its last Release.
     MediaSample(MemAllocator* allocator, BYTE* buffer, LONG size);
     ~MediaSample() override;
+
+    void show(BYTE* buffer, LONG size)
+    {
+        buffer_ = buffer;
+        size_ = size;
+        resetProperties();
+    }
+    bool idle() const { return refs_.load(std::memory_order_acquire) == 0; }
 
     HRESULT QueryInterface(REFIID riid, void** object) override;
     ULONG AddRef() override;

@@ -82,7 +82,12 @@ void SourceStream::threadMain()
     }
     while (!stopRequested()) {
         ComPtr<IMediaSample> sample;
-        if (FAILED(getDeliveryBuffer(sample.put(), nullptr, nullptr, 0)))
+        HRESULT got = E_UNEXPECTED;
+        try {
+            got = nextSample(sample.put());
+        } catch (...) {
+        }
+        if (FAILED(got))
             break; // decommitted: the filter stops
         try {
             hr = fillSample(sample.get());

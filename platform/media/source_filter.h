@@ -26,6 +26,9 @@ public:
     // the stream (end of stream is delivered downstream), a failure ends it too and reports
     // EC_ERRORABORT. A blocking implementation waits with waitUnlessStopping.
     virtual HRESULT fillSample(IMediaSample* sample) = 0;
+    // The sample that fillSample fills next: by default one from the allocator. A stream whose
+    // bytes are in memory already may hand out samples of its own over them instead.
+    virtual HRESULT nextSample(IMediaSample** sample) { return getDeliveryBuffer(sample, nullptr, nullptr, 0); }
     virtual HRESULT onThreadStart() { return S_OK; } // on the streaming thread, before the first sample
     virtual void onThreadStop() {}                   // on the streaming thread, after the last
 

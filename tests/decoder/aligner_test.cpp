@@ -562,3 +562,65 @@ TEST_F(AlignerTest, RandomSlipsAndSampleSizesNeverReadPastASampleAndRecover)
 }
 
 } // namespace
+
+namespace {
+
+// The plain search as a model: the first k < length - 376 from which every
+// 188th byte to the end of the sample is 0x47.
+long modelSearch(const Bytes& s)
+{
+    for (long k = 0; k < long(s.size()) - 376; ++k) {
+        bool all = true;
+        for (size_t j = size_t(k); j < s.size() && all; j += 188)
+            all = s[j] == 0x47;
+        if (all)
+            return k;
+    }
+    return -1;
+}
+
+// Where a first search starts slicing shows in what follows it: whole
+// packets from there on, the rest carried.
+TEST_F(AlignerTest, FirstSearchFindsWhatThePlainSearchFinds)
+{
+    std::mt19937 rng(7);
+    for (int round = 0; round < 3000; ++round) {
+        // Mostly 0x47 with a few other bytes: the worst case of a search that
+        // follows every candidate.
+        const size_t size = 377 + rng() % 3000;
+        Bytes s(size);
+        const unsigned other = 1 + rng() % 60;
+        for (size_t i = 0; i < size; ++i)
+            s[i] = rng() % 64 < other ? 0x00 : 0x47;
+        for (unsigned i = rng() % 4; i > 0; --i)
+            s[size - 1 - rng() % 188] = 0x00;
+        const long expected = modelSearch(s);
+        aligner = PacketAligner();
+        aligner.alignPackets(s.data(), static_cast<long>(s.size()), nullptr);
+        const long start = expected < 0 ? -1
+                                        : long(size) - aligner.carryLength - 188 * long(aligner.packetsDelivered());
+        ASSERT_EQ(aligner.searchingSync, expected < 0 ? 1 : 0) << "round " << round;
+        ASSERT_EQ(start, expected) << "round " << round << ", " << size << " bytes";
+    }
+}
+
+} // namespace
+
+namespace {
+
+// Bytes that show no packet boundary, one per sample, are searched across
+// samples for as long as they last (the search keeps its untested tail, which
+// moves along a fixed buffer); the stream behind them comes out whole.
+TEST_F(AlignerTest, LongRunOfOneByteSamplesWithoutSyncThenTheStream)
+{
+    Bytes stream(9000);
+    for (size_t i = 0; i < stream.size(); ++i)
+        stream[i] = static_cast<uint8_t>(i % 3 == 0 ? 0x47 : i);
+    const auto packets = testPackets(0, 20);
+    for (const Bytes& p : packets)
+        stream.insert(stream.end(), p.begin(), p.end());
+    chunks(stream, 1);
+    EXPECT_EQ(ids(g_seen), ids(testPackets(0, 20)));
+}
+
+} // namespace

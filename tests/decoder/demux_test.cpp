@@ -21,6 +21,16 @@ protected:
     void send(const Bytes& p) { processPacket(p.data()); }
 };
 
+// The first 183 bytes of an MPE section of 4098 bytes, the rest `fill`.
+Bytes opening(uint8_t fill)
+{
+    Bytes b(183, fill);
+    b[0] = 0x3E;
+    b[1] = 0xBF;
+    b[2] = 0xFF;
+    return b;
+}
+
 TEST_F(DemuxTest, UnselectedPidCountsOnlyItsPerPidCounters)
 {
     const Bytes p = startPacket(0x200, 0, 0, mpeSection(kZeroMac, ipv4(100)));
@@ -159,7 +169,7 @@ TEST_F(DemuxTest, ScramblingOrTransportErrorWithPayload)
 
 TEST_F(DemuxTest, ContinuityFourteenFifteenZeroOneIsInSequence)
 {
-    send(startPacket(kPid, 14, 0, Bytes(183, 1)));
+    send(startPacket(kPid, 14, 0, opening(1)));
     send(continuationPacket(kPid, 15, Bytes(184, 2)));
     send(continuationPacket(kPid, 0, Bytes(184, 3)));
     send(continuationPacket(kPid, 1, Bytes(184, 4)));
@@ -171,7 +181,7 @@ TEST_F(DemuxTest, ContinuityFourteenFifteenZeroOneIsInSequence)
 
 TEST_F(DemuxTest, ContinuityFourteenThenZeroIsAnError)
 {
-    send(startPacket(kPid, 14, 0, Bytes(183, 1)));
+    send(startPacket(kPid, 14, 0, opening(1)));
     send(continuationPacket(kPid, 0, Bytes(184, 2)));
     EXPECT_EQ(errorCounters(), onlyError(kContinuity));
     EXPECT_EQ(slot().state, SlotContinuityError);
@@ -182,16 +192,16 @@ TEST_F(DemuxTest, ContinuityFourteenThenZeroIsAnError)
     EXPECT_EQ(errorCounters(), onlyError(kContinuity));
     EXPECT_EQ(bufferLength(), 183u);
     // The next section start recovers (a start is never checked for continuity).
-    send(startPacket(kPid, 3, 0, Bytes(183, 1)));
+    send(startPacket(kPid, 3, 0, opening(1)));
     EXPECT_EQ(slot().state, SlotAssembling);
 }
 
 TEST_F(DemuxTest, DuplicatesAreIgnored)
 {
-    send(startPacket(kPid, 5, 0, Bytes(183, 1)));
-    send(startPacket(kPid, 5, 0, Bytes(183, 9))); // duplicate start: buffer kept
+    send(startPacket(kPid, 5, 0, opening(1)));
+    send(startPacket(kPid, 5, 0, opening(9))); // duplicate start: buffer kept
     EXPECT_EQ(bufferLength(), 183u);
-    EXPECT_EQ(g_decoder.sectionBuffers.bufferData(slot().bufferHandle)[0], 1);
+    EXPECT_EQ(g_decoder.sectionBuffers.bufferData(slot().bufferHandle)[3], 1);
     send(continuationPacket(kPid, 6, Bytes(184, 2)));
     send(continuationPacket(kPid, 6, Bytes(184, 2)));
     send(continuationPacket(kPid, 7, Bytes(184, 3)));
@@ -253,25 +263,65 @@ TEST_F(DemuxTest, PointerFieldInsideThePacketEndsOneSectionAndStartsTheNext)
     EXPECT_EQ(errorCounters(), noErrors());
 }
 
-// Data that is no MPE section (here a table 0x3F) has no end the decoder
-// looks for: it is collected up to the next section start, and what is longer
-// than the buffer overflows it once.
-TEST_F(DemuxTest, DataLongerThanTheBufferOverflowsOnceAndTheNextStartRecovers)
+// Sections are delimited by their own length whatever their table: another
+// table sharing the PID (MPE-FEC, 0x78) or an MPE section too short to be one
+// does not hide the MPE sections behind it in the same payload unit, and no run
+// of such sections fills the section buffer.
+TEST_F(DemuxTest, SectionsOfOtherTablesArePassedOverAndThoseBehindThemDecoded)
 {
+    const Bytes d1 = ipv4(300, 1), d2 = ipv4(100, 2);
+    Bytes fec(1000, 0x5A);
+    fec[0] = 0x78;
+    fec[1] = 0xB3;
+    fec[2] = 0xE5; // section_length 997
+    Bytes tooShort = mpeSection(kZeroMac, ipv4(20));
+    tooShort.resize(13);
+    tooShort[1] = 0xB0;
+    tooShort[2] = 10;
+    std::vector<Bytes> sections;
+    for (int i = 0; i < 140; ++i) // 140,000 bytes of MPE-FEC
+        sections.push_back(fec);
+    sections.push_back(mpeSection(kZeroMac, d1));
+    sections.push_back(fec);
+    sections.push_back(tooShort);
+    sections.push_back(mpeSection(kZeroMac, d2));
     int cc = 0;
-    send(startPacket(kPid, cc++, 0, Bytes(183, 0x3F)));
-    for (int i = 0; i < 720; ++i) {
-        send(continuationPacket(kPid, cc, Bytes(184, 0x11)));
-        cc = (cc + 1) & 15;
-    }
-    EXPECT_EQ(slot().state, SlotOverflow);
-    EXPECT_EQ(errorCounters(), onlyError(kMem));
-    EXPECT_LT(bufferLength(), 131072u);
-    EXPECT_GT(bufferLength(), 131072u - 185);
-    send(startPacket(kPid, cc, 0, Bytes(183, 0x3F)));
+    testing::internal::CaptureStdout();
+    feed(packetiseSections(kPid, sections, cc));
+    testing::internal::GetCapturedStdout();
+    ASSERT_EQ(frames().size(), 2u);
+    EXPECT_EQ(frames()[0], expectedFrame(kZeroMac, 0x0800, d1));
+    EXPECT_EQ(frames()[1], expectedFrame(kZeroMac, 0x0800, d2));
+    EXPECT_EQ(errorCounters(), onlyError(kLength)) << "the section too short to be MPE";
     EXPECT_EQ(slot().state, SlotAssembling);
-    EXPECT_EQ(bufferLength(), 183u);
-    EXPECT_TRUE(frames().empty()); // the overflowed buffer was not decoded
+}
+
+// With one section per packet, a packet lost before a section start takes a
+// whole datagram with it: the gap is a continuity error, and the section that
+// starts there is still decoded. A repeated packet or an adaptation-field-only
+// packet carrying the same counter is no gap.
+TEST_F(DemuxTest, APacketLostBeforeASectionStartIsAContinuityError)
+{
+    std::vector<Bytes> datagrams;
+    for (uint8_t i = 0; i < 5; ++i)
+        datagrams.push_back(ipv4(150, i));
+    send(startPacket(kPid, 0, 0, mpeSection(kZeroMac, datagrams[0])));
+    send(startPacket(kPid, 0, 0, mpeSection(kZeroMac, datagrams[0]))); // repeated
+    PacketFields adaptationOnly;
+    adaptationOnly.pid = kPid;
+    adaptationOnly.adaptationControl = 2;
+    send(packet(adaptationOnly, Bytes{183}));
+    send(startPacket(kPid, 1, 0, mpeSection(kZeroMac, datagrams[1])));
+    EXPECT_EQ(errorCounters(), noErrors());
+    send(startPacket(kPid, 3, 0, mpeSection(kZeroMac, datagrams[2]))); // 2 lost
+    EXPECT_EQ(errorCounters(), onlyError(kContinuity));
+    send(startPacket(kPid, 9, 0, mpeSection(kZeroMac, datagrams[3]))); // 4..8 lost
+    send(startPacket(kPid, 10, 0, mpeSection(kZeroMac, datagrams[4])));
+    EXPECT_EQ(errorCounters(), onlyError(kContinuity, 2));
+    ASSERT_EQ(frames().size(), 5u);
+    for (size_t i = 0; i < 5; ++i)
+        EXPECT_EQ(frames()[i], expectedFrame(kZeroMac, 0x0800, datagrams[i])) << i;
+    EXPECT_EQ(slot().state, SlotAssembling);
 }
 
 TEST_F(DemuxTest, OnlyAnErrorFreeSectionIsDecoded)

@@ -39,31 +39,43 @@ TEST_F(MpeTest, BufferUnder16BytesPrintsTheMessageAndCountsALengthError)
     EXPECT_EQ(errorCounters(), onlyError(kLength, 2));
 }
 
-TEST_F(MpeTest, SixteenByteBufferIsIgnored)
+TEST_F(MpeTest, SixteenByteRemnantIsALengthErrorLikeItsNeighbours)
 {
+    const Bytes cut = mpeSection(kZero, ipv4(100));
     testing::internal::CaptureStdout();
-    Bytes b = mpeSection(kZero, ipv4(100));
-    b.resize(16);
-    decode(b);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
-    EXPECT_EQ(errorCounters(), noErrors());
+    decode(Bytes(cut.begin(), cut.begin() + 16));
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "IP/MPE packet length = 16 too small.\n");
+    EXPECT_EQ(errorCounters(), onlyError(kLength));
+    decode(Bytes(cut.begin(), cut.begin() + 17));
+    EXPECT_EQ(errorCounters(), onlyError(kLength, 2));
     EXPECT_EQ(sendRequests(), 0);
 }
 
-TEST_F(MpeTest, StuffingOrOtherTablesEndTheWalkWithoutCounting)
+// Sections are delimited by their own length: one of another table sharing
+// the PID (MPE-FEC, 0x78) is passed over silently, an MPE section too short to
+// be one is a length error, and the sections behind either are still decoded.
+// Stuffing ends the walk.
+TEST_F(MpeTest, SectionsThatAreNoUsableMpeSectionArePassedOverByTheirLength)
 {
+    const Bytes d1 = ipv4(100, 1), d2 = ipv4(120, 2);
+    Bytes fec(40, 0x5A);
+    fec[0] = 0x78;
+    fec[1] = 0xB0;
+    fec[2] = 37;
+    Bytes tooShort = mpeSection(kZero, ipv4(20));
+    tooShort.resize(18);
+    tooShort[1] = 0xB0;
+    tooShort[2] = 15;
+    decode(concat({fec, mpeSection(kZero, d1), tooShort, mpeSection(kZero, d2)}));
+    ASSERT_EQ(frames().size(), 2u);
+    EXPECT_EQ(frames()[0], expectedFrame(kZero, 0x0800, d1));
+    EXPECT_EQ(frames()[1], expectedFrame(kZero, 0x0800, d2));
+    EXPECT_EQ(errorCounters(), onlyError(kLength));
+
     decode(Bytes(500, 0xFF));
-    SectionOptions o;
-    o.tableId = 0x3F;
-    decode(concat({mpeSection(kZero, ipv4(100), o), mpeSection(kZero, ipv4(100))}));
-    SectionOptions shortLength;
-    shortLength.sectionLengthAdjust = -200; // section_length under 16
-    Bytes tiny = mpeSection(kZero, ipv4(20), shortLength);
-    tiny[1] = 0xB0;
-    tiny[2] = 15;
-    decode(concat({tiny, mpeSection(kZero, ipv4(100))}));
-    EXPECT_EQ(errorCounters(), noErrors());
-    EXPECT_EQ(sendRequests(), 0);
+    decode(concat({mpeSection(kZero, d1), Bytes(30, 0xFF), mpeSection(kZero, d2)}));
+    EXPECT_EQ(frames().size(), 3u) << "nothing behind stuffing";
+    EXPECT_EQ(errorCounters(), onlyError(kLength));
 }
 
 TEST_F(MpeTest, SectionFollowedByStuffingSendsOneFrame)
@@ -446,22 +458,72 @@ TEST_F(MpeTest, DatagramRunningPastItsSectionIsALengthErrorAndTheWalkGoesOn)
     EXPECT_EQ(errorCounters(), onlyError(kLength));
 }
 
-TEST_F(MpeTest, DatagramLengthUpToItsSectionEndIsAccepted)
+TEST_F(MpeTest, DatagramRunningIntoTheCrcFieldIsALengthError)
 {
-    // The IP length may take the 4 CRC bytes too: the bound is the section's end.
-    Bytes d = ipv4(100);
-    Bytes s = mpeSection(kZero, d);
-    s[12 + 2] = 0;
-    s[12 + 3] = 104;
-    sealSection(s);
-    decode(s);
-    ASSERT_EQ(frames().size(), 1u);
-    EXPECT_EQ(frames()[0].size(), 14u + 104);
-    s[12 + 3] = 105;
-    sealSection(s);
-    decode(s);
-    EXPECT_EQ(frames().size(), 1u);
-    EXPECT_EQ(errorCounters(), onlyError(kLength));
+    // The datagram field ends where the CRC_32 begins: an IP length 1 to 4
+    // bytes too long would put CRC bytes into the frame.
+    const Bytes d = ipv4(100);
+    const Bytes next = ipv4(40, 9);
+    for (uint8_t length = 100; length <= 105; ++length) {
+        SCOPED_TRACE(int(length));
+        Bytes s = mpeSection(kZero, d);
+        s[12 + 3] = length;
+        sealSection(s);
+        resetErrorCounters();
+        capture().frames.clear();
+        decode(concat({s, mpeSection(kZero, next)}));
+        ASSERT_FALSE(frames().empty());
+        EXPECT_EQ(frames().back(), expectedFrame(kZero, 0x0800, next));
+        EXPECT_EQ(frames().size(), length == 100 ? 2u : 1u);
+        EXPECT_EQ(errorCounters(), length == 100 ? noErrors() : onlyError(kLength));
+    }
+}
+
+// With LLC/SNAP and an ethertype other than IPv4 or IPv6 there is no IP header
+// to read a length from: the datagram is everything up to the CRC_32, sent
+// under that ethertype. A bridged Ethernet frame (0x6558) goes out as itself
+// when its own destination passes the station filter.
+TEST_F(MpeTest, NonIpLlcSnapPayloadsAreSentWhole)
+{
+    const Mac station{0x02, 0x00, 0x00, 0x00, 0x00, 0x01};
+    const Mac broadcast{0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+    setMacFilter(station);
+    auto llc = [](uint16_t ethertype) {
+        SectionOptions o;
+        o.llcSnap = true;
+        o.ethertype = ethertype;
+        return o;
+    };
+    auto innerFrame = [](const Mac& destination, const Bytes& datagram) {
+        Bytes f = expectedFrame(destination, 0x0800, datagram);
+        for (int i = 0; i < 6; ++i)
+            f[6 + i] = static_cast<uint8_t>(0xA0 + i); // a source of its own
+        return f;
+    };
+    const Bytes toStation = innerFrame(station, ipv4(100, 1));
+    const Bytes toOther = innerFrame(kOwn, ipv4(100, 2));
+    const Bytes toMulticast = innerFrame(kMulticast, ipv4(1506, 3));
+    const Bytes arp(28, 0x11);
+    const Bytes vlan = concat({Bytes{0x00, 0x05, 0x08, 0x00}, ipv4(200, 4)});
+    decode(concat({mpeSection(station, toStation, llc(0x6558)), mpeSection(broadcast, toOther, llc(0x6558)),
+                   mpeSection(broadcast, toMulticast, llc(0x6558)), mpeSection(station, arp, llc(0x0806)),
+                   mpeSection(station, vlan, llc(0x8100)), mpeSection(station, ipv4(1506, 5), llc(0x88B5))}));
+    ASSERT_EQ(frames().size(), 5u);
+    EXPECT_EQ(frames()[0], toStation);
+    EXPECT_EQ(frames()[1], toMulticast);
+    EXPECT_EQ(frames()[2], expectedFrame(station, 0x0806, arp));
+    EXPECT_EQ(frames()[3], expectedFrame(station, 0x8100, vlan));
+    EXPECT_EQ(frames()[4], expectedFrame(station, 0x88B5, ipv4(1506, 5)));
+    EXPECT_EQ(errorCounters(), noErrors());
+
+    // More than a frame slot holds, a bridged frame without a whole header,
+    // or nothing at all: length errors, and the walk goes on.
+    decode(concat({mpeSection(station, ipv4(1507), llc(0x0806)),
+                   mpeSection(station, concat({toMulticast, Bytes{0}}), llc(0x6558)),
+                   mpeSection(station, Bytes(13, 0x02), llc(0x6558)), mpeSection(station, {}, llc(0x0806)),
+                   mpeSection(station, arp, llc(0x0806))}));
+    EXPECT_EQ(frames().size(), 6u);
+    EXPECT_EQ(errorCounters(), onlyError(kLength, 4));
 }
 
 TEST_F(MpeTest, DatagramOver1506BytesIsALengthError)
@@ -507,6 +569,7 @@ TEST_F(MpeTest, IpHeaderBeyondTheSectionIsALengthError)
     v6[5] = 0xC3;
     ASSERT_EQ(v6.size(), 28u);
     v6[2] = 21; // section_length 21: 24 bytes, the datagram's 4 bytes at 20..23
+    v6.resize(24);
     decode(concat({v6, Bytes(4, 0xFF)}));
     EXPECT_EQ(errorCounters(), onlyError(kLength, 2));
     EXPECT_TRUE(frames().empty());

@@ -266,3 +266,70 @@ TEST(MediaFileSource, StopDoesNotWaitForASilentPipe)
 }
 
 } // namespace
+
+namespace {
+
+// A graph of the file source and a sink; runs to its end and returns the
+// completion code (0 when it did not complete within 10 s).
+LONG runFileSource(const char* path, LONG sampleSize, SinkFilter* sink)
+{
+    Graph g;
+    ComPtr<IBaseFilter> file;
+    EXPECT_EQ(fileSource(path, sampleSize, file.put()), S_OK);
+    if (!file)
+        return 0;
+    ComPtr<IPin> out;
+    file->FindPin(L"Output", out.put());
+    sink->input()->setRenderer(true);
+    g.builder->AddFilter(file.get(), L"file");
+    g.builder->AddFilter(sink, L"sink");
+    EXPECT_EQ(g.builder->Connect(out.get(), sink->input()), S_OK);
+    EXPECT_EQ(g.control->Run(), S_OK);
+    LONG code = 0;
+    if (g.events->WaitForCompletion(10000, &code) != S_OK)
+        code = 0;
+    g.control->Stop();
+    return code;
+}
+
+// The input is read in large pieces and handed out without a copy into
+// samples (each sample starts where the one before ended), every sample full
+// but the last, in any sample size, from a file or from a pipe on standard input.
+TEST(MediaFileSource, TheInputIsHandedOutInPiecesOfLargeReadsEverySampleFull)
+{
+    std::vector<BYTE> bytes(188 * 40 + 77);
+    for (size_t i = 0; i < bytes.size(); ++i)
+        bytes[i] = static_cast<BYTE>(i * 13 + i / 256);
+    const std::string path = tempFile(bytes);
+    for (LONG size : {1, 7, 188, 189, 4096, 100000}) {
+        SCOPED_TRACE(size);
+        ComPtr<SinkFilter> sink(new SinkFilter);
+        EXPECT_EQ(runFileSource(path.c_str(), size, sink.get()), EC_COMPLETE);
+        const SinkPin& in = *sink->input();
+        EXPECT_TRUE(in.bytes == bytes);
+        EXPECT_EQ(in.samples, static_cast<int>((bytes.size() + size - 1) / size));
+        for (size_t i = 1; i + 1 < in.pointers.size(); ++i) // the last may follow one more read
+            ASSERT_EQ(in.pointers[i], in.pointers[i - 1] + size) << "sample " << i;
+    }
+
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    const int saved = dup(STDIN_FILENO);
+    dup2(fds[0], STDIN_FILENO);
+    std::thread writer([&] {
+        for (size_t at = 0; at < bytes.size(); at += 1000)
+            (void)!write(fds[1], bytes.data() + at, std::min<size_t>(1000, bytes.size() - at));
+        close(fds[1]);
+    });
+    ComPtr<SinkFilter> sink(new SinkFilter);
+    EXPECT_EQ(runFileSource("-", 7, sink.get()), EC_COMPLETE);
+    writer.join();
+    dup2(saved, STDIN_FILENO);
+    close(saved);
+    close(fds[0]);
+    EXPECT_TRUE(sink->input()->bytes == bytes);
+    EXPECT_EQ(sink->input()->samples, static_cast<int>((bytes.size() + 6) / 7));
+    std::remove(path.c_str());
+}
+
+} // namespace

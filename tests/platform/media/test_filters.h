@@ -61,6 +61,7 @@ public:
         if (keepBytes) {
             std::lock_guard<std::mutex> lock(mutex);
             bytes.insert(bytes.end(), data, data + sample->GetActualDataLength());
+            pointers.push_back(data);
         }
         ++samples;
         return S_OK;
@@ -76,6 +77,7 @@ public:
     std::atomic<bool> keepBytes{true};
     std::mutex mutex;
     std::vector<BYTE> bytes;
+    std::vector<const BYTE*> pointers; // of each sample whose bytes are kept
     std::atomic<int> samples{0};
     std::atomic<int> endOfStreams{0};
 

@@ -1,0 +1,52 @@
+#!/usr/bin/env bash
+# kestdecode --null against cat of the same file, both pinned to one core, on
+# a stream of large datagrams and one of many small ones (kestmkts, 3 PIDs).
+# Each is run ROUNDS times, alternately, the page cache warm; the best wall
+# clock and CPU time (user + system) of each are printed with their ratio.
+#   bench/kestdecode-vs-cat.sh [BUILD_DIR] [BYTES] [ROUNDS]
+# KESTDECODE=path compares another kestdecode on the same files; CPU=n picks
+# the core (default 1).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build=${1:-build}
+bytes=${2:-300000000}
+rounds=${3:-7}
+cpu=${CPU:-1}
+decoder=${KESTDECODE:-$build/bin/kestdecode}
+mac=02:00:00:00:00:01
+
+stream() { # NAME PAYLOAD
+  local file=$build/bench-$1-$bytes.ts
+  if [ ! -s "$file" ]; then
+    "$build/bin/kestmkts" --mac $mac --pid 0x100 --pid 0x101 --pid 0x102 --payload "$2" --bytes "$bytes" "$file" > /dev/null
+  fi
+  echo "$file"
+}
+
+# "wall cpu" in seconds (cpu: user + system) of one run of the command, its output dropped.
+measure() {
+  local TIMEFORMAT='%3R %3U %3S'
+  { time "$@" > /dev/null 2>&1; } 2>&1 | tail -n 1 | awk '{ printf "%.3f %.3f\n", $1, $2 + $3 }'
+}
+
+best() { sort -n -k"$1" | head -n 1 | cut -d' ' -f"$1"; }
+
+for kind in large:1372 small:8:100; do
+  name=${kind%%:*}
+  file=$(stream "$name" "${kind#*:}")
+  cat "$file" > /dev/null
+  : > /tmp/kest-vs-cat.cat
+  : > /tmp/kest-vs-cat.dec
+  for _ in $(seq "$rounds"); do
+    measure taskset -c "$cpu" cat "$file" >> /tmp/kest-vs-cat.cat
+    measure taskset -c "$cpu" "$decoder" --pid 256 --pid 257 --pid 258 --mac $mac --null "$file" >> /tmp/kest-vs-cat.dec
+  done
+  frames=$("$decoder" --pid 256 --pid 257 --pid 258 --mac $mac --null "$file" | sed -n 's/^frames: //p')
+  cw=$(best 1 < /tmp/kest-vs-cat.cat); cc=$(best 2 < /tmp/kest-vs-cat.cat)
+  dw=$(best 1 < /tmp/kest-vs-cat.dec); dc=$(best 2 < /tmp/kest-vs-cat.dec)
+  echo "$name datagrams: $(stat -c %s "$file") bytes, $frames frames"
+  echo "  cat         wall $cw s  cpu $cc s"
+  echo "  kestdecode  wall $dw s  cpu $dc s"
+  echo "  ratio       wall $(echo "scale=2; $dw / $cw" | bc -l)  cpu $(echo "scale=2; $dc / $cc" | bc -l)"
+done
+rm -f /tmp/kest-vs-cat.cat /tmp/kest-vs-cat.dec
