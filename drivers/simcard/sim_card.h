@@ -11,9 +11,13 @@ namespace simcard {
 struct SimCard final : cardfilters::Card {
     SimConfig config;
     SimFrontend frontend;
+    bool basebandFrames = false;
 
     bool commit(const SatelliteParams& tuning) override { return frontend.commit(tuning); }
     bool command(const uint8_t* block, size_t size) override { return frontend.command(block, size); }
+    // Whether it plays a pseudo transport stream of baseband frames (a file of it found at
+    // registration).
+    bool deliversBasebandFrames() const override { return basebandFrames; }
     bool locked() override { return frontend.locked(); }
     int32_t strength() override { return frontend.strength(); }
     int32_t quality() override { return frontend.quality(); }

@@ -1,5 +1,6 @@
 #include "drivers/simcard/sim_register.h"
 
+#include "drivers/simcard/traffic.h"
 #include "tuner/device_catalogue.h"
 
 #include <cstdlib>
@@ -25,8 +26,11 @@ std::shared_ptr<SimCard> registerSimCard(int32_t modelId, const SimConfig& confi
         return nullptr;
     card->config = config;
     std::vector<int> isis;
-    for (const SimStream& stream : config.streams)
+    card->basebandFrames = !config.streamFile.empty() && holdsBasebandFrames(config.streamFile);
+    for (const SimStream& stream : config.streams) {
         isis.push_back(stream.isi);
+        card->basebandFrames = card->basebandFrames || holdsBasebandFrames(stream.file);
+    }
     card->frontend.setStreams(std::move(isis));
     card->inputPinName = inputPinName;
     card->outputPinName = outputPinName;

@@ -1,5 +1,7 @@
 #include "drivers/simcard/traffic.h"
 
+#include "drivers/tsgen/bbframe_ts.h"
+
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -14,6 +16,23 @@ constexpr uint16_t kUnicastPid = 0x100, kMulticastPid = 0x101, kBroadcastPid = 0
 constexpr int kDatagramsPerBatch = 48;
 
 } // namespace
+
+bool holdsBasebandFrames(const std::string& path)
+{
+    constexpr size_t kPacketsLooked = 512;
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr)
+        return false;
+    uint8_t p[188];
+    bool found = false;
+    for (size_t i = 0; !found && i < kPacketsLooked && std::fread(p, 1, sizeof p, file) == sizeof p; ++i) {
+        const unsigned pid = (p[1] & 0x1Fu) << 8 | p[2];
+        found = p[0] == 0x47 && (p[1] & 0x40) != 0 && (pid == tsgen::kBbFramePid || pid == tsgen::kBbFramePidOther)
+            && p[4] == 0 && p[5] == 0x80 && p[8] == 0xB8;
+    }
+    std::fclose(file);
+    return found;
+}
 
 TrafficSource::TrafficSource(const MacAddress& cardMac) : cardMac_(cardMac)
 {

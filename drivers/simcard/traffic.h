@@ -54,6 +54,10 @@ private:
     bool fileEnded_ = false;
 };
 
+// Whether the file's first packets hold the pseudo transport stream of baseband
+// frames: the first packet of a frame on PID 0x010E or 0x0118.
+bool holdsBasebandFrames(const std::string& path);
+
 // Sample sizes as a capture driver hands them over: mostly around 64 KiB, now
 // and then a short or odd one, never a fixed multiple of 188.
 class SamplePlan {

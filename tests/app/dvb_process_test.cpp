@@ -34,6 +34,9 @@ struct Reception {
     int carrying = 0;               // the transponder whose lock delivers the stream
     const char* saidOnce = nullptr; // a debug line said exactly once
     const char* kept = nullptr;     // a settings line the program writes back at its end
+    // The stream as GSE in the pseudo transport stream of baseband frames, which the model
+    // delivers only in baseband-frame mode.
+    bool basebandFrames = false;
 };
 
 std::ostream& operator<<(std::ostream& out, const Reception& r) { return out << r.name; }
@@ -45,7 +48,7 @@ TEST_P(DvbReception, LocksAndDeliversExactlyTheStationsDatagrams)
     const Reception& r = GetParam();
     const QString stream = home_.filePath("known.ts");
     const int datagrams = 300;
-    ASSERT_TRUE(writeKnownStream(stream, datagrams));
+    ASSERT_TRUE(writeKnownStream(stream, datagrams, r.basebandFrames ? QStringList{"--gse"} : QStringList{}));
     ASSERT_TRUE(writeSettings(r.settings));
     const QString pcap = home_.filePath("out.pcap");
     const QString log = home_.filePath("fake-dvb.log");
@@ -57,7 +60,7 @@ TEST_P(DvbReception, LocksAndDeliversExactlyTheStationsDatagrams)
     env_.insert("KEST_FAKEDVB_TRANSPONDERS", r.transponders);
     env_.insert("KEST_FAKEDVB_VARIANT", r.variant);
     env_.insert("KEST_FAKEDVB_LNB", r.lnb);
-    env_.insert("KEST_FAKEDVB_TS", stream);
+    env_.insert(r.basebandFrames ? "KEST_FAKEDVB_BBFRAMES" : "KEST_FAKEDVB_TS", stream);
     env_.insert("KEST_FAKEDVB_LOG", log);
     env_.insert("KEST_FAKEDVB_CARRYING", QString::number(r.carrying));
 
@@ -85,8 +88,9 @@ TEST_P(DvbReception, LocksAndDeliversExactlyTheStationsDatagrams)
     ASSERT_GE(locked, 0) << "never locked to the station's transponder:\n" << seen.constData();
     EXPECT_EQ(seen.indexOf("tune ", locked), -1) << "retuned after the lock:\n" << seen.constData();
     EXPECT_TRUE(errors.contains(r.lockedWith)) << "the debug output names the system:\n" << errors.constData();
-    if (r.saidOnce != nullptr)
+    if (r.saidOnce != nullptr) {
         EXPECT_EQ(errors.count(r.saidOnce), 1) << errors.constData();
+    }
     if (r.kept != nullptr) {
         QFile settings(home_.filePath("config/KestGroup/Kest-IPData.conf"));
         ASSERT_TRUE(settings.open(QIODevice::ReadOnly));
@@ -183,6 +187,12 @@ INSTANTIATE_TEST_SUITE_P(
                   "nomultistream", "universal", kHighBand + "Modulation=0\nStreamID=7\n",
                   "locked with DVB-S2 8PSK on 11778 MHz H 27500 kS/s ISI 7", 0,
                   "linuxdvb: the frontend cannot select a stream (no FE_CAN_MULTISTREAM): ISI 7 is not sent"},
+        // Baseband frames of stream 7 only, as the demodulator delivers them when asked for them.
+        Reception{"BasebandFramesOfIsi7", "dvb:9:0:spruce",
+                  "0:H:11778:27500:S2:8PSK:isi3,0:H:11778:27500:S2:8PSK:isi7", "", "universal",
+                  kHighBand + "Modulation=0\nStreamID=7\nBBFrames=1\n",
+                  "locked with DVB-S2 8PSK on 11778 MHz H 27500 kS/s ISI 7 baseband frames", 0, nullptr,
+                  "BBFrames=1", true},
         Reception{"CBandLnb", "dvb:9:0:cedar", "0:H:3800:27500:S:QPSK", "", "cband",
                   "Freqency=3800\nSymbol-Rate=27500\nPolarisation=0\nModulation=1\nLNBType=1\nLOF1=5150\nLOF2=0\n"
                   "LOF_SW=0\n",

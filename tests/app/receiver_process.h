@@ -71,11 +71,12 @@ protected:
 
     // kestmkts's stream of `datagrams` to the card (02:11:22:33:44:55),
     // multicast and broadcast in turn, on PIDs 256..258.
-    bool writeKnownStream(const QString& path, int datagrams)
+    bool writeKnownStream(const QString& path, int datagrams, const QStringList& more = {})
     {
         return QProcess::execute(QString(KEST_BIN_DIR) + "/kestmkts",
-                                 {"--count", QString::number(datagrams), "--mac", "02:11:22:33:44:55", "--multicast",
-                                  "--broadcast", "--payload", "64:1400", path})
+                                 QStringList{"--count", QString::number(datagrams), "--mac", "02:11:22:33:44:55",
+                                             "--multicast", "--broadcast", "--payload", "64:1400"}
+                                     + more + QStringList{path})
             == 0;
     }
 

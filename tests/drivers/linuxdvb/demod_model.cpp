@@ -30,6 +30,11 @@ std::string rollOffName(uint32_t r)
     }
 }
 
+bool sameCarrier(const Transponder& a, const Transponder& b)
+{
+    return a.port == b.port && a.horizontal == b.horizontal && a.frequencyMhz == b.frequencyMhz;
+}
+
 std::string pilotName(uint32_t p)
 {
     switch (p) {
@@ -176,15 +181,33 @@ bool DemodModel::streamSelected(size_t i) const
     if (filtered || baseband)
         return !filtered || static_cast<int>(id & 0xFF) == t.isi;
     // Without a filter the demodulator takes the carrier's first stream.
-    for (size_t k = 0; k < i; ++k) {
-        const Transponder& o = transponders[k];
-        if (o.port == t.port && o.horizontal == t.horizontal && o.frequencyMhz == t.frequencyMhz)
+    for (size_t k = 0; k < i; ++k)
+        if (sameCarrier(transponders[k], t))
             return false;
-    }
     return true;
 }
 
 int DemodModel::lockedTransponder() { return now() >= lockAt_ ? matchingTransponder(true) : -1; }
+
+std::vector<int> DemodModel::basebandStreams()
+{
+    const int locked = lockedTransponder();
+    if (!basebandFrames() || locked < 0)
+        return {};
+    const Transponder& carrier = transponders[static_cast<size_t>(locked)];
+    if (carrier.isi < 0)
+        return {-1};
+    std::vector<int> all;
+    for (size_t i = 0; i < transponders.size(); ++i) {
+        const Transponder& t = transponders[i];
+        if (!sameCarrier(t, carrier) || t.isi < 0 || !streamSelected(i))
+            continue;
+        if (t.isi == static_cast<int>(tuned_.streamId & 0xFF))
+            return {t.isi};
+        all.push_back(t.isi);
+    }
+    return all;
+}
 
 int DemodModel::switchPort()
 {

@@ -72,6 +72,11 @@ public:
     int lockedTransponder();
     // Whether the last tuning asked for baseband frames (bit 31 of DTV_STREAM_ID).
     bool basebandFrames() const { return isTuned_ && (tuned_.streamId & 0x80000000u) != 0 && tuned_.streamId != NO_STREAM_ID_FILTER; }
+    // In baseband-frame mode, the input streams whose frames the locked carrier delivers:
+    // the one bits 0-7 of DTV_STREAM_ID name when the carrier has it, else every stream the
+    // PLS descrambles (bit 31 alone does not tell ISI 0 from none); {-1} on a single-stream
+    // carrier; none while unlocked or in transport-stream mode.
+    std::vector<int> basebandStreams();
     int switchPort();
     int64_t now() const { return clock(); }
     // Bus rules a DiSEqC message broke (so it did not count), one line each.

@@ -2,7 +2,8 @@
 // demux0,dvr0} as a satellite adapter whose frontend is the demodulator model
 // (demod_model.h), locking 100 ms after a tuning that matches a transponder.
 // Locked to the first transponder, the dvr delivers, as a demodulator does, a
-// little stuffing and then the transport stream of KEST_FAKEDVB_TS once.
+// little stuffing and then the transport stream of KEST_FAKEDVB_TS once (in
+// baseband-frame mode: stuffing and KEST_FAKEDVB_BBFRAMES).
 // Every other path and descriptor goes to the C library.
 //
 // KEST_FAKEDVB_TRANSPONDERS  PORT:POL:MHZ:KSPS:SYSTEM:MODULATION[:isiN][:goldN][,...], e.g.
@@ -10,6 +11,10 @@
 //                            the entry input stream N of a multistream carrier, goldN
 //                            scrambles it with PLS gold code N
 // KEST_FAKEDVB_CARRYING      the transponder whose lock delivers the stream (default 0)
+// KEST_FAKEDVB_BBFRAMES      what the dvr delivers instead in baseband-frame mode (bit 31 of
+//                            DTV_STREAM_ID), once: a pseudo transport stream of baseband
+//                            frames (PID 0x010E or 0x0118); on a multistream carrier once per
+//                            stream delivered, each frame header carrying that stream's ISI
 // KEST_FAKEDVB_LNB           universal (default) or cband
 // KEST_FAKEDVB_VARIANT       qamauto: the demodulator reports FE_CAN_QAM_AUTO;
 //                            nomultistream: it lacks FE_CAN_MULTISTREAM and ignores DTV_STREAM_ID;
@@ -18,6 +23,9 @@
 //                            if=... sr=..."), per ignored DiSEqC message
 //                            ("violation: ...") and per lock ("locked N").
 #include "tests/drivers/linuxdvb/demod_model.h"
+
+#include "drivers/tsgen/bbframe.h"
+#include "drivers/tsgen/bbframe_ts.h"
 
 #include <dlfcn.h>
 #include <fcntl.h>
@@ -33,9 +41,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <algorithm>
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace {
 
@@ -51,6 +61,9 @@ bool stuffingSent;
 size_t tuningsLogged;
 size_t violationsLogged;
 int lockLogged = -1;
+std::vector<unsigned char> baseband;
+size_t basebandSent;
+bool basebandStarted;
 
 template <class F>
 F next(const char* name)
@@ -194,16 +207,64 @@ int carryingTransponder()
     return carrying;
 }
 
-// Baseband-frame mode: the pseudo transport stream of the locked carrier's frames. Whether
-// some is waiting, and up to `size` bytes of it into `buffer` (0: none). Empty until the
-// GSE stream generator's writers fill it.
-bool basebandPseudoStreamWaiting() { return false; }
-size_t basebandPseudoStream(void* /*buffer*/, size_t /*size*/) { return 0; }
+// A pseudo transport stream packet that opens a baseband frame gets input stream `isi` in
+// its header (MATYPE-2, and MIS in MATYPE-1); a header CRC-8 that was wrong stays wrong.
+void stampInputStream(unsigned char* packet, int isi)
+{
+    const unsigned pid = (packet[1] & 0x1Fu) << 8 | packet[2];
+    if (packet[0] != 0x47 || (packet[1] & 0x40) == 0 || (pid != tsgen::kBbFramePid && pid != tsgen::kBbFramePidOther)
+        || packet[5] != 0x80 || packet[8] != 0xB8)
+        return;
+    unsigned char* header = packet + 9;
+    const bool intact = tsgen::crc8Dvb(header, 9) == header[9];
+    header[0] &= static_cast<unsigned char>(~tsgen::kMatypeSingleStream);
+    header[1] = static_cast<unsigned char>(isi);
+    header[9] = static_cast<unsigned char>(tsgen::crc8Dvb(header, 9) ^ (intact ? 0 : 0xFF));
+}
+
+// Baseband-frame mode: KEST_FAKEDVB_BBFRAMES once, from the first lock in that mode; on a
+// multistream carrier once for each stream the demodulator delivers, with its ISI.
+void startBasebandStream()
+{
+    basebandStarted = true;
+    const char* path = std::getenv("KEST_FAKEDVB_BBFRAMES");
+    std::FILE* file = path != nullptr ? std::fopen(path, "rb") : nullptr;
+    if (file == nullptr)
+        return;
+    std::vector<unsigned char> frames;
+    unsigned char chunk[4096];
+    for (size_t n; (n = std::fread(chunk, 1, sizeof chunk, file)) > 0;)
+        frames.insert(frames.end(), chunk, chunk + n);
+    std::fclose(file);
+    for (const int isi : model().basebandStreams()) {
+        const size_t start = baseband.size();
+        baseband.insert(baseband.end(), frames.begin(), frames.end());
+        for (size_t at = start; isi >= 0 && at + 188 <= baseband.size(); at += 188)
+            stampInputStream(&baseband[at], isi);
+    }
+}
+
+// Whether some of the pseudo transport stream is waiting, and up to `size` bytes of it
+// into `buffer` (0: none).
+bool basebandPseudoStreamWaiting()
+{
+    if (!basebandStarted)
+        startBasebandStream();
+    return basebandSent < baseband.size();
+}
+
+size_t basebandPseudoStream(void* buffer, size_t size)
+{
+    const size_t n = std::min({size, kReadChunk, baseband.size() - basebandSent});
+    std::memcpy(buffer, baseband.data() + basebandSent, n);
+    basebandSent += n;
+    return n;
+}
 
 bool dvrReadable()
 {
     if (model().basebandFrames())
-        return model().lockedTransponder() >= 0 && basebandPseudoStreamWaiting();
+        return model().lockedTransponder() >= 0 && (!stuffingSent || basebandPseudoStreamWaiting());
     return model().lockedTransponder() == carryingTransponder() && (!stuffingSent || (stream != nullptr && !streamEnded));
 }
 
@@ -213,12 +274,6 @@ ssize_t dvrRead(void* buffer, size_t size)
     if (!dvrReadable()) {
         errno = EAGAIN;
         return -1;
-    }
-    if (model().basebandFrames()) {
-        const size_t n = basebandPseudoStream(buffer, size);
-        if (n == 0)
-            errno = EAGAIN;
-        return n == 0 ? -1 : static_cast<ssize_t>(n);
     }
     auto* bytes = static_cast<unsigned char*>(buffer);
     if (!stuffingSent) {
@@ -232,6 +287,12 @@ ssize_t dvrRead(void* buffer, size_t size)
             bytes[at + 3] = 0x10;
         }
         return static_cast<ssize_t>(n);
+    }
+    if (model().basebandFrames()) {
+        const size_t n = basebandPseudoStream(buffer, size);
+        if (n == 0)
+            errno = EAGAIN;
+        return n == 0 ? -1 : static_cast<ssize_t>(n);
     }
     const size_t n = std::fread(buffer, 1, std::min(size, kReadChunk), stream);
     if (n == 0) {

@@ -609,14 +609,20 @@ TEST_F(DvbFrontendTest, AMultistreamFrontendGetsTheStreamAndPlsAndLocksOnlyThatS
     t.streamId = 7;
     t.plsCode = static_cast<int32_t>(gold);
     t.basebandFrames = 1;
+    // The frames the model delivers, by input stream.
+    const auto frames = [&] { return devices.withModel([](demodmodel::DemodModel& m) { return m.basebandStreams(); }); };
     EXPECT_EQ(commit(t).back(), tune + "stream=0x80000007 gold=131070 go");
+    EXPECT_EQ(frames(), std::vector<int>{7}) << "of the stream the ISI names";
     t.streamId = -1;
     EXPECT_EQ(commit(t).back(), tune + "stream=0x80000000 gold=131070 go") << "baseband frames of every stream";
-    const auto baseband = [&] { return devices.withModel([](demodmodel::DemodModel& m) { return m.basebandFrames(); }); };
-    EXPECT_TRUE(baseband()) << "the model switches its delivery";
+    EXPECT_EQ(frames(), std::vector<int>{7}) << "of every stream its PLS code descrambles";
+    t.plsCode = 0;
+    commit(t);
+    EXPECT_EQ(frames(), std::vector<int>{3});
     t.basebandFrames = 0;
     commit(t);
-    EXPECT_FALSE(baseband());
+    EXPECT_TRUE(frames().empty()) << "a transport stream again";
+    t.plsCode = static_cast<int32_t>(gold);
 
     // An older kernel refuses DTV_SCRAMBLING_SEQUENCE_INDEX; its drivers read the PLS in DTV_STREAM_ID.
     devices.model.variant.plsInStreamId = true;

@@ -2,6 +2,10 @@
 // the manager, locking, answering the extension sets, and streaming while locked.
 #include "drivers/simcard/sim_register.h"
 
+#include "drivers/tsgen/bbframe.h"
+#include "drivers/tsgen/bbframe_ts.h"
+#include "drivers/tsgen/mpe_stream.h"
+
 #include "platform/media/devenum.h"
 #include "tests/drivers/capture_rig.h"
 #include "tests/platform/media/test_filters.h"
@@ -201,6 +205,50 @@ TEST_F(SimCardTest, FilePlayedOnceEndsTheStream)
         rig.capture->Stop();
         simcard::unregisterSimCards();
     }
+}
+
+// The tuning's "Baseband frames" choice is offered for a recording of the cards' pseudo
+// transport stream, alone or as one stream of a multistream recording, and only then.
+TEST_F(SimCardTest, OffersBasebandFramesWhenItPlaysThem)
+{
+    // A PAT ahead of the first frame, as a recording of the whole multiplex has; PID 0x0118.
+    std::vector<uint8_t> pseudo;
+    uint8_t continuity = 0;
+    tsgen::writePat(pseudo, continuity);
+    const std::vector<uint8_t> field(2000, 0);
+    const auto frame = tsgen::makeBbFrame(field.data(), field.size(), tsgen::kNormalFrameRate1_2);
+    tsgen::BbFrameTsWriter(tsgen::kBbFramePidOther).writeFrame(frame.data(), frame.size(), pseudo);
+    const std::string frames = ::testing::TempDir() + "sim-bbframes.ts";
+    std::FILE* file = std::fopen(frames.c_str(), "wb");
+    ASSERT_NE(file, nullptr);
+    ASSERT_EQ(std::fwrite(pseudo.data(), 1, pseudo.size(), file), pseudo.size());
+    std::fclose(file);
+    const std::string plain = KEST_TEST_DATA "/mpe-udp-pid1001.ts";
+
+    struct Case {
+        const char* name;
+        std::string file;
+        std::vector<simcard::SimStream> streams;
+        bool offered;
+    };
+    for (const Case& c : {Case{"pseudo transport stream", frames, {}, true},
+                          Case{"plain transport stream", plain, {}, false},
+                          Case{"built-in traffic", "", {}, false},
+                          Case{"one stream of a multistream recording", "", {{3, plain}, {7, frames}}, true}}) {
+        SCOPED_TRACE(c.name);
+        simcard::SimConfig config;
+        config.streamFile = c.file;
+        config.streams = c.streams;
+        auto card = simcard::registerSimCard(tuner::kModelCedar, config);
+        EXPECT_EQ(card->deliversBasebandFrames(), c.offered);
+        CBDAManager bda;
+        bda.m_modelId = tuner::kModelCedar;
+        bda.m_pTunerDevice = find(KSCATEGORY_BDA_NETWORK_TUNER, tuner::findModel(tuner::kModelCedar)->tunerName);
+        ASSERT_TRUE(bda.GetTunerDemodPins());
+        EXPECT_EQ(bda.SupportsBasebandFrames(), c.offered) << "the property the panel asks for";
+        simcard::unregisterSimCards();
+    }
+    std::remove(frames.c_str());
 }
 
 TEST_F(SimCardTest, EnvironmentChoosesTheCards)
