@@ -16,6 +16,10 @@
 #include <mutex>
 #include <thread>
 
+#include <climits>
+#include <pwd.h>
+#include <unistd.h>
+
 namespace {
 
 // The adapter device contract, in the names used here.
@@ -333,7 +337,29 @@ Statistics statistics()
     return Statistics{s.framesPassed, s.bytesPassed, s.framesDropped, s.lastDropError};
 }
 
-bool install(const std::string& config, std::string* error)
+std::string createInterfaceHint(const std::string& name)
+{
+    const passwd* account = ::getpwuid(::geteuid());
+    const std::string user = account != nullptr && account->pw_name != nullptr ? account->pw_name : "USER";
+    char exe[4096];
+    const ssize_t size = ::readlink("/proc/self/exe", exe, sizeof exe - 1);
+    if (size > 0) {
+        exe[size] = '\0';
+        std::string dir(exe);
+        dir.erase(dir.find_last_of('/') + 1);
+        char resolved[PATH_MAX];
+        const std::string script = dir + KEST_LIBEXEC_FROM_BIN "/kestipdata/install-satnic";
+        if (::realpath(script.c_str(), resolved) != nullptr && ::access(resolved, X_OK) == 0) {
+            std::string hint = std::string("sudo ") + resolved + " " + name + " " + user;
+            if (name == "satnic1")
+                hint += ", or at every boot: sudo systemctl enable --now kestipdata-satnic@" + user;
+            return hint;
+        }
+    }
+    return "sudo scripts/install-satnic " + name + " " + user;
+}
+
+bool install(const std::string& config, std::string* error, MissingInterface missing)
 {
     std::lock_guard<std::mutex> lock(installMutex);
     uninstallLocked();
@@ -352,7 +378,7 @@ bool install(const std::string& config, std::string* error)
             setError(error, "virtual adapter \"tap:\": no interface name given (expected tap[:IFNAME])");
             return false;
         }
-        backend = detail::openTapBackend(name, error);
+        backend = detail::openTapBackend(name, createInterfaceHint(name), missing == MissingInterface::Wait, error);
         what = "TAP interface " + name;
     } else if (config.rfind("pcap:", 0) == 0) {
         const std::string path = config.substr(5);
@@ -376,10 +402,11 @@ bool install(const std::string& config, std::string* error)
     return true;
 }
 
-bool installFromEnvironment(std::string* error)
+bool installFromEnvironment(std::string* error, MissingInterface missing)
 {
     const char* value = std::getenv("KEST_SATNIC");
-    return install(value != nullptr && *value != '\0' ? std::string(value) : std::string("tap:satnic1"), error);
+    return install(value != nullptr && *value != '\0' ? std::string(value) : std::string("tap:satnic1"), error,
+                   missing);
 }
 
 void uninstall()

@@ -6,7 +6,8 @@
 // frame bytes passed on, unsigned 32-bit, wrapping) and IOCTL_SET_STATION_ADDRESS (six bytes,
 // echoed back). The frames go to one backend:
 //   tap[:IFNAME]  an existing TAP interface (default satnic1, see scripts/install-satnic);
-//                 unicast frames for the station address get the interface's own MAC address
+//                 unicast frames for the station address get the interface's own MAC address;
+//                 deleted and made again, it is opened again within a second
 //   pcap:PATH     a classic pcap capture file, link type Ethernet
 //   null          frames are accepted and counted, passed nowhere (benchmarks)
 //   none          the device is not registered: opening it fails as without the driver
@@ -21,10 +22,19 @@ namespace satnic {
 // installation (which is uninstalled first, also when this one fails). Returns false with a
 // one-line *error (when error is not null) naming the interface or file when it cannot be
 // opened, or the configuration when it is malformed; nothing is registered then.
-bool install(const std::string& config, std::string* error);
+// With MissingInterface::Wait (the receiver, which runs for months) a TAP interface that
+// does not exist yet is not a failure: the device is registered, the frames are lost and
+// counted until the interface appears, and *error (when not null) tells so.
+enum class MissingInterface { Fail, Wait };
+bool install(const std::string& config, std::string* error, MissingInterface missing = MissingInterface::Fail);
 
 // install() with the value of KEST_SATNIC; unset or empty means "tap:satnic1".
-bool installFromEnvironment(std::string* error);
+bool installFromEnvironment(std::string* error, MissingInterface missing = MissingInterface::Fail);
+
+// The command that creates the TAP interface `name` for this user, as this installation
+// offers it: the system unit and the installed script, or scripts/install-satnic of a
+// build tree.
+std::string createInterfaceHint(const std::string& name);
 
 // Unregisters the device and closes the interface or file at once. Handles that are still
 // open stay valid but every request through them fails from then on. Safe to call when
