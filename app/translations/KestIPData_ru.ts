@@ -369,6 +369,36 @@
         <source>The settings file %1 cannot be read and could not be moved aside. The program starts with the default settings.</source>
         <translation>Файл настроек %1 не читается, и переместить его не удалось. Программа запускается с настройками по умолчанию.</translation>
     </message>
+    <message>
+        <source>Error</source>
+        <translation>Ошибка</translation>
+    </message>
+    <message>
+        <source>Frequency should be from
+(%1 MHz - %2 MHz)</source>
+        <translation>Частота должна быть в диапазоне
+(%1 МГц - %2 МГц)</translation>
+    </message>
+    <message>
+        <source>Invalid PID input! Valid data is 21~8190 (Hex:0x15~0x1FFE)</source>
+        <translation>Неверный PID! Допустимые значения: 21~8190 (Hex: 0x15~0x1FFE)</translation>
+    </message>
+    <message>
+        <source>At most 15 PIDs can be decoded at once.</source>
+        <translation>Одновременно можно декодировать не более 15 PID.</translation>
+    </message>
+    <message>
+        <source>Active</source>
+        <translation>Активен</translation>
+    </message>
+    <message>
+        <source>Rate</source>
+        <translation>Скорость</translation>
+    </message>
+    <message>
+        <source>Speed</source>
+        <translation>Скорость</translation>
+    </message>
 </context>
 <context>
     <name>FormProviders</name>
@@ -387,6 +417,117 @@
     <message>
         <source>Cancel</source>
         <translation>Отмена</translation>
+    </message>
+</context>
+<context>
+    <name>TestForm</name>
+    <message>
+        <source>Statistic</source>
+        <translation>Статистика</translation>
+    </message>
+    <message>
+        <source>Transport stream</source>
+        <translation>Транспортный поток</translation>
+    </message>
+    <message>
+        <source>PID</source>
+        <translation>PID</translation>
+    </message>
+    <message>
+        <source>Count</source>
+        <translation>Пакетов</translation>
+    </message>
+    <message>
+        <source>Percent</source>
+        <translation>Процент</translation>
+    </message>
+    <message>
+        <source>Status</source>
+        <translation>Состояние</translation>
+    </message>
+    <message>
+        <source>DSMCC decoder status</source>
+        <translation>Состояние декодера DSM-CC</translation>
+    </message>
+    <message>
+        <source>Continuity errors:</source>
+        <translation>Ошибки непрерывности:</translation>
+    </message>
+    <message>
+        <source>Scrambled errors:</source>
+        <translation>Скремблированные пакеты:</translation>
+    </message>
+    <message>
+        <source>Pointer field errors:</source>
+        <translation>Ошибки поля указателя:</translation>
+    </message>
+    <message>
+        <source>Mem errors:</source>
+        <translation>Ошибки памяти:</translation>
+    </message>
+    <message>
+        <source>Length errors:</source>
+        <translation>Ошибки длины:</translation>
+    </message>
+    <message>
+        <source>CRC errors:</source>
+        <translation>Ошибки CRC:</translation>
+    </message>
+    <message>
+        <source>LLC/SNAP errors:</source>
+        <translation>Ошибки LLC/SNAP:</translation>
+    </message>
+    <message>
+        <source>TOTAL errors:</source>
+        <translation>ВСЕГО ошибок:</translation>
+    </message>
+    <message>
+        <source>Active PIDs</source>
+        <translation>Активные PID</translation>
+    </message>
+    <message>
+        <source>Active PIDs rate Kbit/s:</source>
+        <translation>Скорость активных PID, кбит/с:</translation>
+    </message>
+    <message>
+        <source>Min:</source>
+        <translation>Мин.:</translation>
+    </message>
+    <message>
+        <source>Max:</source>
+        <translation>Макс.:</translation>
+    </message>
+    <message>
+        <source>Average:</source>
+        <translation>Средн.:</translation>
+    </message>
+    <message>
+        <source>MPE filter rate Kbit/s:</source>
+        <translation>Скорость MPE-фильтра, кбит/с:</translation>
+    </message>
+    <message>
+        <source>Lost frames:</source>
+        <translation>Потеряно кадров:</translation>
+    </message>
+    <message>
+        <source>Frames the virtual adapter could not pass on (full disk, interface gone)</source>
+        <translation>Кадры, которые виртуальный адаптер не смог передать дальше (диск заполнен, интерфейс исчез)</translation>
+    </message>
+    <message>
+        <source>Exit</source>
+        <translation>Выход</translation>
+    </message>
+    <message>
+        <source>Active</source>
+        <translation>Активен</translation>
+    </message>
+    <message>
+        <source>Active PIDs rate</source>
+        <translation>Скорость активных PID</translation>
+    </message>
+    <message>
+        <source>MPE filter rate</source>
+        <translation>Скорость MPE-фильтра</translation>
     </message>
 </context>
 </TS>
