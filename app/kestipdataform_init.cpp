@@ -105,6 +105,11 @@ void KestIpDataForm::initForm()
     trayIcon = new TrayIcon(EmbeddedImageFactory::defaultFactory().pixmap("nolocksmall.png"),
                             QStringLiteral("Kest Ip Data\nNo Locked"), trayMenu, this);
     connect(trayIcon, &TrayIcon::clicked, this, &QWidget::showNormal);
+    // A hidden window whose way back left with the tray host returns to the taskbar.
+    connect(trayIcon, &TrayIcon::trayHostChanged, this, [this](bool available) {
+        if (!available && isHidden() && isMinimized())
+            showMinimized();
+    });
     trayIcon->show();
 
     StatusHooks hooks;
@@ -218,7 +223,9 @@ bool KestIpDataForm::eventFilter(QObject* watched, QEvent* event)
         switch (event->type()) {
         case QEvent::WindowStateChange:
             // Minimised: leave the taskbar; the tray icon brings the window back.
-            if (isMinimized())
+            // Without a tray to show the icon the window stays in the taskbar, or
+            // nothing would be left to bring it back.
+            if (isMinimized() && trayIcon != nullptr && trayIcon->isInTray())
                 QMetaObject::invokeMethod(this, &QWidget::hide, Qt::QueuedConnection);
             break;
         case QEvent::Close:

@@ -176,7 +176,9 @@ bool loadTranslation(QTranslator& translator)
 static void installDrivers()
 {
     std::string error;
-    if (!satnic::installFromEnvironment(&error))
+    // A TAP interface that is not there yet is waited for: the receiver runs for months.
+    satnic::installFromEnvironment(&error, satnic::InstallFor::FramesWhenTheInterfaceExists);
+    if (!error.empty())
         std::fprintf(stderr, "KestIpData: %s\n", error.c_str());
     error.clear();
     if (!simcard::installFromEnvironment(&error))

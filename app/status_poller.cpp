@@ -17,7 +17,7 @@
 namespace {
 
 constexpr double kBytesPerMegabyte = 1048576.0;
-constexpr qint64 kBytesPerKilobit = 128; // 1024 bits
+constexpr uint32_t kBytesPerKilobit = 128; // 1024 bits
 constexpr double kPollMs = 1000;
 
 int query(const std::function<int(int32_t*)>& source, int32_t* value)
@@ -70,7 +70,8 @@ void StatusPoller::releasePlotItems()
 
 void StatusPoller::readInitialByteCount()
 {
-    lastByteCount_ = sources_.byteCount ? sources_.byteCount() : 0;
+    lastCounter_ = sources_.byteCount ? sources_.byteCount() : 0;
+    lastByteCount_ = lastCounter_;
 }
 
 bool StatusPoller::retuneAllowed() const
@@ -86,9 +87,7 @@ void StatusPoller::poll()
     quint32 rate = 0;
     query(sources_.signalStrength, &strength);
     query(sources_.demodLocked, &locked);
-    // The counter is unsigned: widened without sign, a value past 2^31 is
-    // still ahead of the one before it.
-    const qint64 counter = sources_.byteCount ? qint64(sources_.byteCount()) : 0;
+    const uint32_t counter = sources_.byteCount ? sources_.byteCount() : 0;
     if (sources_.lostFrames)
         lostFrames_ = sources_.lostFrames();
 
@@ -98,14 +97,15 @@ void StatusPoller::poll()
             hooks_.setIndStatus(1);
         if (hooks_.refreshActivePids)
             hooks_.refreshActivePids();
-        if (counter != lastByteCount_) {
-            // Backwards means the driver restarted or the counter wrapped:
-            // no rate for this poll, and counting goes on from the new value.
-            const qint64 difference = counter - lastByteCount_;
-            rate = difference > 0 ? quint32(difference / kBytesPerKilobit) : 0;
+        if (counter != lastCounter_) {
+            // The adapter's count is 32 bits and wraps every 4 GiB: a smaller
+            // reading has wrapped, and the difference modulo 2^32 is what passed.
+            const uint32_t difference = counter - lastCounter_;
+            rate = quint32(difference / kBytesPerKilobit);
             if (hooks_.setIndStatus)
                 hooks_.setIndStatus(2);
-            lastByteCount_ = counter;
+            lastCounter_ = counter;
+            lastByteCount_ += difference;
         }
     } else if (hooks_.setIndStatus) {
         hooks_.setIndStatus(0);

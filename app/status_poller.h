@@ -71,6 +71,7 @@ public:
     const RateHistory& rateHistory() const { return history_; }
     const RateHistory& adapterRateHistory() const override { return history_; }
     uint64_t adapterLostFrames() const override { return lostFrames_; }
+    // Bytes received since bring-up plus the counter's first reading, 64 bits.
     qint64 lastByteCount() const { return lastByteCount_; }
     double unlockedMs() const { return unlockedMs_; }
     quint32 lastRate() const { return lastRate_; }
@@ -86,6 +87,7 @@ private:
     StatusPlotItems plotItems_;
     RateHistory history_;
     qint64 lastByteCount_ = 0;
+    uint32_t lastCounter_ = 0; // the adapter's 32-bit counter as last read
     double unlockedMs_ = 0;
     quint32 lastRate_ = 0;
     uint64_t lostFrames_ = 0;

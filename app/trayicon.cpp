@@ -76,7 +76,10 @@ void TrayIcon::checkTrayHost()
     const bool available = trayHostAvailable();
     if (tray_ && available && !hostWasAvailable_)
         addToTray();   // the host is new: announce the icon again
+    const bool changed = available != hostWasAvailable_;
     hostWasAvailable_ = available;
+    if (tray_ && changed)
+        emit trayHostChanged(available);
 }
 
 // The tray reports whole clicks; they are replayed as the mouse events a

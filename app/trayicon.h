@@ -37,6 +37,9 @@ public:
     void setPopup(QMenu* popup) { popup_ = popup; }
 
     bool isShown() const { return tray_ != nullptr; }
+    // Shown and a tray host (a panel) there to show it: the icon can bring a hidden
+    // window back.
+    bool isInTray() const { return tray_ != nullptr && trayHostAvailable(); }
     // The tray-side icon while shown, else null.
     const QSystemTrayIcon* trayIcon() const { return tray_; }
     // The tooltip as the tray shows it: the first MaxToolTipLength characters.
@@ -51,6 +54,8 @@ public slots:
     void checkTrayHost();
 
 signals:
+    // The tray host went away or came back while the icon is shown.
+    void trayHostChanged(bool available);
     void clicked(const QPoint& globalPos);
     void doubleClicked(const QPoint& globalPos);
 

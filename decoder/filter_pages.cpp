@@ -7,6 +7,7 @@
 #include "ui_kestipdataform.h"
 
 #include <QButtonGroup>
+#include <QCoreApplication>
 #include <QCheckBox>
 #include <QLineEdit>
 #include <QListWidget>
@@ -67,7 +68,7 @@ void FilterPages::markActive(int pid, bool active)
     for (int i = 0; i < ui_.listActivePids->topLevelItemCount(); ++i) {
         QTreeWidgetItem* row = ui_.listActivePids->topLevelItem(i);
         if (textToInt(row->text(0), 10) == pid)
-            row->setText(1, active ? QStringLiteral("Active") : QString());
+            row->setText(1, active ? QCoreApplication::translate("KestIpDataForm", "Active") : QString());
     }
 }
 
@@ -77,8 +78,8 @@ void FilterPages::addPid()
         return;
     const int pid = textToInt(ui_.lineEditPidValue->text(), ui_.checkBoxHex->isChecked() ? 16 : 10);
     if (pid < kMinPid || pid > kMaxPid) {
-        platform::qt::messageBox(form_, QMessageBox::Warning, "Error",
-                                 "Invalid PID input! Valid data is 21~8190 (Hex:0x15~0x1FFE)");
+        platform::qt::messageBox(form_, QMessageBox::Warning, QCoreApplication::translate("KestIpDataForm", "Error"),
+                                 QCoreApplication::translate("KestIpDataForm", "Invalid PID input! Valid data is 21~8190 (Hex:0x15~0x1FFE)"));
         return;
     }
     if (hasSlot(pid))
@@ -90,7 +91,8 @@ void FilterPages::addPid()
     }
     if (!hasSlot(pid)) {
         // All slots taken: listing it would claim a PID that nothing decodes.
-        platform::qt::messageBox(form_, QMessageBox::Warning, "Error", "At most 15 PIDs can be decoded at once.");
+        platform::qt::messageBox(form_, QMessageBox::Warning, QCoreApplication::translate("KestIpDataForm", "Error"),
+                                 QCoreApplication::translate("KestIpDataForm", "At most 15 PIDs can be decoded at once."));
         return;
     }
     select(pid, kind);
@@ -182,7 +184,7 @@ void FilterPages::refreshActivePids()
             auto* row = new QTreeWidgetItem(ui_.listActivePids);
             row->setText(0, QString::number(pid));
             if (hasSlot(pid))
-                row->setText(1, QStringLiteral("Active"));
+                row->setText(1, QCoreApplication::translate("KestIpDataForm", "Active"));
         }
         seenSections_[pid] = sections;
     }

@@ -25,6 +25,10 @@ int main(int argc, char** argv)
         fprintf(stderr, "kestapi-example: the receiver is not running\n");
         return 1;
     }
+    if (result == KESTAPI_NOT_DELIVERED) {
+        fprintf(stderr, "kestapi-example: the receiver ended or failed before it had the whole tuning\n");
+        return 1;
+    }
     printf("tuned to %u kHz, %u S/s, %s; PIDs %u and %u added\n", info.frequencyKhz, info.symbolRate, argv[3],
            info.pid1, info.pid2);
     return 0;

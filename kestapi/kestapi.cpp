@@ -2,7 +2,11 @@
 // it the tuning as a fixed sequence of synchronous WM_USER messages.
 #include "kestapi/kestapi.h"
 
+#include "platform/win32/device.h"
 #include "platform/winmsg/winmsg.h"
+
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -43,18 +47,28 @@ int sendTuning(const TransponderInfo* info, const StreamSelection* stream)
             break;
     if (window == nullptr)
         return KESTAPI_NO_RECEIVER;
-    SendMessageA(window, WM_USER, kSetFrequency, asLParam(info->frequencyKhz / 1000));
-    SendMessageA(window, WM_USER, kSetSymbolRate, asLParam(info->symbolRate / 1000));
-    SendMessageA(window, WM_USER, kSetPolarisation, info->horizontal == 0 ? 1 : 0);
-    SendMessageA(window, WM_USER, kForwarded, asLParam(info->forwarded));
+    std::vector<std::pair<WPARAM, LPARAM>> sequence{
+        {kSetFrequency, asLParam(info->frequencyKhz / 1000)},
+        {kSetSymbolRate, asLParam(info->symbolRate / 1000)},
+        {kSetPolarisation, info->horizontal == 0 ? 1 : 0},
+        {kForwarded, asLParam(info->forwarded)},
+    };
     if (stream != nullptr) {
-        SendMessageA(window, WM_USER, kSetStream, asLParam(static_cast<uint32_t>(stream->streamId)));
-        SendMessageA(window, WM_USER, kSetPlsMode, asLParam(static_cast<uint32_t>(stream->plsMode)));
-        SendMessageA(window, WM_USER, kSetPlsCode, asLParam(stream->plsCode));
+        sequence.emplace_back(kSetStream, asLParam(static_cast<uint32_t>(stream->streamId)));
+        sequence.emplace_back(kSetPlsMode, asLParam(static_cast<uint32_t>(stream->plsMode)));
+        sequence.emplace_back(kSetPlsCode, asLParam(stream->plsCode));
     }
-    SendMessageA(window, WM_USER, kApplyTuning, 0);
-    SendMessageA(window, WM_USER, kAddPid, asLParam(info->pid1));
-    SendMessageA(window, WM_USER, kAddPid, asLParam(info->pid2));
+    sequence.emplace_back(kApplyTuning, 0);
+    sequence.emplace_back(kAddPid, asLParam(info->pid1));
+    sequence.emplace_back(kAddPid, asLParam(info->pid2));
+    // The receiver's answers carry nothing; only whether each message arrived counts.
+    // After one that did not, the rest would tune a receiver that is gone or hung.
+    for (const auto& [command, value] : sequence) {
+        SetLastError(ERROR_SUCCESS);
+        SendMessageA(window, WM_USER, command, value);
+        if (GetLastError() != ERROR_SUCCESS)
+            return KESTAPI_NOT_DELIVERED;
+    }
     return KESTAPI_OK;
 }
 

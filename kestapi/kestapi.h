@@ -6,13 +6,17 @@
  *   info.horizontal = 1;
  *   info.pid1 = 1001;
  *   info.pid2 = 1002;
- *   int result = TransponderChange(0, &info);   // 0 sent, 21 no receiver found
+ *   int result = TransponderChange(0, &info);   // 0 sent, 21 no receiver found,
+ *                                               // 22 a message did not arrive
  *
  * The call returns once the receiver has applied the tuning and both PIDs.
  * TransponderChangeStream does the same and also chooses a DVB-S2 input stream
  * and its physical-layer scrambling:
  *
  *   TransponderChangeStream(0, &info, 3, KESTAPI_PLS_GOLD, 131070);
+ *
+ * Several programs may call at once: every message reaches the receiver, which
+ * takes them one at a time (the calls' messages may interleave).
  * Link with -lkestapi (build/lib/libkestapi.so). */
 #ifndef KESTAPI_KESTAPI_H
 #define KESTAPI_KESTAPI_H
@@ -37,9 +41,14 @@ typedef struct TransponderInfo {
 
 #define KESTAPI_OK 0
 #define KESTAPI_NO_RECEIVER 21
+#define KESTAPI_NOT_DELIVERED 22
 
-/* The first argument is not used. Returns KESTAPI_OK when the messages were
- * sent, KESTAPI_NO_RECEIVER when no receiver window was found or info is null. */
+/* The first argument is not used. Returns KESTAPI_OK when every message
+ * reached the receiver, KESTAPI_NO_RECEIVER when no receiver window was found
+ * or info is null (nothing sent), KESTAPI_NOT_DELIVERED when the receiver was
+ * found but a message did not reach it or was not answered (the receiver ended
+ * or failed meanwhile): the messages before it were applied, none after it was
+ * sent. */
 __attribute__((visibility("default"))) int TransponderChange(uint32_t unused, const TransponderInfo* info);
 
 #define KESTAPI_NO_STREAM (-1)

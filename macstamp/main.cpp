@@ -77,7 +77,7 @@ int main()
     int status = 0;
     std::string adapterError; // not installed: the answer, not a failure
     // Installed for the question only: a capture file a running receiver writes stays as it is.
-    if (satnic::installFromEnvironment(&adapterError, false)) {
+    if (satnic::installFromEnvironment(&adapterError, satnic::InstallFor::Question)) {
         if (HANDLE adapter = openAdapter()) {
             closeAdapter(adapter);
             std::printf("Virtual MPE Decoder Adapter Driver already installed\n");

@@ -132,44 +132,6 @@
         <translation>9/10</translation>
     </message>
     <message>
-        <source>Stream:</source>
-        <translation>Поток:</translation>
-    </message>
-    <message>
-        <source>Input stream identifier (ISI) of a multistream carrier</source>
-        <translation>Идентификатор входного потока (ISI) многопотоковой несущей</translation>
-    </message>
-    <message>
-        <source>Single</source>
-        <translation>Один</translation>
-    </message>
-    <message>
-        <source>PLS:</source>
-        <translation>PLS:</translation>
-    </message>
-    <message>
-        <source>Physical-layer scrambling code given as root or gold code</source>
-        <translation>Код скремблирования физического уровня: корневой (Root) или Gold</translation>
-    </message>
-    <message>
-        <source>Root</source>
-        <translation>Root</translation>
-    </message>
-    <message>
-        <source>Gold</source>
-        <translation>Gold</translation>
-    </message>
-    <message>
-        <source>Baseband frames</source>
-        <translation>Кадры BB</translation>
-    </message>
-    <message>
-        <source>PLS code should be from
-(%1 - %2)</source>
-        <translation>Код PLS должен быть от
-(%1 до %2)</translation>
-    </message>
-    <message>
         <source>STATUS:</source>
         <translation>СОСТОЯНИЕ:</translation>
     </message>
@@ -408,6 +370,74 @@
         <translation>Файл настроек %1 не читается, и переместить его не удалось. Программа запускается с настройками по умолчанию.</translation>
     </message>
     <message>
+        <source>Error</source>
+        <translation>Ошибка</translation>
+    </message>
+    <message>
+        <source>Frequency should be from
+(%1 MHz - %2 MHz)</source>
+        <translation>Частота должна быть в диапазоне
+(%1 МГц - %2 МГц)</translation>
+    </message>
+    <message>
+        <source>Invalid PID input! Valid data is 21~8190 (Hex:0x15~0x1FFE)</source>
+        <translation>Неверный PID! Допустимые значения: 21~8190 (Hex: 0x15~0x1FFE)</translation>
+    </message>
+    <message>
+        <source>At most 15 PIDs can be decoded at once.</source>
+        <translation>Одновременно можно декодировать не более 15 PID.</translation>
+    </message>
+    <message>
+        <source>Active</source>
+        <translation>Активен</translation>
+    </message>
+    <message>
+        <source>Rate</source>
+        <translation>Скорость</translation>
+    </message>
+    <message>
+        <source>Speed</source>
+        <translation>Скорость</translation>
+    </message>
+    <message>
+        <source>Stream:</source>
+        <translation>Поток:</translation>
+    </message>
+    <message>
+        <source>Input stream identifier (ISI) of a multistream carrier</source>
+        <translation>Идентификатор входного потока (ISI) многопотоковой несущей</translation>
+    </message>
+    <message>
+        <source>Single</source>
+        <translation>Один</translation>
+    </message>
+    <message>
+        <source>PLS:</source>
+        <translation>PLS:</translation>
+    </message>
+    <message>
+        <source>Physical-layer scrambling code given as root or gold code</source>
+        <translation>Код скремблирования физического уровня: корневой (Root) или Gold</translation>
+    </message>
+    <message>
+        <source>Root</source>
+        <translation>Root</translation>
+    </message>
+    <message>
+        <source>Gold</source>
+        <translation>Gold</translation>
+    </message>
+    <message>
+        <source>Baseband frames</source>
+        <translation>Кадры BB</translation>
+    </message>
+    <message>
+        <source>PLS code should be from
+(%1 - %2)</source>
+        <translation>Код PLS должен быть от
+(%1 до %2)</translation>
+    </message>
+    <message>
         <source>The settings cannot be saved in %1: %2. Changes made while the program runs will be lost.</source>
         <translation>Настройки нельзя сохранить в %1: %2. Изменения, сделанные во время работы программы, будут потеряны.</translation>
     </message>
@@ -422,6 +452,25 @@
     <message>
         <source>ULE</source>
         <translation>ULE</translation>
+    </message>
+</context>
+<context>
+    <name>FormProviders</name>
+    <message>
+        <source>New</source>
+        <translation>Новый</translation>
+    </message>
+    <message>
+        <source>Provider:</source>
+        <translation>Провайдер:</translation>
+    </message>
+    <message>
+        <source>OK</source>
+        <translation>OK</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>Отмена</translation>
     </message>
 </context>
 <context>
@@ -444,23 +493,15 @@
     </message>
     <message>
         <source>Percent</source>
-        <translation>Доля</translation>
+        <translation>Процент</translation>
     </message>
     <message>
         <source>Status</source>
-        <translation>Статус</translation>
-    </message>
-    <message>
-        <source>Active</source>
-        <translation>Активен</translation>
-    </message>
-    <message>
-        <source>Active PIDs</source>
-        <translation>Активные PID</translation>
+        <translation>Состояние</translation>
     </message>
     <message>
         <source>DSMCC decoder status</source>
-        <translation>Состояние декодера DSMCC</translation>
+        <translation>Состояние декодера DSM-CC</translation>
     </message>
     <message>
         <source>Continuity errors:</source>
@@ -468,7 +509,7 @@
     </message>
     <message>
         <source>Scrambled errors:</source>
-        <translation>Скремблированные:</translation>
+        <translation>Скремблированные пакеты:</translation>
     </message>
     <message>
         <source>Pointer field errors:</source>
@@ -491,28 +532,16 @@
         <translation>Ошибки LLC/SNAP:</translation>
     </message>
     <message>
-        <source>BBFrame errors:</source>
-        <translation>Ошибки BB-кадров:</translation>
-    </message>
-    <message>
-        <source>GSE errors:</source>
-        <translation>Ошибки GSE:</translation>
-    </message>
-    <message>
-        <source>ULE errors:</source>
-        <translation>Ошибки ULE:</translation>
-    </message>
-    <message>
         <source>TOTAL errors:</source>
         <translation>ВСЕГО ошибок:</translation>
     </message>
     <message>
-        <source>Active PIDs rate Kbit/s:</source>
-        <translation>Скорость активных PID, кбит/с:</translation>
+        <source>Active PIDs</source>
+        <translation>Активные PID</translation>
     </message>
     <message>
-        <source>MPE filter rate Kbit/s:</source>
-        <translation>Скорость MPE-фильтра, кбит/с:</translation>
+        <source>Active PIDs rate Kbit/s:</source>
+        <translation>Скорость активных PID, кбит/с:</translation>
     </message>
     <message>
         <source>Min:</source>
@@ -524,7 +553,11 @@
     </message>
     <message>
         <source>Average:</source>
-        <translation>Среднее:</translation>
+        <translation>Средн.:</translation>
+    </message>
+    <message>
+        <source>MPE filter rate Kbit/s:</source>
+        <translation>Скорость MPE-фильтра, кбит/с:</translation>
     </message>
     <message>
         <source>Lost frames:</source>
@@ -532,11 +565,15 @@
     </message>
     <message>
         <source>Frames the virtual adapter could not pass on (full disk, interface gone)</source>
-        <translation>Кадры, которые виртуальный адаптер не смог передать (диск заполнен, интерфейс исчез)</translation>
+        <translation>Кадры, которые виртуальный адаптер не смог передать дальше (диск заполнен, интерфейс исчез)</translation>
     </message>
     <message>
         <source>Exit</source>
         <translation>Выход</translation>
+    </message>
+    <message>
+        <source>Active</source>
+        <translation>Активен</translation>
     </message>
     <message>
         <source>Active PIDs rate</source>
@@ -546,24 +583,17 @@
         <source>MPE filter rate</source>
         <translation>Скорость MPE-фильтра</translation>
     </message>
-</context>
-<context>
-    <name>FormProviders</name>
     <message>
-        <source>New</source>
-        <translation>Новый</translation>
+        <source>BBFrame errors:</source>
+        <translation>Ошибки BB-кадров:</translation>
     </message>
     <message>
-        <source>Provider:</source>
-        <translation>Провайдер:</translation>
+        <source>GSE errors:</source>
+        <translation>Ошибки GSE:</translation>
     </message>
     <message>
-        <source>OK</source>
-        <translation>OK</translation>
-    </message>
-    <message>
-        <source>Cancel</source>
-        <translation>Отмена</translation>
+        <source>ULE errors:</source>
+        <translation>Ошибки ULE:</translation>
     </message>
 </context>
 </TS>

@@ -31,7 +31,11 @@ public:
 };
 
 // nullptr with a one-line *error when the interface or file cannot be opened.
-std::unique_ptr<Backend> openTapBackend(const std::string& interfaceName, std::string* error);
+// `createHint` is the command that creates the interface, for the messages. With
+// `waitForInterface` a missing interface is not a failure: the backend loses (and the
+// driver counts) the frames until the interface exists, and *error says so.
+std::unique_ptr<Backend> openTapBackend(const std::string& interfaceName, const std::string& createHint,
+                                        bool waitForInterface, std::string* error);
 std::unique_ptr<Backend> openPcapBackend(const std::string& path, std::string* error);
 
 // The same checks without opening anything: the interface exists; the file is a regular one this

@@ -16,6 +16,10 @@
 #include <mutex>
 #include <thread>
 
+#include <climits>
+#include <pwd.h>
+#include <unistd.h>
+
 namespace {
 
 // The adapter device contract, in the names used here.
@@ -333,7 +337,29 @@ Statistics statistics()
     return Statistics{s.framesPassed, s.bytesPassed, s.framesDropped, s.lastDropError};
 }
 
-bool install(const std::string& config, std::string* error, bool forFrames)
+std::string createInterfaceHint(const std::string& name)
+{
+    const passwd* account = ::getpwuid(::geteuid());
+    const std::string user = account != nullptr && account->pw_name != nullptr ? account->pw_name : "USER";
+    char exe[4096];
+    const ssize_t size = ::readlink("/proc/self/exe", exe, sizeof exe - 1);
+    if (size > 0) {
+        exe[size] = '\0';
+        std::string dir(exe);
+        dir.erase(dir.find_last_of('/') + 1);
+        char resolved[PATH_MAX];
+        const std::string script = dir + KEST_LIBEXEC_FROM_BIN "/kestipdata/install-satnic";
+        if (::realpath(script.c_str(), resolved) != nullptr && ::access(resolved, X_OK) == 0) {
+            std::string hint = std::string("sudo ") + resolved + " " + name + " " + user;
+            if (name == "satnic1")
+                hint += ", or at every boot: sudo systemctl enable --now kestipdata-satnic@" + user;
+            return hint;
+        }
+    }
+    return "sudo scripts/install-satnic " + name + " " + user;
+}
+
+bool install(const std::string& config, std::string* error, InstallFor use)
 {
     std::lock_guard<std::mutex> lock(installMutex);
     uninstallLocked();
@@ -352,10 +378,13 @@ bool install(const std::string& config, std::string* error, bool forFrames)
             setError(error, "virtual adapter \"tap:\": no interface name given (expected tap[:IFNAME])");
             return false;
         }
-        if (forFrames)
-            backend = detail::openTapBackend(name, error);
-        else if (detail::tapBackendAvailable(name, error))
-            backend = std::make_unique<NullBackend>();
+        if (use == InstallFor::Question) {
+            if (detail::tapBackendAvailable(name, error))
+                backend = std::make_unique<NullBackend>();
+        } else {
+            backend = detail::openTapBackend(name, createInterfaceHint(name),
+                                             use == InstallFor::FramesWhenTheInterfaceExists, error);
+        }
         what = "TAP interface " + name;
     } else if (config.rfind("pcap:", 0) == 0) {
         const std::string path = config.substr(5);
@@ -363,7 +392,7 @@ bool install(const std::string& config, std::string* error, bool forFrames)
             setError(error, "virtual adapter \"pcap:\": no file name given (expected pcap:PATH)");
             return false;
         }
-        if (forFrames)
+        if (use != InstallFor::Question)
             backend = detail::openPcapBackend(path, error);
         else if (detail::pcapBackendAvailable(path, error))
             backend = std::make_unique<NullBackend>();
@@ -376,7 +405,7 @@ bool install(const std::string& config, std::string* error, bool forFrames)
     if (!backend)
         return false;
 
-    if (!forFrames)
+    if (use == InstallFor::Question)
         what += " (not opened)";
     installed = std::make_shared<Core>(std::move(backend), what);
     platform::registerDevice(contract::kDeviceName, std::make_shared<SatNicDriver>(installed));
@@ -384,11 +413,11 @@ bool install(const std::string& config, std::string* error, bool forFrames)
     return true;
 }
 
-bool installFromEnvironment(std::string* error, bool forFrames)
+bool installFromEnvironment(std::string* error, InstallFor use)
 {
     const char* value = std::getenv("KEST_SATNIC");
     return install(value != nullptr && *value != '\0' ? std::string(value) : std::string("tap:satnic1"), error,
-                   forFrames);
+                   use);
 }
 
 void uninstall()

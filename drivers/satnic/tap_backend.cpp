@@ -38,12 +38,47 @@ std::string errnoText(int error)
     return std::strerror(error);
 }
 
+// Attaches a new descriptor of /dev/net/tun to the existing TAP interface `name`; -1 with
+// *error set (an errno, ENODEV when there is no such interface).
+int attach(const std::string& name, int* error)
+{
+    if (::if_nametoindex(name.c_str()) == 0) {
+        *error = ENODEV;
+        return -1;
+    }
+    const int fd = ::open("/dev/net/tun", O_RDWR | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        *error = errno;
+        return -1;
+    }
+    ifreq ifr{};
+    std::memcpy(ifr.ifr_name, name.c_str(), name.size());
+    ifr.ifr_flags = IFF_TAP | IFF_NO_PI;
+    if (::ioctl(fd, TUNSETIFF, &ifr) < 0) {
+        *error = errno;
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+bool readAddress(int fd, Mac* own)
+{
+    ifreq hw{};
+    if (::ioctl(fd, SIOCGIFHWADDR, &hw) < 0)
+        return false;
+    *own = macFromBytes(reinterpret_cast<const uint8_t*>(hw.ifr_hwaddr.sa_data));
+    return true;
+}
+
 class TapBackend : public Backend {
 public:
-    TapBackend(std::string name, int fd, int stopFd, Mac own)
+    // `fd` is attached to the interface, or (`attached` false) a descriptor of
+    // /dev/net/tun not attached to any, which refuses every frame until the interface exists.
+    TapBackend(std::string name, int fd, int stopFd, Mac own, bool attached)
         : name_(std::move(name)), fd_(fd), stopFd_(stopFd), own_(own), buffer_(new uint8_t[kReadBufferSize])
     {
-        reader_ = std::thread([this] { readLoop(); });
+        reader_ = std::thread([this, attached] { readLoop(attached); });
     }
     ~TapBackend() override { close(); }
 
@@ -111,10 +146,11 @@ private:
     }
 
     // Reads and discards what the kernel transmits on the interface (IGMP and MLD reports,
-    // neighbour solicitations, ARP, ...) so that nothing piles up in its queue.
-    void readLoop()
+    // neighbour solicitations, ARP, ...) so that nothing piles up in its queue. While the
+    // interface is gone it looks for it once a period and attaches again when it is back.
+    void readLoop(bool attached)
     {
-        bool attached = true;
+        int lastAttachError = 0;
         for (;;) {
             pollfd p[2] = {{stopFd_, POLLIN, 0}, {fd_, POLLIN, 0}};
             const int ready = ::poll(p, attached ? 2 : 1, kAddressRefreshMs);
@@ -122,16 +158,60 @@ private:
                 return;
             if (p[0].revents != 0)
                 return;
-            if (attached && (p[1].revents & (POLLERR | POLLHUP | POLLNVAL)) != 0)
-                attached = false; // the interface was deleted under us: writes fail, reads stop
-            else if (attached && (p[1].revents & POLLIN) != 0)
-                attached = drain();
+            if (attached && (p[1].revents & (POLLERR | POLLHUP | POLLNVAL)) != 0) {
+                // Deleted under us: writes fail (and are counted lost) until it is back.
+                attached = false;
+                lastAttachError = 0;
+                OutputDebugStringA(("SatNic: TAP interface " + name_
+                                    + " went away; frames are lost until it exists again\n")
+                                       .c_str());
+            } else if (attached && (p[1].revents & POLLIN) != 0) {
+                drain();
+            }
             if (attached)
                 refreshAddress();
+            else
+                attached = reattach(&lastAttachError);
         }
     }
 
-    bool drain()
+    // Attaches a new descriptor and puts it in place of fd_ in one step (dup3), so that
+    // the streaming thread's writes go to the old or the new interface, never to a
+    // closed descriptor.
+    bool reattach(int* lastError)
+    {
+        int error = 0;
+        const int fd = attach(name_, &error);
+        Mac own = 0;
+        if (fd >= 0 && !readAddress(fd, &own))
+            error = errno;
+        if (fd < 0 || error != 0) {
+            if (fd >= 0)
+                ::close(fd);
+            if (error != ENODEV && error != *lastError)
+                OutputDebugStringA(("SatNic: TAP interface " + name_ + " exists again but cannot be opened: "
+                                    + errnoText(error) + "\n")
+                                       .c_str());
+            *lastError = error;
+            return false;
+        }
+        own_.store(own, std::memory_order_relaxed);
+        const bool replaced = ::dup3(fd, fd_, O_CLOEXEC) >= 0;
+        const int dupError = errno;
+        ::close(fd);
+        if (!replaced) {
+            OutputDebugStringA(("SatNic: TAP interface " + name_ + " cannot be opened again: "
+                                + errnoText(dupError) + "\n")
+                                   .c_str());
+            return false;
+        }
+        OutputDebugStringA(("SatNic: TAP interface " + name_ + " is back, opened again, address " + formatMac(own)
+                            + "\n")
+                               .c_str());
+        return true;
+    }
+
+    void drain()
     {
         for (int i = 0; i < 256; ++i) {
             const ssize_t n = ::read(fd_, buffer_.get(), kReadBufferSize);
@@ -141,9 +221,8 @@ private:
             }
             if (errno == EINTR)
                 continue;
-            return errno == EAGAIN || errno == EWOULDBLOCK;
+            return; // EAGAIN: all read; anything else shows in the next poll
         }
-        return true;
     }
 
     void refreshAddress()
@@ -198,7 +277,8 @@ bool tapBackendAvailable(const std::string& name, std::string* error)
     return problem == nullptr;
 }
 
-std::unique_ptr<Backend> openTapBackend(const std::string& name, std::string* error)
+std::unique_ptr<Backend> openTapBackend(const std::string& name, const std::string& createHint,
+                                        bool waitForInterface, std::string* error)
 {
     const std::string what = "TAP interface " + name + ": ";
     auto fail = [&](const std::string& text) {
@@ -209,43 +289,47 @@ std::unique_ptr<Backend> openTapBackend(const std::string& name, std::string* er
     if (!validInterfaceName(name))
         return fail("not a valid interface name (1 to 15 characters, no '/', ':' or spaces)");
     // TUNSETIFF would create a transient interface of that name; this driver only attaches
-    // to one that exists (scripts/install-satnic creates it, persistent and owned by the user).
-    if (::if_nametoindex(name.c_str()) == 0)
-        return fail("no such interface (create it with: sudo scripts/install-satnic " + name + ")");
-
-    const int fd = ::open("/dev/net/tun", O_RDWR | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
-        return fail("cannot open /dev/net/tun: " + errnoText(errno));
-    ifreq ifr{};
-    std::memcpy(ifr.ifr_name, name.c_str(), name.size());
-    ifr.ifr_flags = IFF_TAP | IFF_NO_PI;
-    if (::ioctl(fd, TUNSETIFF, &ifr) < 0) {
-        const int e = errno;
-        ::close(fd);
-        if (e == EBUSY)
+    // to one that exists (install-satnic creates it, persistent and owned by the user).
+    int attachError = 0;
+    int fd = attach(name, &attachError);
+    const bool missing = fd < 0 && attachError == ENODEV;
+    if (missing && !waitForInterface)
+        return fail("no such interface (create it with: " + createHint + ")");
+    if (missing) {
+        // Not attached to anything: every write fails until the reader attaches it.
+        fd = ::open("/dev/net/tun", O_RDWR | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0)
+            return fail("cannot open /dev/net/tun: " + errnoText(errno));
+    } else if (fd < 0) {
+        if (attachError == EBUSY)
             return fail("in use by another program");
-        if (e == EINVAL)
+        if (attachError == EINVAL)
             return fail("not a TAP interface");
-        if (e == EPERM || e == EACCES)
-            return fail("permission denied (the interface must belong to this user: sudo scripts/install-satnic "
-                        + name + ")");
-        return fail("cannot attach: " + errnoText(e));
+        if (attachError == EPERM || attachError == EACCES)
+            return fail("permission denied (the interface must belong to this user: " + createHint + ")");
+        return fail("cannot attach: " + errnoText(attachError));
     }
-    ifreq hw{};
-    if (::ioctl(fd, SIOCGIFHWADDR, &hw) < 0) {
+    Mac own = 0;
+    if (!missing && !readAddress(fd, &own)) {
         const int e = errno;
         ::close(fd);
         return fail("cannot read its MAC address: " + errnoText(e));
     }
-    const Mac own = macFromBytes(reinterpret_cast<const uint8_t*>(hw.ifr_hwaddr.sa_data));
     const int stopFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (stopFd < 0) {
         const int e = errno;
         ::close(fd);
         return fail("cannot create an event: " + errnoText(e));
     }
-    OutputDebugStringA(("SatNic: TAP interface " + name + " opened, address " + formatMac(own) + "\n").c_str());
-    return std::make_unique<TapBackend>(name, fd, stopFd, own);
+    if (missing) {
+        if (error != nullptr)
+            *error = what + "no such interface yet; frames go to it once it exists (create it with: " + createHint
+                + ")";
+        OutputDebugStringA(("SatNic: TAP interface " + name + " does not exist; waiting for it\n").c_str());
+    } else {
+        OutputDebugStringA(("SatNic: TAP interface " + name + " opened, address " + formatMac(own) + "\n").c_str());
+    }
+    return std::make_unique<TapBackend>(name, fd, stopFd, own, !missing);
 }
 
 } // namespace satnic::detail

@@ -75,8 +75,8 @@ public:
         auto* box = qobject_cast<QMessageBox*>(watched);
         if (box == nullptr)
             return false;
-        platform::writeMessageBoxToStderr(box->windowTitle().toLocal8Bit().constData(),
-                                          box->text().toLocal8Bit().constData());
+        platform::writeMessageBoxToStderr(box->windowTitle().toUtf8().constData(),
+                                          box->text().toUtf8().constData());
         QPointer<QMessageBox> guard(box);
         QTimer::singleShot(0, box, [guard] {
             if (guard == nullptr)
@@ -104,7 +104,7 @@ QMessageBox::StandardButton messageBox(QWidget* parent, QMessageBox::Icon icon, 
     if (defaultButton == QMessageBox::NoButton || !(buttons & defaultButton))
         defaultButton = firstOf(buttons);
     if (platform::messageBoxesToStderr() || qobject_cast<QApplication*>(QCoreApplication::instance()) == nullptr) {
-        platform::writeMessageBoxToStderr(caption.toLocal8Bit().constData(), text.toLocal8Bit().constData());
+        platform::writeMessageBoxToStderr(caption.toUtf8().constData(), text.toUtf8().constData());
         return defaultButton;
     }
     QMessageBox::StandardButton answer = defaultButton;

@@ -44,12 +44,32 @@ bool messageBoxesToStderr()
     return value != nullptr && std::strcmp(value, "stderr") == 0;
 }
 
+namespace {
+
+// One line: each run of line breaks inside becomes one space, trailing ones go.
+std::string oneLine(LPCSTR text)
+{
+    std::string line;
+    bool lineBreak = false;
+    for (const char* p = text != nullptr ? text : ""; *p != '\0'; ++p) {
+        if (*p == '\n' || *p == '\r') {
+            lineBreak = true;
+            continue;
+        }
+        if (lineBreak && !line.empty())
+            line += ' ';
+        lineBreak = false;
+        line += *p;
+    }
+    return line;
+}
+
+} // namespace
+
 void writeMessageBoxToStderr(LPCSTR caption, LPCSTR text)
 {
-    std::string body = text != nullptr ? text : "";
-    while (!body.empty() && (body.back() == '\n' || body.back() == '\r'))
-        body.pop_back();
-    std::fprintf(stderr, "%s: %s\n", caption != nullptr ? caption : "", body.c_str());
+    const std::string line = oneLine(caption) + ": " + oneLine(text) + "\n";
+    std::fwrite(line.data(), 1, line.size(), stderr);
     std::fflush(stderr);
 }
 
@@ -62,7 +82,8 @@ int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type)
         std::lock_guard<std::mutex> lock(handlerMutex);
         handler = currentHandler();
     }
-    if (handler && !platform::messageBoxesToStderr())
+    // The handler also writes the headless line: it knows the texts' 8-bit encoding.
+    if (handler)
         return handler(owner, text, caption, type);
     platform::writeMessageBoxToStderr(caption, text);
     return IDOK;

@@ -1,7 +1,7 @@
 // MessageBoxA, with the OK button only (the system asks no questions through it).
-// The application installs a handler that shows a real box; without one, and
-// always under KEST_MESSAGEBOX=stderr, the box is written to stderr as
-// "CAPTION: TEXT" and answered IDOK.
+// The application installs a handler that shows a real box (or, under
+// KEST_MESSAGEBOX=stderr, writes it as below); without one the box is written
+// to stderr as the line "CAPTION: TEXT" and answered IDOK.
 #pragma once
 
 #include "platform/win32/types.h"
@@ -32,7 +32,8 @@ ActiveWindowProvider setActiveWindowProvider(ActiveWindowProvider provider);
 
 // True when KEST_MESSAGEBOX=stderr asks for headless boxes.
 bool messageBoxesToStderr();
-// Writes "CAPTION: TEXT" (text's trailing line feeds trimmed) to stderr.
+// Writes "CAPTION: TEXT" to stderr as one line: line breaks inside become a
+// space, trailing ones are dropped. The bytes go out as given: callers pass UTF-8.
 void writeMessageBoxToStderr(LPCSTR caption, LPCSTR text);
 
 } // namespace platform

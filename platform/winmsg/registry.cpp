@@ -115,7 +115,7 @@ int connectTo(const std::string& title, int maxWaitMs)
                 return fd;
             break;
         }
-        if ((errno != EAGAIN && errno != EINTR) || nowMs() >= deadline)
+        if ((errno != EAGAIN && errno != EINTR) || (maxWaitMs >= 0 && nowMs() >= deadline))
             break;
         ::usleep(5000);
     }

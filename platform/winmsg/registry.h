@@ -22,7 +22,7 @@ bool isLocal(const std::string& title);
 LRESULT deliverLocal(Window::Impl* window, UINT msg, WPARAM wParam, LPARAM lParam);
 
 // Connected, non-blocking socket to the window of the title, or -1. A window
-// whose backlog is full is waited for up to maxWaitMs.
+// whose backlog is full is waited for up to maxWaitMs (-1: as long as it lives).
 int connectTo(const std::string& title, int maxWaitMs);
 // The uid and pid of a socket's peer; false when unknown.
 bool peerCredentials(int fd, uid_t& uid, pid_t& pid);

@@ -1,6 +1,8 @@
 #include "platform/winmsg/registry.h"
 #include "platform/winmsg/wire.h"
 
+#include "platform/win32/device.h"
+
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -67,21 +69,27 @@ bool sendRemote(const std::string& title, UINT msg, WPARAM wParam, LPARAM lParam
     std::vector<uint8_t> request;
     if (msg == WM_COPYDATA) {
         const auto* copy = reinterpret_cast<const COPYDATASTRUCT*>(lParam);
-        if (copy == nullptr)
+        if (copy == nullptr) {
+            SetLastError(ERROR_INVALID_PARAMETER);
             return false;
+        }
         request = wire::encodeRequest(title, msg, wParam, static_cast<LPARAM>(copy->dwData), copy->lpData,
                                       copy->cbData);
     } else {
         request = wire::encodeRequest(title, msg, wParam, lParam, nullptr, 0);
     }
-    if (request.empty())
+    if (request.empty()) {
+        SetLastError(ERROR_INVALID_PARAMETER);
         return false;
+    }
 
     const int64_t start = nowMs();
     const int64_t deadline = timeoutMs < 0 ? -1 : start + timeoutMs;
-    const int fd = connectTo(title, timeoutMs < 0 ? 1000 : timeoutMs);
-    if (fd < 0)
+    const int fd = connectTo(title, timeoutMs);
+    if (fd < 0) {
+        SetLastError(timeoutMs >= 0 && nowMs() >= deadline ? ERROR_TIMEOUT : ERROR_INVALID_WINDOW_HANDLE);
         return false;
+    }
     uid_t uid;
     pid_t pid = 0;
     peerCredentials(fd, uid, pid);
@@ -98,14 +106,18 @@ bool sendRemote(const std::string& title, UINT msg, WPARAM wParam, LPARAM lParam
         ok = size > 0 && wire::decodeReply(reply, static_cast<size_t>(size), result);
     }
     ::close(fd);
+    if (!ok)
+        SetLastError(deadline >= 0 && nowMs() >= deadline ? ERROR_TIMEOUT : ERROR_INVALID_WINDOW_HANDLE);
     return ok;
 }
 
 bool send(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, int timeoutMs, bool abortIfHung, LRESULT& result)
 {
     std::string title;
-    if (!titleOf(hwnd, title))
+    if (!titleOf(hwnd, title)) {
+        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
         return false;
+    }
     if (Window::Impl* own = localOnThisThread(title)) {
         result = deliverLocal(own, msg, wParam, lParam);
         return true;

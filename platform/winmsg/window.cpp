@@ -6,6 +6,7 @@
 #include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/timerfd.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -19,10 +20,13 @@ namespace platform::winmsg {
 
 namespace {
 
-// Connections kept open at most. Beyond this, the oldest that has sent nothing
-// is dropped, so that idle connections cannot use up the receiver's
-// descriptors; when every one holds a request, new ones wait unaccepted.
+// Connections waiting for their request, at most. At the limit no more are
+// accepted (they wait in the backlog); one that has sent nothing for
+// kIdleDropMs is closed then, so that idle connections cannot shut the window
+// for good. A sender writes its request right after connecting: a connection
+// that is younger, or that holds a request, is never closed unanswered.
 constexpr size_t kMaxConnections = 32;
+constexpr int64_t kIdleDropMs = 2000;
 
 bool hasPendingRequest(int fd)
 {
@@ -60,6 +64,11 @@ int lockTitle(const std::string& lockPath)
 } // namespace
 
 struct Window::Impl {
+    struct Connection {
+        int fd;
+        int64_t acceptedMs;
+    };
+
     std::string title;
     Handler handler;
     HWND hwnd = nullptr;
@@ -68,19 +77,26 @@ struct Window::Impl {
     int lockFd = -1;
     int listenFd = -1;
     int epollFd = -1;
+    int timerFd = -1; // wakes the window when an idle connection may be closed
     bool registered = false;
-    bool serving = false; // a handler is running (and may pump again)
-    std::deque<int> connections; // accepted, waiting for a request; oldest first
+    bool listening = false; // the listening socket is watched
+    bool serving = false;   // a handler is running (and may pump again)
+    std::deque<Connection> connections; // accepted, waiting for a request; oldest first
     std::vector<uint8_t> buffer;
 
     bool open();
     void close();
     void watch(int fd);
+    void unwatch(int fd);
+    void forget(int fd); // out of the waiting list and the watch set, still open
     void drop(int fd);
-    void keep(int fd); // watches an idle connection
-    bool makeRoom();
+    bool isWaiting(int fd) const;
+    void closeIdle();
     void acceptAll();
-    void serve(int fd);
+    void pauseAccepting();
+    void resumeAccepting();
+    // True when a message was handled, false when the connection was only closed.
+    bool serve(int fd);
     LRESULT deliver(UINT msg, WPARAM wParam, LPARAM lParam)
     {
         return handler ? handler(msg, wParam, lParam) : 0;
@@ -117,22 +133,27 @@ bool Window::Impl::open()
         return false;
     }
     epollFd = ::epoll_create1(EPOLL_CLOEXEC);
-    if (epollFd < 0)
+    timerFd = ::timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
+    if (epollFd < 0 || timerFd < 0)
         return false;
     watch(listenFd);
+    watch(timerFd);
+    listening = true;
     buffer.resize(wire::kMaxRequest + 1);
     return true;
 }
 
 void Window::Impl::close()
 {
-    for (int fd : connections)
-        ::close(fd);
+    for (const Connection& c : connections)
+        ::close(c.fd);
     connections.clear();
     if (listenFd >= 0)
         ::close(listenFd);
     if (epollFd >= 0)
         ::close(epollFd);
+    if (timerFd >= 0)
+        ::close(timerFd);
     if (lockFd >= 0) {
         // Unlink while still holding the lock: the next owner checks that the
         // file it locked is still the one under the name.
@@ -142,7 +163,7 @@ void Window::Impl::close()
         }
         ::close(lockFd);
     }
-    listenFd = epollFd = lockFd = -1;
+    listenFd = epollFd = timerFd = lockFd = -1;
 }
 
 void Window::Impl::watch(int fd)
@@ -153,33 +174,75 @@ void Window::Impl::watch(int fd)
     ::epoll_ctl(epollFd, EPOLL_CTL_ADD, fd, &event);
 }
 
-void Window::Impl::drop(int fd)
+void Window::Impl::unwatch(int fd) { ::epoll_ctl(epollFd, EPOLL_CTL_DEL, fd, nullptr); }
+
+void Window::Impl::forget(int fd)
 {
-    auto it = std::find(connections.begin(), connections.end(), fd);
+    auto it = std::find_if(connections.begin(), connections.end(), [fd](const Connection& c) { return c.fd == fd; });
     if (it != connections.end())
         connections.erase(it);
-    ::epoll_ctl(epollFd, EPOLL_CTL_DEL, fd, nullptr);
+    unwatch(fd);
+    resumeAccepting();
+}
+
+void Window::Impl::drop(int fd)
+{
+    forget(fd);
     ::close(fd);
 }
 
-// Drops the oldest connection that has not sent anything; false when each
-// one holds a request.
-bool Window::Impl::makeRoom()
+bool Window::Impl::isWaiting(int fd) const
 {
-    for (int fd : connections) {
-        if (!hasPendingRequest(fd)) {
-            drop(fd);
-            return true;
-        }
+    return std::any_of(connections.begin(), connections.end(), [fd](const Connection& c) { return c.fd == fd; });
+}
+
+// Closes the connections that have sent nothing for kIdleDropMs.
+void Window::Impl::closeIdle()
+{
+    const int64_t now = detail::nowMs();
+    std::vector<int> idle;
+    for (const Connection& c : connections)
+        if (now - c.acceptedMs >= kIdleDropMs && !hasPendingRequest(c.fd))
+            idle.push_back(c.fd);
+    for (int fd : idle)
+        drop(fd);
+}
+
+// At the limit: new connections wait in the backlog, and the timer wakes the
+// window when the oldest waiting one may be closed for idleness.
+void Window::Impl::pauseAccepting()
+{
+    if (listening) {
+        unwatch(listenFd);
+        listening = false;
     }
-    return false;
+    const int64_t wait = std::max<int64_t>(1, connections.front().acceptedMs + kIdleDropMs - detail::nowMs());
+    itimerspec when{};
+    when.it_value.tv_sec = static_cast<time_t>(wait / 1000);
+    when.it_value.tv_nsec = static_cast<long>(wait % 1000) * 1000000;
+    ::timerfd_settime(timerFd, 0, &when, nullptr);
+}
+
+void Window::Impl::resumeAccepting()
+{
+    if (listening || connections.size() >= kMaxConnections)
+        return;
+    const itimerspec off{};
+    ::timerfd_settime(timerFd, 0, &off, nullptr);
+    watch(listenFd);
+    listening = true;
 }
 
 void Window::Impl::acceptAll()
 {
     for (int i = 0; i < 64; ++i) {
-        if (connections.size() >= kMaxConnections && !makeRoom())
-            return;
+        if (connections.size() >= kMaxConnections) {
+            closeIdle();
+            if (connections.size() >= kMaxConnections) {
+                pauseAccepting();
+                return;
+            }
+        }
         const int fd = ::accept4(listenFd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
         if (fd < 0)
             return;
@@ -189,26 +252,25 @@ void Window::Impl::acceptAll()
             ::close(fd);
             continue;
         }
-        keep(fd);
+        connections.push_back(Connection{fd, detail::nowMs()});
+        watch(fd);
     }
 }
 
-void Window::Impl::serve(int fd)
+bool Window::Impl::serve(int fd)
 {
     const ssize_t size = ::recv(fd, buffer.data(), buffer.size(), MSG_DONTWAIT | MSG_TRUNC);
     if (size < 0 && (errno == EAGAIN || errno == EINTR))
-        return;
+        return false;
     wire::Request request;
     if (size <= 0 || static_cast<size_t>(size) >= buffer.size()
         || !wire::decodeRequest(buffer.data(), static_cast<size_t>(size), request) || request.title != title) {
         drop(fd);
-        return;
+        return false;
     }
-    // The connection is out of the watch set until its reply is sent.
-    auto it = std::find(connections.begin(), connections.end(), fd);
-    if (it != connections.end())
-        connections.erase(it);
-    ::epoll_ctl(epollFd, EPOLL_CTL_DEL, fd, nullptr);
+    // Out of the watch set until its reply is sent; then closed, as a sender
+    // makes one connection per message.
+    forget(fd);
 
     LRESULT result;
     struct Serving {
@@ -225,21 +287,9 @@ void Window::Impl::serve(int fd)
         result = deliver(request.msg, request.wParam, request.lParam);
     }
     const std::vector<uint8_t> reply = wire::encodeReply(result);
-    if (::send(fd, reply.data(), reply.size(), MSG_DONTWAIT | MSG_NOSIGNAL) != static_cast<ssize_t>(reply.size())) {
-        ::close(fd);
-        return;
-    }
-    keep(fd);
-}
-
-void Window::Impl::keep(int fd)
-{
-    if (connections.size() >= kMaxConnections && !makeRoom()) {
-        ::close(fd); // only after a reply: the sender has its answer
-        return;
-    }
-    connections.push_back(fd);
-    watch(fd);
+    ::send(fd, reply.data(), reply.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
+    ::close(fd);
+    return true;
 }
 
 Window::Window(std::string title, Handler handler) : impl_(std::make_unique<Impl>())
@@ -274,18 +324,29 @@ void Window::dispatch()
         return;
     // At most one message per call keeps a busy sender from starving the GUI
     // thread; what is left keeps the descriptor readable for the next call.
-    epoll_event events[kMaxConnections + 1];
-    const int count = ::epoll_wait(impl_->epollFd, events, kMaxConnections + 1, 0);
+    epoll_event events[kMaxConnections + 2];
+    const int count = ::epoll_wait(impl_->epollFd, events, kMaxConnections + 2, 0);
+    for (int i = 0; i < count; ++i) {
+        const int fd = events[i].data.fd;
+        if (fd == impl_->timerFd) {
+            uint64_t expirations;
+            if (::read(fd, &expirations, sizeof expirations) < 0) {
+                // Already read: nothing to do.
+            }
+            impl_->closeIdle();
+            if (impl_->connections.size() >= kMaxConnections)
+                impl_->pauseAccepting();
+            else
+                impl_->resumeAccepting();
+        }
+    }
     for (int i = 0; i < count; ++i)
-        if (events[i].data.fd == impl_->listenFd)
+        if (events[i].data.fd == impl_->listenFd && impl_->listening)
             impl_->acceptAll();
     for (int i = 0; i < count; ++i) {
         const int fd = events[i].data.fd;
-        if (fd != impl_->listenFd
-            && std::find(impl_->connections.begin(), impl_->connections.end(), fd) != impl_->connections.end()) {
-            impl_->serve(fd);
+        if (fd != impl_->listenFd && fd != impl_->timerFd && impl_->isWaiting(fd) && impl_->serve(fd))
             return;
-        }
     }
 }
 

@@ -28,6 +28,11 @@ using PVOID = void*;
 constexpr UINT WM_COPYDATA = 0x004A;
 constexpr UINT WM_USER = 0x0400;
 
+// GetLastError after a message that was not delivered: the window is gone (or
+// never answered), or the timeout passed.
+constexpr DWORD ERROR_INVALID_WINDOW_HANDLE = 1400;
+constexpr DWORD ERROR_TIMEOUT = 1460;
+
 constexpr UINT SMTO_NORMAL = 0x0000;
 constexpr UINT SMTO_BLOCK = 0x0001;
 constexpr UINT SMTO_ABORTIFHUNG = 0x0002;
@@ -49,9 +54,12 @@ struct MSG {
 // Finds a window of any process of this user by exact title; className is ignored.
 HWND FindWindowA(LPCSTR className, LPCSTR windowName);
 // Delivers and waits for the receiver's result; 0 when the window is gone.
+// When the message was not delivered, or its answer never came, the thread's
+// last error (GetLastError) is set; it is left as it was otherwise.
 LRESULT SendMessageA(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
 // As SendMessageA, giving up after timeoutMs (and at once with SMTO_ABORTIFHUNG
-// when the receiving process is stopped). Returns 0 on timeout or failure.
+// when the receiving process is stopped). Returns 0 on timeout or failure, with
+// the last error set.
 LRESULT SendMessageTimeoutA(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, UINT flags,
                             UINT timeoutMs, PDWORD_PTR result);
 

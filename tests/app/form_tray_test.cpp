@@ -8,6 +8,7 @@
 #include <QApplication>
 #include <QMenu>
 #include <QMouseEvent>
+#include <QSystemTrayIcon>
 
 namespace {
 
@@ -45,6 +46,20 @@ TEST(FormTray, MenuShowsNormalThenQuits)
     mouse(*form.tray(), QEvent::MouseButtonPress, Qt::LeftButton);
     mouse(*form.tray(), QEvent::MouseButtonRelease, Qt::LeftButton);
     EXPECT_TRUE(form.isVisible());
+}
+
+// Without a tray host (the offscreen platform has none) no icon could bring a hidden
+// window back: minimising leaves it in the taskbar.
+TEST(FormTray, WithoutATrayAMinimisedWindowStaysReachable)
+{
+    ASSERT_FALSE(QSystemTrayIcon::isSystemTrayAvailable());
+    KestIpDataForm form;
+    form.show();
+    form.showMinimized();
+    for (int i = 0; i < 5; ++i)
+        QApplication::processEvents();
+    EXPECT_TRUE(form.isVisible()) << "withdrawn with no icon to bring it back";
+    EXPECT_TRUE(form.isMinimized());
 }
 
 TEST(TrayClicks, RightClickWithoutMenuDoesNothing)

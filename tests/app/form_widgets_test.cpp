@@ -2,6 +2,9 @@
 #include "app/kestipdataform.h"
 #include "app/trayicon.h"
 #include "monitor/ledmeter.h"
+#include "monitor/mainratesource.h"
+#include "monitor/rateplot.h"
+#include "monitor/testform.h"
 
 #include "tests/offscreen_app.h"
 
@@ -9,6 +12,10 @@
 
 #include <QApplication>
 #include <QButtonGroup>
+#include <QGroupBox>
+#include <QLabel>
+#include <QRegularExpression>
+#include <QTabWidget>
 #include <QKeyEvent>
 #include <QPushButton>
 #include <QTest>
@@ -550,6 +557,40 @@ TEST(FormTranslation, RussianReplacesTheCaptions)
     QApplication::removeTranslator(&russian);
     KestIpDataForm english;
     EXPECT_EQ(english.groupProviders->title(), "Provider");
+}
+
+// The statistics window in Russian: no caption of it is left in English (numbers and
+// the word PID aside).
+TEST(FormTranslation, StatisticsWindowIsRussianThroughout)
+{
+    struct NoRates : MainRateSource {
+        RateHistory history;
+        const RateHistory& adapterRateHistory() const override { return history; }
+    } rates;
+    QTranslator russian;
+    ASSERT_TRUE(russian.load("KestIPData_ru", QString(KEST_BIN_DIR) + "/Translations"));
+    QApplication::installTranslator(&russian);
+    TestForm form(nullptr, rates);
+    QStringList texts = {form.windowTitle()};
+    for (const QLabel* label : form.findChildren<QLabel*>())
+        texts << label->text() << label->toolTip();
+    for (const QGroupBox* box : form.findChildren<QGroupBox*>())
+        texts << box->title();
+    for (const QAbstractButton* button : form.findChildren<QAbstractButton*>())
+        texts << button->text();
+    for (const QTabWidget* tabs : form.findChildren<QTabWidget*>())
+        for (int i = 0; i < tabs->count(); ++i)
+            texts << tabs->tabText(i);
+    for (const QTreeWidget* tree : form.findChildren<QTreeWidget*>())
+        for (int i = 0; i < tree->columnCount(); ++i)
+            texts << tree->headerItem()->text(i);
+    QApplication::removeTranslator(&russian);
+    const QRegularExpression english("[A-Za-z]{2,}");
+    for (const QString& text : texts)
+        if (text != "PID")
+            EXPECT_FALSE(english.match(QString(text).remove("PID").remove("DSM-CC").remove("CRC").remove("LLC/SNAP")
+                                           .remove("MPE")).hasMatch())
+                << "left in English: " << text.toStdString();
 }
 
 // At the desktop's usual 9 point sans font (the offscreen platform's own

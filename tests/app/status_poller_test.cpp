@@ -161,15 +161,24 @@ TEST(StatusPollerTest, CounterEdges)
     f.poller->poll();
     EXPECT_EQ(f.received->text(), "4095.996");
 
-    // Wrapped (or the driver restarted): no rate, but the data is new.
+    // The 32-bit counter wraps every 4 GiB: volume, rate and tooltip go on from 4096 MB.
     f.indicator.clear();
     f.counter = 0x100;
     f.poller->poll();
-    EXPECT_EQ(f.poller->lastRate(), 0u);
+    EXPECT_EQ(f.poller->lastRate(), 0x1100u / 128);
     EXPECT_EQ(f.indicator, (std::vector<int>{1, 2}));
-    f.counter = 0x100 + 1280;
-    f.poller->poll();
-    EXPECT_EQ(f.poller->lastRate(), 10u) << "counting goes on from the new value";
+    EXPECT_EQ(f.poller->lastByteCount(), 0x100000100);
+    EXPECT_EQ(f.received->text(), "4096.000");
+    EXPECT_TRUE(f.tray->toolTip().contains("IN: 4096.000 MB\n")) << f.tray->toolTip().toStdString();
+    for (int wrap = 0; wrap < 2; ++wrap) {
+        f.counter += 0x80000000u;
+        f.poller->poll();
+        f.counter += 0x80000000u;
+        f.poller->poll();
+    }
+    EXPECT_EQ(f.received->text(), "12288.000") << "three wraps";
+    for (int i = 0; i < 4; ++i)
+        EXPECT_EQ(f.poller->rateHistory().samples[i], double(0x80000000u / 128)) << "sample " << i << " after a wrap";
 
     Form none(false);
     none.locked = 1;

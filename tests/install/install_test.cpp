@@ -8,7 +8,15 @@
 #include <QRegularExpression>
 #include <QStandardPaths>
 
+#include <fcntl.h>
+#include <linux/if_tun.h>
+#include <net/if.h>
+#include <sched.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
+
+#include <cstring>
+#include <thread>
 
 namespace {
 
@@ -255,9 +263,61 @@ TEST_F(InstalledProgram, TranslationComesFromTheWorkingDirectoryElseFromTheDataF
     EXPECT_FALSE(errors.contains("KestIpData: translation")) << errors.toStdString();
 }
 
+// The installed program names the installed script and unit for a missing interface,
+// not scripts/install-satnic of a source tree.
+TEST_F(InstalledProgram, MissingInterfaceMessageNamesWhatTheInstallationHas)
+{
+    env_.insert("KEST_SATNIC", "tap:kestnoif0");
+    const QString errors = runBriefly(workdir_);
+    const QString script =
+        QFileInfo(installed(KEST_INSTALL_LIBEXECDIR "/kestipdata/install-satnic")).canonicalFilePath();
+    EXPECT_TRUE(errors.contains("KestIpData: TAP interface kestnoif0: no such interface yet; frames go to it once it "
+                                "exists (create it with: sudo "
+                                + script + " kestnoif0 "))
+        << errors.toStdString();
+    EXPECT_FALSE(errors.contains("scripts/install-satnic")) << errors.toStdString();
+}
+
+// Attaches to the TAP interface `ifname` of network namespace `ns` as the receiver does;
+// the descriptor, or -1.
+int holdInterface(const QString& ns, const QString& ifname)
+{
+    int fd = -1;
+    std::thread([&] {
+        const int nsFd = ::open(("/var/run/netns/" + ns).toLocal8Bit().constData(), O_RDONLY | O_CLOEXEC);
+        if (nsFd < 0 || ::setns(nsFd, CLONE_NEWNET) != 0)
+            return;
+        ::close(nsFd);
+        fd = ::open("/dev/net/tun", O_RDWR | O_CLOEXEC);
+        ifreq ifr{};
+        std::strncpy(ifr.ifr_name, ifname.toLocal8Bit().constData(), IFNAMSIZ - 1);
+        ifr.ifr_flags = IFF_TAP | IFF_NO_PI;
+        if (fd >= 0 && ::ioctl(fd, TUNSETIFF, &ifr) != 0) {
+            ::close(fd);
+            fd = -1;
+        }
+    }).join();
+    return fd;
+}
+
+// A PATH of everything in /usr/bin and /usr/sbin but the programs of procps, which a
+// minimal system lacks.
+QString pathWithoutProcps(const QString& dir)
+{
+    QStringList procps = runShell("dpkg -L procps 2>/dev/null | sed -n 's|^/.*bin/||p'").output.split('\n');
+    procps << "sysctl";
+    QDir().mkpath(dir);
+    for (const QString& from : {QStringLiteral("/usr/bin"), QStringLiteral("/usr/sbin")})
+        for (const QString& name : QDir(from).entryList(QDir::Files | QDir::System))
+            if (!procps.contains(name))
+                QFile::link(from + "/" + name, dir + "/" + name);
+    return dir;
+}
+
 // The adapter unit's start and stop commands, run in a network namespace of the test's
-// own: a TAP interface of the instance's user with the installed file's address, reverse-path
-// filtering off and up; gone after the stop.
+// own on a system without procps: a TAP interface of the instance's user with the
+// installed file's address, reverse-path filtering off and up; gone after the stop,
+// although a receiver holds it open.
 TEST_F(InstalledProgram, AdapterUnitCreatesAndRemovesTheUsersInterface)
 {
     if (geteuid() != 0)
@@ -270,11 +330,15 @@ TEST_F(InstalledProgram, AdapterUnitCreatesAndRemovesTheUsersInterface)
     };
     ASSERT_EQ(runShell("ip netns add " + ns).status, 0);
     const QString inNs = "ip netns exec " + ns + " ";
-    const Result start = runShell(inNs + command("ExecStart"));
+    const QString minimal = "PATH=" + pathWithoutProcps(home_.filePath("minimal-bin")) + " ";
+    const Result start = runShell(inNs + "env " + minimal + command("ExecStart"));
     const Result link = runShell(inNs + "ip -d -o link show dev " + ifname);
-    const Result rpFilter = runShell(inNs + "sysctl -n net/ipv4/conf/" + ifname + "/rp_filter");
-    const Result stop = runShell(inNs + command("ExecStop"));
+    const Result rpFilter = runShell(inNs + "cat /proc/sys/net/ipv4/conf/" + ifname + "/rp_filter");
+    const int held = holdInterface(ns, ifname);
+    const Result stop = runShell(inNs + "env " + minimal + command("ExecStop"));
     const Result gone = runShell(inNs + "ip link show dev " + ifname + " 2>&1");
+    if (held >= 0)
+        ::close(held);
     runShell("ip netns del " + ns);
 
     EXPECT_EQ(start.status, 0) << start.output.toStdString();
@@ -284,6 +348,7 @@ TEST_F(InstalledProgram, AdapterUnitCreatesAndRemovesTheUsersInterface)
     EXPECT_TRUE(link.output.contains(QStringLiteral("user %1").arg(runShell("id -u nobody").output.trimmed()))
                 || link.output.contains("user nobody")) << link.output.toStdString();
     EXPECT_EQ(rpFilter.output.trimmed(), "0");
+    EXPECT_GE(held, 0) << "the interface could not be held open as the receiver holds it";
     EXPECT_EQ(stop.status, 0) << stop.output.toStdString();
     EXPECT_NE(gone.status, 0) << "the interface is removed";
 }

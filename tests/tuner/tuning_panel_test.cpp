@@ -180,7 +180,7 @@ Events framed(const Events& inside)
 
 std::string window(uint64_t low, uint64_t high)
 {
-    return "Error: Frequency should be from\n(" + std::to_string(low) + " MHz - " + std::to_string(high) +
+    return "Error: Frequency should be from (" + std::to_string(low) + " MHz - " + std::to_string(high) +
            " MHz)\n";
 }
 

@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QEventLoop>
 #include <QPushButton>
+#include <QTextCodec>
 #include <QTimer>
 
 #include <fcntl.h>
@@ -93,6 +94,18 @@ TEST_F(HeadlessBoxes, EveryBoxIsOneStderrLineAnsweredWithItsDefault)
                                           QMessageBox::Cancel | QMessageBox::Yes);
     });
     EXPECT_EQ(button, QMessageBox::Yes) << "without a default the first button answers";
+
+    // Line breaks inside do not split the line; the text is UTF-8 whatever the locale's codec.
+    EXPECT_EQ(stderrOf([&] { MessageBoxA(nullptr, "Build Graph\r\nerror\n", "Fatal\nerror", MB_OK); }),
+              "Fatal error: Build Graph error\n");
+    QTextCodec* const localeCodec = QTextCodec::codecForLocale();
+    QTextCodec::setCodecForLocale(QTextCodec::codecForName("CP1251"));
+    EXPECT_EQ(stderrOf([&] {
+                  platform::qt::messageBox(nullptr, QMessageBox::Warning, QString::fromUtf8("Ошибка"),
+                                           QString::fromUtf8("Частота должна быть\n(950 МГц - 2150 МГц)"));
+              }),
+              "Ошибка: Частота должна быть (950 МГц - 2150 МГц)\n");
+    QTextCodec::setCodecForLocale(localeCodec);
 }
 
 TEST_F(HeadlessBoxes, QMessageBoxOwnFunctionsAreAnsweredToo)
