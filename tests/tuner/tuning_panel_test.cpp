@@ -329,7 +329,7 @@ TEST_F(TuningPanelTest, TheStreamRowConvertsPlsCodesAndItsSelectionReachesTheCar
     form.modulation->setCurrentIndex(0);
     EXPECT_TRUE(form.ui.spinBoxStream->isEnabled());
     mode->setCurrentIndex(pls::Root);
-    EXPECT_EQ(warning(), "Error: PLS code should be from\n(1 - 262143)\n");
+    EXPECT_EQ(warning(), "Error: PLS code should be from (1 - 262143)\n");
     EXPECT_TRUE(events.empty()) << "nothing tuned";
     EXPECT_TRUE(panel->tuningRejected);
 }
