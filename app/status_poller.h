@@ -74,6 +74,9 @@ public:
     qint64 lastByteCount() const { return lastByteCount_; }
     double unlockedMs() const { return unlockedMs_; }
     quint32 lastRate() const { return lastRate_; }
+    bool lastLocked() const { return lastLocked_; }
+    int32_t lastStrength() const { return lastStrength_; }
+    int32_t lastQuality() const { return lastQuality_; }
 
 private:
     bool retuneAllowed() const;
@@ -88,5 +91,8 @@ private:
     qint64 lastByteCount_ = 0;
     double unlockedMs_ = 0;
     quint32 lastRate_ = 0;
+    bool lastLocked_ = false;
+    int32_t lastStrength_ = 0;
+    int32_t lastQuality_ = 0;
     uint64_t lostFrames_ = 0;
 };
