@@ -1,8 +1,12 @@
-// TransponderChange: finds the receiver's main window by its title and sends
-// it the tuning as a fixed sequence of synchronous WM_USER messages.
+// TransponderChange (TransponderChangeInstance for a named copy): finds the
+// receiver's main window by its title and sends it the tuning as a fixed
+// sequence of synchronous WM_USER messages.
 #include "kestapi/kestapi.h"
 
+#include "app/instance_name.h"
 #include "platform/winmsg/winmsg.h"
+
+#include <string>
 
 namespace {
 
@@ -24,16 +28,23 @@ constexpr WPARAM kAddPid = 0x1090000;
 // 32-bit values travel as the signed 32-bit lParam the receiver reads back.
 LPARAM asLParam(uint32_t value) { return static_cast<LPARAM>(static_cast<int32_t>(value)); }
 
+// The first receiver window of the copy named `name` (empty: the one without a name).
+HWND findReceiver(const std::string& name)
+{
+    for (const char* title : kReceiverTitles)
+        if (HWND window = FindWindowA(nullptr, instance::windowTitle(title, name).c_str()))
+            return window;
+    return nullptr;
+}
+
 } // namespace
 
-extern "C" int TransponderChange(uint32_t, const TransponderInfo* info)
+extern "C" int TransponderChangeInstance(const char* name, uint32_t, const TransponderInfo* info)
 {
-    if (info == nullptr)
+    const std::string instanceName = name != nullptr ? name : "";
+    if (info == nullptr || (!instanceName.empty() && !instance::validName(instanceName)))
         return KESTAPI_NO_RECEIVER;
-    HWND window = nullptr;
-    for (const char* title : kReceiverTitles)
-        if ((window = FindWindowA(nullptr, title)) != nullptr)
-            break;
+    HWND window = findReceiver(instanceName);
     if (window == nullptr)
         return KESTAPI_NO_RECEIVER;
     SendMessageA(window, WM_USER, kSetFrequency, asLParam(info->frequencyKhz / 1000));
@@ -44,4 +55,9 @@ extern "C" int TransponderChange(uint32_t, const TransponderInfo* info)
     SendMessageA(window, WM_USER, kAddPid, asLParam(info->pid1));
     SendMessageA(window, WM_USER, kAddPid, asLParam(info->pid2));
     return KESTAPI_OK;
+}
+
+extern "C" int TransponderChange(uint32_t unused, const TransponderInfo* info)
+{
+    return TransponderChangeInstance(nullptr, unused, info);
 }

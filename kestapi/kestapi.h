@@ -9,6 +9,8 @@
  *   int result = TransponderChange(0, &info);   // 0 sent, 21 no receiver found
  *
  * The call returns once the receiver has applied the tuning and both PIDs.
+ * TransponderChangeInstance("east", 0, &info) retunes the copy started as
+ * `KestIpData --instance east`; TransponderChange only the copy without a name.
  * Link with -lkestapi (build/lib/libkestapi.so). */
 #ifndef KESTAPI_KESTAPI_H
 #define KESTAPI_KESTAPI_H
@@ -37,6 +39,12 @@ typedef struct TransponderInfo {
 /* The first argument is not used. Returns KESTAPI_OK when the messages were
  * sent, KESTAPI_NO_RECEIVER when no receiver window was found or info is null. */
 __attribute__((visibility("default"))) int TransponderChange(uint32_t unused, const TransponderInfo* info);
+
+/* As TransponderChange, for the receiver started with `--instance NAME` (or
+ * KEST_INSTANCE=NAME); a null or empty name is the receiver without one. An
+ * invalid name finds no receiver (KESTAPI_NO_RECEIVER). */
+__attribute__((visibility("default"))) int TransponderChangeInstance(const char* instance, uint32_t unused,
+                                                                     const TransponderInfo* info);
 
 #ifdef __cplusplus
 }
