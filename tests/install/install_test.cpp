@@ -356,7 +356,7 @@ TEST(DebianPackage, HoldsEveryPartAndLintianFindsNoError)
                                 "./usr/share/kestipdata/SatNicDrv/SatNic.inf",
                                 "./usr/libexec/kestipdata/install-satnic", "./usr/libexec/kestipdata/kestipdata-start",
                                 "/systemd/system/kestipdata-satnic@.service", "/systemd/user/kestipdata.service",
-                                "./usr/share/man/man1/KestIpData.1.gz", "./usr/share/man/man1/kestdecode.1.gz",
+                                "/systemd/user/kestipdata@.service", "./usr/share/man/man1/KestIpData.1.gz", "./usr/share/man/man1/kestdecode.1.gz",
                                 "./usr/share/man/man1/macstamp.1.gz", "./usr/share/doc/kestipdata/copyright"};
     for (const QString& file : files)
         EXPECT_TRUE(contents.contains(file)) << file.toStdString() << " missing from\n" << contents.toStdString();
