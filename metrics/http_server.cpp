@@ -43,29 +43,29 @@ void closeClient(Client& client)
     client.fd = -1;
 }
 
-// Reads what the client sent; prepares the answer once the head is complete.
+// Reads what the client sent; prepares the answer once the head is complete
+// (also when the client has closed its side after sending it).
 void readFrom(Client& client, const std::string& metrics)
 {
     char buffer[2048];
-    for (;;) {
+    bool ended = false;
+    while (client.received.size() <= kMaxRequestHead) {
         const ssize_t n = ::recv(client.fd, buffer, sizeof buffer, 0);
         if (n > 0) {
             client.received.append(buffer, std::min(static_cast<size_t>(n), kMaxRequestHead + 1 - client.received.size()));
-            if (client.received.size() > kMaxRequestHead)
-                break;
             continue;
         }
         if (n < 0 && errno == EINTR)
             continue;
-        if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) {
-            closeClient(client); // gone before asking
-            return;
-        }
+        ended = n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK);
         break;
     }
     const HttpRequest request = parseHttpRequest(client.received);
-    if (request.state == HttpRequest::State::Incomplete)
+    if (request.state == HttpRequest::State::Incomplete) {
+        if (ended)
+            closeClient(client); // gone before asking
         return;
+    }
     client.answer = httpResponse(request, metrics);
     client.answering = true;
     client.received.clear();

@@ -94,6 +94,14 @@ TEST(MetricsServer, ServesTheLastTextPublished)
     EXPECT_EQ(answer.rfind("HTTP/1.1 200 OK\r\n", 0), 0u) << answer;
     EXPECT_EQ(answer.substr(answer.size() - 9), "second 2\n") << answer;
     EXPECT_EQ(get(server.port(), "GET /other HTTP/1.1\r\n\r\n").rfind("HTTP/1.1 404 ", 0), 0u);
+
+    // A client that closes its side once it has asked (nc -N) still gets the answer.
+    const int fd = connectTo(server.port());
+    const std::string request = "GET /metrics HTTP/1.0\r\n\r\n";
+    ::write(fd, request.data(), request.size());
+    ::shutdown(fd, SHUT_WR);
+    EXPECT_NE(readUntilClosed(fd, 3000).find("second 2\n"), std::string::npos);
+    ::close(fd);
 }
 
 // Clients that never finish their request, or never read, nor a flood of
