@@ -198,6 +198,17 @@ TEST_F(Station, TwoNamedReceiversOnTwoCardsRunSideBySideAndAreMonitoredAndTunedB
             == QString::number(west.known.expectedFrames.size());
     }, 15)) << scraped.toStdString();
     expectCountsOf(west, scraped);
+    // The endpoint serves what the file says, once both are past the end of the stream.
+    const auto counters = [](const QString& text) {
+        QStringList lines = text.split('\n').filter(QRegularExpression("^kestipdata_\\w+_total\\{"));
+        lines.sort();
+        return lines;
+    };
+    QString westFile;
+    EXPECT_TRUE(waitFor(west, [&] {
+        westFile = readText(west.metrics);
+        return counters(westFile) == counters(scraped);
+    }, 15)) << westFile.toStdString() << "\n---\n" << scraped.toStdString();
 
     // kestapi: the named call reaches its copy only; the unnamed one finds none here.
     ::setenv("XDG_RUNTIME_DIR", home_.filePath("run").toLocal8Bit().constData(), 1);
@@ -211,6 +222,8 @@ TEST_F(Station, TwoNamedReceiversOnTwoCardsRunSideBySideAndAreMonitoredAndTunedB
     EXPECT_EQ(TransponderChangeInstance("north", 0, &info), KESTAPI_NO_RECEIVER);
     EXPECT_EQ(TransponderChangeInstance("../east", 0, &info), KESTAPI_NO_RECEIVER);
     EXPECT_EQ(TransponderChangeInstance("east", 0, &info), KESTAPI_OK);
+    info.frequencyKhz = 12100000;
+    EXPECT_EQ(TransponderChangeInstance("west", 0, &info), KESTAPI_OK);
     ::unsetenv("XDG_RUNTIME_DIR");
 
     for (Copy* copy : {&east, &west}) {
@@ -221,7 +234,7 @@ TEST_F(Station, TwoNamedReceiversOnTwoCardsRunSideBySideAndAreMonitoredAndTunedB
     const QSettings westSaved(home_.filePath("config/KestGroup/Kest-IPData-west.conf"), QSettings::IniFormat);
     EXPECT_EQ(eastSaved.value("Settings/Freqency").toString(), "11747");
     EXPECT_EQ(eastSaved.value("Settings/Card").toString(), "sim:cedar") << "a setting the receiver keeps";
-    EXPECT_EQ(westSaved.value("Settings/Freqency").toString(), "12562") << "the other copy is untouched";
+    EXPECT_EQ(westSaved.value("Settings/Freqency").toString(), "12100") << "each copy got its own tuning";
     EXPECT_FALSE(QFile::exists(home_.filePath("config/KestGroup/Kest-IPData.conf"))) << "no name, no share";
 
     // Written once more at the end; the series format as Prometheus reads it.
