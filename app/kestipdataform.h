@@ -42,6 +42,7 @@ constexpr char Hex2[] = "[0-9A-Fa-f][0-9A-Fa-f]";
 
 // Colour bands of the level (AGC) and quality (SNR) meters for a card model.
 void addLedMeterBands(LedMeter& level, LedMeter& quality, int modelId);
+
 // What the status poll and the applied tuning say, for monitoring.
 struct ReceiverStatus {
     bool locked = false;
