@@ -42,6 +42,18 @@ constexpr char Hex2[] = "[0-9A-Fa-f][0-9A-Fa-f]";
 
 // Colour bands of the level (AGC) and quality (SNR) meters for a card model.
 void addLedMeterBands(LedMeter& level, LedMeter& quality, int modelId);
+
+// What the status poll and the applied tuning say, for monitoring.
+struct ReceiverStatus {
+    bool locked = false;
+    qint32 strength = 0; // percent
+    qint32 quality = 0;  // percent
+    qint32 frequency = 0;  // MHz, as last applied
+    qint32 symbolRate = 0; // kS/s
+    bool vertical = false; // polarisation
+    QString model;         // the card's name, e.g. "Kest Cedar DVB-S2"
+};
+
 // The card's MAC address as the filter page shows it.
 QString defaultMacText(const quint8 mac[6]);
 
@@ -65,6 +77,11 @@ public:
     TrayIcon* tray() const { return trayIcon; }
     QMenu* trayPopup() const { return trayMenu; }
     int indicator() const { return indicatorStatus; }
+    ReceiverStatus receiverStatus() const;
+
+signals:
+    // Delivery has stopped and the counters still hold (the teardown).
+    void receiverStopping();
 
 public slots:
     void setIndStatus(int status);

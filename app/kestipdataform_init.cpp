@@ -169,6 +169,24 @@ void KestIpDataForm::initForm()
         showMinimized();
 }
 
+ReceiverStatus KestIpDataForm::receiverStatus() const
+{
+    ReceiverStatus status;
+    if (statusPoller != nullptr) {
+        status.locked = statusPoller->lastLocked();
+        status.strength = statusPoller->lastStrength();
+        status.quality = statusPoller->lastQuality();
+    }
+    if (tuningPanel != nullptr) {
+        status.frequency = tuningPanel->currentFrequency;
+        status.symbolRate = tuningPanel->currentSymbolRate;
+        status.vertical = tuningPanel->currentPolarisation;
+    }
+    if (card != nullptr && card->windowTitle() != nullptr)
+        status.model = QString::fromLatin1(card->windowTitle()).section(QStringLiteral(" @ "), 1);
+    return status;
+}
+
 void KestIpDataForm::showDefaultMac()
 {
     textLabelDefaultMAC->setText(defaultMacText(defaultMac));
@@ -181,6 +199,7 @@ void KestIpDataForm::shutdownForm()
     shutDown = true;
     if (card != nullptr)
         card->stopGraph();
+    emit receiverStopping();
     if (statusTimerId != 0) {
         killTimer(statusTimerId);
         statusTimerId = 0;

@@ -3,6 +3,7 @@
 // window and the external tuning messages; the teardown in its order.
 #include "app/kestipdataform.h"
 
+#include "app/instance_name.h"
 #include "app/status_poller.h"
 #include "decoder/adapter.h"
 #include "decoder/decoder.h"
@@ -65,7 +66,8 @@ void KestIpDataForm::bringUpCard()
         fatalError("Kest devices not found");
     bdaManager = card->bdaManager();
     modelId = card->modelId();
-    setWindowTitle(QString::fromLatin1(card->windowTitle()));
+    // A named copy adds its name, so the title stays its own (external tuning).
+    setWindowTitle(QString::fromStdString(instance::windowTitle(card->windowTitle(), instance::current())));
     if (!card->modulationAndFecEnabled()) {
         comboBoxModulation->setEnabled(false);
         comboBoxFEC->setEnabled(false);

@@ -6,7 +6,9 @@
 #include "drivers/linuxdvb/dvb_register.h"
 #include "drivers/satnic/satnic.h"
 #include "drivers/simcard/sim_register.h"
+#include "app/instance_name.h"
 #include "app/kestipdataform_geometry.h"
+#include "app/metrics_publisher.h"
 #include "app/qtsingleapplication.h"
 #include "app/settings_store.h"
 #include "app/trayicon.h"
@@ -15,10 +17,12 @@
 #include "platform/win32/debug.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #include <QApplication>
 #include <QCursor>
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QGridLayout>
@@ -42,8 +46,6 @@
 
 
 namespace {
-
-const char ApplicationId[] = "KestIPData";
 
 // Title bar with close and minimise buttons, kept above other windows.
 constexpr Qt::WindowFlags MainWindowFlags = Qt::Dialog | Qt::WindowTitleHint
@@ -170,6 +172,58 @@ bool loadTranslation(QTranslator& translator)
     return false;
 }
 
+// The card is KEST_CARD, else the instance's setting Settings/Card; the label
+// of its metrics says which ("auto": the first Linux DVB card found).
+QString chooseCard(const QSettings& settings)
+{
+    if (qEnvironmentVariableIsEmpty("KEST_CARD")) {
+        const QString card = settings.value(QStringLiteral("Settings/Card")).toString().trimmed();
+        if (!card.isEmpty())
+            qputenv("KEST_CARD", card.toLocal8Bit());
+    }
+    const QString card = qEnvironmentVariable("KEST_CARD");
+    return card.isEmpty() ? QStringLiteral("auto") : card;
+}
+
+// The metrics of this copy, when a file or an address is configured.
+void publishMetrics(QObject* owner, KestIpDataForm* form, const QSettings& settings, const QString& card,
+                    double startTime)
+{
+    const MetricsPublisher::Config config = MetricsPublisher::configFrom(settings);
+    QPointer<KestIpDataForm> watched(form);
+    auto* publisher = new MetricsPublisher(
+        QString::fromStdString(instance::current()), card,
+        [watched, startTime](MetricsSnapshot& s) {
+            s.hasReceiver = true;
+            s.version = KEST_VERSION;
+            s.startTimeSeconds = startTime;
+            if (watched) {
+                const ReceiverStatus status = watched->receiverStatus();
+                s.model = status.model.toStdString();
+                s.locked = status.locked;
+                s.signalLevel = status.strength / 100.0;
+                s.signalQuality = status.quality / 100.0;
+                s.frequencyHertz = uint64_t(qMax(status.frequency, 0)) * 1000000u;
+                s.symbolRateBaud = uint64_t(qMax(status.symbolRate, 0)) * 1000u;
+                s.vertical = status.vertical;
+            }
+            s.adapterOpen = decoderState().adapterHandle != nullptr;
+            const satnic::Statistics adapter = satnic::statistics();
+            s.deliveredFrames = adapter.frames;
+            s.deliveredBytes = adapter.bytes;
+            s.lostFrames = adapter.framesLost;
+            readDecoderCounters(decoderState(), s);
+        },
+        owner);
+    QString problem;
+    if (!publisher->start(config, &problem))
+        std::fprintf(stderr, "KestIpData: %s\n", qPrintable(problem));
+    if (publisher->port() != 0)
+        std::fprintf(stderr, "KestIpData: metrics on port %u\n", unsigned(publisher->port()));
+    // The last figures are written while the counters still hold them.
+    QObject::connect(form, &KestIpDataForm::receiverStopping, publisher, &MetricsPublisher::finish);
+}
+
 } // namespace
 
 // The stand-ins for the card and the adapter driver, as the environment says.
@@ -203,7 +257,14 @@ static void installDrivers()
 
 int main(int argc, char** argv)
 {
-    QtSingleApplication app(QString::fromLatin1(ApplicationId), argc, argv);
+    const double startTime = QDateTime::currentMSecsSinceEpoch() / 1000.0;
+    std::string name, problem;
+    if (!instance::fromCommandLine(argc, argv, std::getenv("KEST_INSTANCE"), &name, &problem)) {
+        std::fprintf(stderr, "KestIpData: %s\n", problem.c_str());
+        return 2;
+    }
+    instance::setCurrent(name);
+    QtSingleApplication app(QString::fromStdString(instance::applicationId(name)), argc, argv);
     // The listener is taken atomically: a copy started at the same moment
     // loses it and ends like any later one. Whoever finds the listener may
     // also signal this copy.
@@ -255,10 +316,12 @@ int main(int argc, char** argv)
     const SavedGeometry saved = readSavedGeometry(settings, screen->geometry());
     const WindowPlacement placement = placeMainWindow(screen->virtualGeometry(), saved);
 
+    const QString card = chooseCard(settings);
     installDrivers();
     KestIpDataForm::enableReceiver(true);
     auto* form = new KestIpDataForm(nullptr, "KestIpData", false, MainWindowFlags);
     mainForm = form;
+    publishMetrics(&app, form, settings, card, startTime);
     // A second start brings this window to the front.
     app.setMainWidget(form);
     showPlaced(*form, placement);

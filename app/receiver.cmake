@@ -9,5 +9,5 @@ if(KEST_GUI)
   set_target_properties(kest_receiverparts PROPERTIES AUTOMOC ON)
   target_include_directories(kest_receiverparts PUBLIC ${CMAKE_SOURCE_DIR})
   target_link_libraries(kest_receiverparts PUBLIC kest_formui Qt5::Widgets kest_settingsfile kest_qtplatform kest_monitor
-    kest_appwidgets kest_decoder kest_tuner)
+    kest_appwidgets kest_decoder kest_tuner kest_instance)
 endif()

@@ -1,5 +1,6 @@
 #include "app/settings_store.h"
 
+#include "app/instance_name.h"
 #include "app/settings_file.h"
 
 #include "decoder/decoder.h"
@@ -130,10 +131,12 @@ std::array<QRadioButton*, 3> modeButtons(const Ui::KestIpDataForm& ui)
     return {ui.radioButtonDefaultAddr, ui.radioButtonMACAddr, ui.radioButtonIPAddr};
 }
 
+// A named copy keeps both stores apart from the other copies': Kest-IPData-NAME, SatNic-NAME.
 QString storePath(const char* application)
 {
-    const QSettings s(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("KestGroup"),
-                      QString::fromLatin1(application));
+    const std::string& name = instance::current();
+    const QString file = QString::fromLatin1(application) + (name.empty() ? QString() : "-" + QString::fromStdString(name));
+    const QSettings s(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("KestGroup"), file);
     return s.fileName();
 }
 

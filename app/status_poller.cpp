@@ -111,6 +111,9 @@ void StatusPoller::poll()
         hooks_.setIndStatus(0);
     }
     lastRate_ = rate;
+    lastLocked_ = locked != 0;
+    lastStrength_ = strength;
+    lastQuality_ = quality;
 
     if (locked == 0 && retuneAllowed()) {
         if (unlockedMs_ > kRetuneAfterMs) {

@@ -75,6 +75,9 @@ public:
     qint64 lastByteCount() const { return lastByteCount_; }
     double unlockedMs() const { return unlockedMs_; }
     quint32 lastRate() const { return lastRate_; }
+    bool lastLocked() const { return lastLocked_; }
+    int32_t lastStrength() const { return lastStrength_; }
+    int32_t lastQuality() const { return lastQuality_; }
 
 private:
     bool retuneAllowed() const;
@@ -90,5 +93,8 @@ private:
     uint32_t lastCounter_ = 0; // the adapter's 32-bit counter as last read
     double unlockedMs_ = 0;
     quint32 lastRate_ = 0;
+    bool lastLocked_ = false;
+    int32_t lastStrength_ = 0;
+    int32_t lastQuality_ = 0;
     uint64_t lostFrames_ = 0;
 };

@@ -42,6 +42,7 @@ if(KEST_HAS_KestIpData)
   kest_install_configured(kestipdata.metainfo.xml.in "${CMAKE_INSTALL_DATADIR}/metainfo"
     RENAME "${KEST_APP_ID}.metainfo.xml")
   kest_install_configured(systemd/kestipdata.service.in "${KEST_SYSTEMD_DIR}/user")
+  kest_install_configured(systemd/kestipdata@.service.in "${KEST_SYSTEMD_DIR}/user")
 endif()
 foreach(program KestIpData kestdecode macstamp)
   if(KEST_HAS_${program})

@@ -1,10 +1,13 @@
-// TransponderChange: finds the receiver's main window by its title and sends
-// it the tuning as a fixed sequence of synchronous WM_USER messages.
+// TransponderChange (TransponderChangeInstance for a named copy): finds the
+// receiver's main window by its title and sends it the tuning as a fixed
+// sequence of synchronous WM_USER messages.
 #include "kestapi/kestapi.h"
 
+#include "app/instance_name.h"
 #include "platform/win32/device.h"
 #include "platform/winmsg/winmsg.h"
 
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -37,14 +40,21 @@ struct StreamSelection {
 // 32-bit values travel as the signed 32-bit lParam the receiver reads back.
 LPARAM asLParam(uint32_t value) { return static_cast<LPARAM>(static_cast<int32_t>(value)); }
 
-int sendTuning(const TransponderInfo* info, const StreamSelection* stream)
+// The first receiver window of the copy named `name` (empty: the one without a name).
+HWND findReceiver(const std::string& name)
 {
-    if (info == nullptr)
-        return KESTAPI_NO_RECEIVER;
-    HWND window = nullptr;
     for (const char* title : kReceiverTitles)
-        if ((window = FindWindowA(nullptr, title)) != nullptr)
-            break;
+        if (HWND window = FindWindowA(nullptr, instance::windowTitle(title, name).c_str()))
+            return window;
+    return nullptr;
+}
+
+int sendTuning(const char* name, const TransponderInfo* info, const StreamSelection* stream)
+{
+    const std::string instanceName = name != nullptr ? name : "";
+    if (info == nullptr || (!instanceName.empty() && !instance::validName(instanceName)))
+        return KESTAPI_NO_RECEIVER;
+    HWND window = findReceiver(instanceName);
     if (window == nullptr)
         return KESTAPI_NO_RECEIVER;
     std::vector<std::pair<WPARAM, LPARAM>> sequence{
@@ -74,11 +84,16 @@ int sendTuning(const TransponderInfo* info, const StreamSelection* stream)
 
 } // namespace
 
-extern "C" int TransponderChange(uint32_t, const TransponderInfo* info) { return sendTuning(info, nullptr); }
+extern "C" int TransponderChange(uint32_t, const TransponderInfo* info) { return sendTuning(nullptr, info, nullptr); }
 
 extern "C" int TransponderChangeStream(uint32_t, const TransponderInfo* info, int32_t streamId, int32_t plsMode,
                                        uint32_t plsCode)
 {
     const StreamSelection stream{streamId, plsMode, plsCode};
-    return sendTuning(info, &stream);
+    return sendTuning(nullptr, info, &stream);
+}
+
+extern "C" int TransponderChangeInstance(const char* name, uint32_t, const TransponderInfo* info)
+{
+    return sendTuning(name, info, nullptr);
 }

@@ -17,6 +17,9 @@
  *
  * Several programs may call at once: every message reaches the receiver, which
  * takes them one at a time (the calls' messages may interleave).
+ *
+ * TransponderChangeInstance("east", 0, &info) retunes the copy started as
+ * `KestIpData --instance east`; TransponderChange only the copy without a name.
  * Link with -lkestapi (build/lib/libkestapi.so). */
 #ifndef KESTAPI_KESTAPI_H
 #define KESTAPI_KESTAPI_H
@@ -64,6 +67,12 @@ __attribute__((visibility("default"))) int TransponderChange(uint32_t unused, co
 __attribute__((visibility("default"))) int TransponderChangeStream(uint32_t unused, const TransponderInfo* info,
                                                                    int32_t streamId, int32_t plsMode,
                                                                    uint32_t plsCode);
+
+/* As TransponderChange, for the receiver started with `--instance NAME` (or
+ * KEST_INSTANCE=NAME); a null or empty name is the receiver without one. An
+ * invalid name finds no receiver (KESTAPI_NO_RECEIVER). */
+__attribute__((visibility("default"))) int TransponderChangeInstance(const char* instance, uint32_t unused,
+                                                                     const TransponderInfo* info);
 
 #ifdef __cplusplus
 }

@@ -1,7 +1,7 @@
 // kestdecode: the receiver's data path as a console tool for recorded streams.
 //   kestdecode [--pid N]... [--ule N]... [--mac XX:XX:XX:XX:XX:XX] [--sample-size BYTES]
 //              [--gse [--bbframe-pid N] [--isi N] [--udp ADDR:PORT]]
-//              [--pcap FILE | --tap IFNAME | --null] [FILE | -]
+//              [--pcap FILE | --tap IFNAME | --null] [--metrics FILE] [FILE | -]
 // The input is fed in samples of the given size through the receiver's filter
 // graph (a file source, the tee and the transport-stream input with its packet
 // aligner) into the demultiplexer, MPE decoder and virtual adapter, then the
@@ -16,6 +16,8 @@
 #include "decoder/receive_lock.h"
 #include "decoder/ts_input_filter.h"
 #include "drivers/satnic/satnic.h"
+#include "metrics/exposition.h"
+#include "metrics/textfile.h"
 #include "platform/media/media.h"
 
 #include <arpa/inet.h>
@@ -42,7 +44,7 @@ namespace {
 constexpr const char* kUsage =
     "usage: kestdecode [--pid N]... [--ule N]... [--mac XX:XX:XX:XX:XX:XX] [--sample-size BYTES]\n"
     "                  [--gse [--bbframe-pid N] [--isi N] [--udp ADDR:PORT]]\n"
-    "                  [--pcap FILE | --tap IFNAME | --null] [FILE | -]\n";
+    "                  [--pcap FILE | --tap IFNAME | --null] [--metrics FILE] [FILE | -]\n";
 
 // The decoder's section slots.
 constexpr size_t kMaxPids = 15;
@@ -70,6 +72,7 @@ constexpr const char* kHelp =
     "  --pcap FILE          write the frames to a pcap capture file\n"
     "  --tap IFNAME         send the frames into the TAP interface IFNAME\n"
     "  --null               count the frames only (the default)\n"
+    "  --metrics FILE       also write the counts as Prometheus metrics into FILE\n"
     "  FILE | -             the transport stream; - or nothing reads standard input\n"
     "  --help, --version    print this text or the version and stop\n"
     "\n"
@@ -117,6 +120,7 @@ struct Options {
     size_t sampleSize = 65424;
     std::string adapter = "null";
     std::string input = "-";
+    std::string metrics;
 };
 
 // Returns 0 when the arguments are good, else the exit status.
@@ -169,6 +173,11 @@ int parseArguments(int argc, char** argv, Options& options)
                 return badArguments("give one of --pcap FILE, --tap IFNAME, --null");
             options.adapter = (arg == "--pcap" ? "pcap:" : "tap:") + std::string(value);
             haveOutput = true;
+            ++i;
+        } else if (arg == "--metrics") {
+            if (value == nullptr || *value == '\0')
+                return badArguments("--metrics needs a file name");
+            options.metrics = value;
             ++i;
         } else if (arg == "--null") {
             if (haveOutput)
@@ -329,6 +338,22 @@ void printFigures(uint64_t packets, const satnic::Statistics& adapter)
     for (const auto& row : rows)
         std::printf("%s %llu\n", row.caption, static_cast<unsigned long long>(row.counter.load()));
     std::fflush(stdout);
+}
+
+// The figures as the receiver's metrics, labelled with the input as the card.
+bool writeMetrics(const Options& options, const satnic::Statistics& adapter)
+{
+    MetricsSnapshot snapshot;
+    snapshot.card = "file:" + options.input;
+    snapshot.deliveredFrames = adapter.frames;
+    snapshot.deliveredBytes = adapter.bytes;
+    snapshot.lostFrames = adapter.framesLost;
+    readDecoderCounters(decoderState(), snapshot);
+    std::string error;
+    if (writeFileAtomically(options.metrics, formatMetrics(snapshot), &error))
+        return true;
+    std::fprintf(stderr, "kestdecode: %s\n", error.c_str());
+    return false;
 }
 
 // A directory opens like a file but gives no bytes: refused here, with the other
@@ -506,6 +531,8 @@ int main(int argc, char** argv)
     state.adapterHandle = nullptr;
     satnic::uninstall();
     printFigures(packets, adapter);
+    if (!options.metrics.empty() && !writeMetrics(options, adapter))
+        status = 1;
     freePidTables();
     if (adapter.framesLost > 0) {
         std::fprintf(stderr, "kestdecode: %llu frames lost: %s refused them (%s)\n",

@@ -129,6 +129,7 @@ TEST_F(InstalledProgram, InstallsEveryPartWithPathsOfItsPrefix)
         KEST_INSTALL_MANDIR "/man1/KestIpData.1.gz", KEST_INSTALL_MANDIR "/man1/kestdecode.1.gz",
         KEST_INSTALL_MANDIR "/man1/macstamp.1.gz",
         "lib/systemd/system/kestipdata-satnic@.service", "lib/systemd/user/kestipdata.service",
+        "lib/systemd/user/kestipdata@.service",
     };
     for (const QString& file : files)
         EXPECT_TRUE(QFileInfo::exists(installed(file))) << file.toStdString();
@@ -241,6 +242,47 @@ TEST_F(InstalledProgram, LauncherStartsTheReceiverInTheUsersDataFolder)
     process.terminate(); // the launcher has become the receiver
     expectCleanEnd(process);
     EXPECT_FALSE(QFileInfo::exists(workdir_ + "/kestipdata.ini"));
+}
+
+// The station's template unit is valid to systemd and starts a named receiver through
+// the launcher, which gives the name a folder of its own (none for a name refused).
+TEST_F(InstalledProgram, TemplateUnitVerifiesAndItsLauncherGivesTheNameItsOwnFolder)
+{
+    const QString unit = installed("lib/systemd/user/kestipdata@.service");
+    EXPECT_EQ(keyValue(readText(unit), "ExecStart"),
+              installed(KEST_INSTALL_LIBEXECDIR "/kestipdata/kestipdata-start") + " --instance %i");
+    if (QStandardPaths::findExecutable("systemd-analyze").isEmpty()) {
+        std::printf("systemd-analyze not installed (Debian package systemd): the units were not verified\n");
+    } else {
+        // --user needs a runtime folder; the manual pages are not where man looks.
+        const Result verify = runShell("XDG_RUNTIME_DIR='" + home_.filePath("run") + "' systemd-analyze verify"
+                                       " --man=no --user '" + unit + "' '"
+                                       + installed("lib/systemd/user/kestipdata.service") + "'");
+        EXPECT_EQ(verify.status, 0) << verify.output.toStdString();
+    }
+
+    env_.insert("XDG_DATA_HOME", home_.filePath("data"));
+    env_.insert("KEST_SCREENSHOT_DIR", home_.filePath("shots")); // ends after starting
+    const QString launcher = installed(KEST_INSTALL_LIBEXECDIR "/kestipdata/kestipdata-start");
+    QProcess named;
+    named.setProcessEnvironment(env_);
+    named.setWorkingDirectory(workdir_);
+    named.start(launcher, {"--instance", "east"});
+    ASSERT_TRUE(named.waitForStarted(10000));
+    expectCleanEnd(named);
+    EXPECT_TRUE(QFileInfo(home_.filePath("data/kestipdata@east")).isDir());
+    EXPECT_TRUE(QFileInfo::exists(home_.filePath("config/KestGroup/Kest-IPData-east.conf")));
+    EXPECT_FALSE(QFileInfo::exists(home_.filePath("data/kestipdata")));
+
+    env_.insert("KEST_INSTANCE", "../up");
+    QProcess refused;
+    refused.setProcessEnvironment(env_);
+    refused.setWorkingDirectory(workdir_);
+    refused.start(launcher, QStringList());
+    ASSERT_TRUE(refused.waitForFinished(20000));
+    EXPECT_EQ(refused.exitCode(), 2);
+    EXPECT_TRUE(refused.readAllStandardError().contains("the instance name \"../up\" is not valid"));
+    EXPECT_EQ(QDir(home_.filePath("data")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList{"kestipdata@east"});
 }
 
 // The installed Russian translation is loaded when the working directory has none;
@@ -379,7 +421,7 @@ TEST(DebianPackage, HoldsEveryPartAndLintianFindsNoError)
                                 "./usr/share/kestipdata/SatNicDrv/SatNic.inf",
                                 "./usr/libexec/kestipdata/install-satnic", "./usr/libexec/kestipdata/kestipdata-start",
                                 "/systemd/system/kestipdata-satnic@.service", "/systemd/user/kestipdata.service",
-                                "./usr/share/man/man1/KestIpData.1.gz", "./usr/share/man/man1/kestdecode.1.gz",
+                                "/systemd/user/kestipdata@.service", "./usr/share/man/man1/KestIpData.1.gz", "./usr/share/man/man1/kestdecode.1.gz",
                                 "./usr/share/man/man1/macstamp.1.gz", "./usr/share/doc/kestipdata/copyright"};
     for (const QString& file : files)
         EXPECT_TRUE(contents.contains(file)) << file.toStdString() << " missing from\n" << contents.toStdString();

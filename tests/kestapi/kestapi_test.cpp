@@ -139,6 +139,25 @@ TEST_F(KestApi, PicksTheFirstTitleInItsOrder)
     EXPECT_TRUE(birch.messages().empty());
 }
 
+// Beside named copies the call without a name still reaches the copy without one,
+// and a named call only the copy of its name.
+TEST_F(KestApi, NamedAndUnnamedCallsEachReachTheirOwnCopy)
+{
+    const std::string kCedarTitle = kCedar;
+    FakeReceiver plain(kCedarTitle), east(kCedarTitle + " [east]"), west(std::string(kBirch) + " [west]");
+    const TransponderInfo info = sample();
+    ASSERT_EQ(TransponderChange(0, &info), 0);
+    ASSERT_EQ(TransponderChangeInstance("", 0, &info), 0);
+    EXPECT_EQ(plain.messages().size(), 14u);
+    ASSERT_EQ(TransponderChangeInstance("west", 0, &info), 0);
+    EXPECT_EQ(west.messages().size(), 7u);
+    EXPECT_TRUE(east.messages().empty());
+    EXPECT_EQ(TransponderChangeInstance("West", 0, &info), 21) << "names are exact";
+    EXPECT_EQ(TransponderChangeInstance("east]", 0, &info), 21);
+    EXPECT_EQ(TransponderChangeInstance("east", 0, nullptr), 21);
+    EXPECT_TRUE(east.messages().empty());
+}
+
 TEST_F(KestApi, NoReceiverOrNoRecordGives21AndSendsNothing)
 {
     const TransponderInfo info = sample();

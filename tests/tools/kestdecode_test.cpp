@@ -116,9 +116,20 @@ TEST(Kestdecode, DamagedSectionsAreCountedAsCrcErrorsAndNotDelivered)
                                                      static_cast<std::streamsize>(ts.size()));
     const std::string cleanPcap = tempPath("clean.pcap"), damagedPcap = tempPath("damaged.pcap");
     ASSERT_EQ(runCommand(kKestdecode + " --pid 1001 --pcap " + cleanPcap + " " + kReferenceStream).status, 0);
-    const RunResult r = runCommand(kKestdecode + " --pid 1001 --pcap " + damagedPcap + " " + damagedTs);
+    const std::string metrics = tempPath("damaged.prom");
+    const RunResult r =
+        runCommand(kKestdecode + " --pid 1001 --metrics " + metrics + " --pcap " + damagedPcap + " " + damagedTs);
     ASSERT_EQ(r.status, 0) << r.out;
     EXPECT_NE(r.out.find("frames: 657\n"), std::string::npos) << r.out;
+    // The same counts as metrics, labelled with the input.
+    std::stringstream text;
+    text << std::ifstream(metrics).rdbuf();
+    const std::string labels = "{receiver=\"\",card=\"file:" + damagedTs + "\"";
+    for (const std::string& line : {"kestipdata_delivered_frames_total" + labels + "} 657\n",
+                                    "kestipdata_ts_packets_total" + labels + "} 5320\n",
+                                    "kestipdata_decoder_errors_total" + labels + ",kind=\"crc\"} 3\n",
+                                    "kestipdata_decoder_errors_total" + labels + ",kind=\"continuity\"} 0\n"})
+        EXPECT_NE(text.str().find(line), std::string::npos) << "missing " << line << text.str();
     EXPECT_NE(r.out.find("CRC errors: 3\n"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("TOTAL errors: 3\n"), std::string::npos) << r.out;
     const auto clean = readPcapFrames(cleanPcap);
@@ -126,7 +137,7 @@ TEST(Kestdecode, DamagedSectionsAreCountedAsCrcErrorsAndNotDelivered)
     EXPECT_EQ(got.size(), 657u);
     for (const auto& f : got)
         EXPECT_NE(std::find(clean.begin(), clean.end(), f), clean.end()) << "a damaged datagram was delivered";
-    for (const std::string& path : {damagedTs, cleanPcap, damagedPcap})
+    for (const std::string& path : {damagedTs, cleanPcap, damagedPcap, metrics})
         std::remove(path.c_str());
 }
 
