@@ -171,6 +171,8 @@ void setBasebandFramePids(int first, int second)
 
 void setInputStreamFilter(int isi) { g_isiFilter = isi; }
 
+int inputStreamFilter() { return g_isiFilter; }
+
 void resetBasebandFrames()
 {
     setBasebandFramePids(kBasebandFramePid, kBasebandFramePidAlternative);

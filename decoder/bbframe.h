@@ -57,6 +57,7 @@ private:
 void setBasebandFramePids(int first, int second);
 // Only multistream frames of input stream `isi` are decoded; -1: all. [excluded]
 void setInputStreamFilter(int isi);
+int inputStreamFilter();
 // Called by processPacket for every packet on one of those PIDs. True when the
 // packet belongs to the pseudo transport stream (then nothing else looks at it).
 bool processBasebandFramePacket(int pid, const uint8_t* packet);

@@ -1,5 +1,7 @@
 #include "tuner/tuning_panel.h"
 
+#include "decoder/bbframe.h"
+
 #include "decoder/filter_pages.h"
 #include "platform/qt/messagebox.h"
 #include "platform/win32/sync.h"
@@ -243,6 +245,8 @@ void TuningPanel::applyTuning(bool fromInputs)
     // The address filter step also empties the seen list and restarts the counters.
     if (filters_ != nullptr)
         filters_->applyAddressFilter(defaultMac);
+    // A card that delivers the frames of every input stream: GSE only from the one chosen.
+    setInputStreamFilter(dvbS ? -1 : streamId);
 
     unlockedMs = 0;
     currentFrequency = frequency;

@@ -2,6 +2,7 @@
 // simulated Cedar card: the frequency window, the DiSEqC messages with their
 // pauses, the tuning record, the applied values, delivery and LNB supply.
 #include "tuner/tuning_panel.h"
+#include "decoder/bbframe.h"
 
 #include "decoder/filter_pages.h"
 #include "decoder/ts_input_filter.h"
@@ -317,12 +318,14 @@ TEST_F(TuningPanelTest, TheStreamRowConvertsPlsCodesAndItsSelectionReachesTheCar
         EXPECT_EQ(p.plsCode, 1024);
     }
     EXPECT_EQ(panel->currentStreamId, 3);
+    EXPECT_EQ(inputStreamFilter(), 3) << "GSE only from the input stream chosen";
     form.ui.spinBoxStream->setValue(-1);
     code->setText("0");
     mode->setCurrentIndex(pls::Gold);
     tune();
     EXPECT_EQ(card->frontend.committed().streamId, -1) << "the card forgets a stream a tuning does not name";
     EXPECT_EQ(card->frontend.committed().plsCode, 0);
+    EXPECT_EQ(inputStreamFilter(), -1) << "GSE from every input stream again";
 
     form.modulation->setCurrentIndex(1);
     EXPECT_FALSE(form.ui.spinBoxStream->isEnabled()) << "DVB-S has no input streams";
