@@ -83,7 +83,8 @@ public:
         case contract::kIoctlSendFrames:
             return sendFrames(in, inSize, error);
         case contract::kIoctlReadByteCount:
-            return readCounter(byteCount_.load(std::memory_order_relaxed), contract::kByteCountSize, out, outSize,
+            // The byte count is the low 32 bits of the bytes passed: one counter less to add to per request.
+            return readCounter(bytesPassed_.load(std::memory_order_relaxed), contract::kByteCountSize, out, outSize,
                                returned, error);
         case contract::kIoctlReadLostFrames:
             return readCounter(framesDropped_.load(std::memory_order_relaxed), contract::kLostFrameCountSize, out,
@@ -164,7 +165,6 @@ private:
             result = backend_->send(batch, station_.load(std::memory_order_relaxed));
         inFlight_.fetch_sub(1);
 
-        byteCount_.fetch_add(static_cast<uint32_t>(result.bytesPassed), std::memory_order_relaxed);
         batches_.fetch_add(1, std::memory_order_relaxed);
         if (result.bytesPassed)
             bytesPassed_.fetch_add(result.bytesPassed, std::memory_order_relaxed);
@@ -241,7 +241,6 @@ private:
     std::atomic<int64_t> lastDropTime_{0};
     std::atomic<int> lastDropError_{0};
     std::atomic<Mac> station_{0};
-    std::atomic<uint32_t> byteCount_{0};
     std::atomic<bool> removed_{false};
     std::atomic<uint32_t> inFlight_{0};
     std::atomic<uint64_t> batches_{0}, batchesRefused_{0}, framesPassed_{0}, framesSkipped_{0},
