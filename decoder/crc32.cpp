@@ -1,5 +1,5 @@
 // CRC-32 of MPEG-2 sections: slice-by-8 tables and carry-less multiplication
-// on 128-bit and 256-bit vectors.
+// on 128-bit and 256-bit vectors (from 16 bytes on).
 #include "decoder/crc32.h"
 
 #include <array>
@@ -74,6 +74,11 @@ constexpr uint64_t kXPow576 = 0x8833794Cu;
 constexpr uint64_t kXPow1024 = 0x567FDDEBu;
 constexpr uint64_t kXPow1088 = 0x10BD4D7Cu;
 
+// Below this length the tables are faster.
+constexpr size_t kShortCarryless = 16;
+// Below this length one accumulator does as well as four.
+constexpr size_t kFourAccumulators = 64;
+
 #define KEST_CARRYLESS_TARGET __attribute__((target("pclmul,ssse3")))
 #define KEST_WIDE_CARRYLESS_TARGET __attribute__((target("vpclmulqdq,avx2,pclmul,ssse3")))
 
@@ -94,23 +99,54 @@ KEST_CARRYLESS_TARGET inline __m128i fold(__m128i accumulator, __m128i constants
     return _mm_xor_si128(_mm_xor_si128(low, high), next);
 }
 
-// The last whole 16-byte chunks folded in, then the folded 16 bytes and the
-// tail through the tables.
+// Byte shifts of a register by a count known only at run time: a window of 16
+// bytes of these, taken at 16 - r, is the shuffle or the mask for r bytes.
+alignas(16) constexpr uint8_t kShiftUp[32] = {0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80,
+                                              0x80, 0x80, 0x80, 0x80, 0x80, 0,    1,    2,    3,    4,    5,
+                                              6,    7,    8,    9,    10,   11,   12,   13,   14,   15};
+alignas(16) constexpr uint8_t kShiftDown[32] = {0,    1,    2,    3,    4,    5,    6,    7,    8,    9,    10,
+                                                11,   12,   13,   14,   15,   0x80, 0x80, 0x80, 0x80, 0x80, 0x80,
+                                                0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80};
+alignas(16) constexpr uint8_t kLowBytes[32] = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
+                                               0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0,    0,    0,    0,    0,    0,
+                                               0,    0,    0,    0,    0,    0,    0,    0,    0,    0};
+
+KEST_CARRYLESS_TARGET inline __m128i window(const uint8_t* table, size_t r)
+{
+    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(table + 16 - r));
+}
+
+// The last whole 16-byte chunks folded in, then the tail of r < 16 bytes: the
+// accumulator moved r bytes along is its top r bytes, folded by 128 bits, and
+// its other bytes followed by the tail, which the last 16 bytes of the data
+// (at p + n - 16, within the data: at least 16 bytes were folded before p) hold. No loop over single
+// bytes, whose count would vary from section to section. The folded 16 bytes
+// then go through the tables, starting from 0.
 KEST_CARRYLESS_TARGET uint32_t finishFolding(__m128i x, const uint8_t* p, size_t n)
 {
     const __m128i reversal = byteReversal();
     const __m128i by128 = _mm_set_epi64x(static_cast<long long>(kXPow192), static_cast<long long>(kXPow128));
     for (; n >= 16; p += 16, n -= 16)
         x = fold(x, by128, loadReversed(p, reversal));
+    const __m128i top = _mm_shuffle_epi8(x, window(kShiftDown, n));
+    const __m128i tail = _mm_and_si128(loadReversed(p + n - 16, reversal), window(kLowBytes, n));
+    x = fold(top, by128, _mm_or_si128(_mm_shuffle_epi8(x, window(kShiftUp, n)), tail));
     alignas(16) uint8_t folded[16];
     _mm_store_si128(reinterpret_cast<__m128i*>(folded), _mm_shuffle_epi8(x, reversal));
-    return sliceBy8(p, n, sliceBy8(folded, sizeof folded, 0));
+    return sliceBy8(folded, sizeof folded, 0);
+}
+
+// Data of 16 bytes or more, shorter than four accumulators take: one.
+KEST_CARRYLESS_TARGET uint32_t shortCarrylessKernel(const uint8_t* p, size_t n)
+{
+    const __m128i x = _mm_xor_si128(loadReversed(p, byteReversal()), _mm_set_epi32(-1, 0, 0, 0));
+    return finishFolding(x, p + 16, n - 16);
 }
 
 KEST_CARRYLESS_TARGET uint32_t carrylessKernel(const uint8_t* p, size_t n)
 {
-    if (n < 64)
-        return sliceBy8(p, n, kInitial);
+    if (n < kFourAccumulators)
+        return n < kShortCarryless ? sliceBy8(p, n, kInitial) : shortCarrylessKernel(p, n);
     const __m128i reversal = byteReversal();
     // The initial value acts as the first 32 bits of the data inverted.
     __m128i x0 = _mm_xor_si128(loadReversed(p, reversal), _mm_set_epi32(-1, 0, 0, 0));
