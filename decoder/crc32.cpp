@@ -62,9 +62,11 @@ uint32_t sliceBy8Kernel(const uint8_t* p, size_t n) { return sliceBy8(p, n, kIni
 // highest coefficient is the first bit of the data. An accumulator H·x^64 + L
 // moved d bits further along is congruent to H·(x^(d+64) mod P) + L·(x^d mod P),
 // two carry-less products of at most 96 bits. Four accumulators fold 64 bytes
-// at a time; they are then folded into one, and its 16 bytes plus the tail go
-// through the tables, starting from 0, to finish. P is the generator, x^32 plus
-// the polynomial above; kXPowD is x^D mod P.
+// at a time; they are then folded into one, the tail folded in, and the last
+// 16 bytes reduced to the 32-bit register. P is the generator, x^32 plus the
+// polynomial above; kXPowD is x^D mod P.
+constexpr uint64_t kXPow64 = 0x490D678Du;
+constexpr uint64_t kXPow96 = 0xF200AA66u;
 constexpr uint64_t kXPow128 = 0xE8A45605u;
 constexpr uint64_t kXPow192 = 0xC5B9CD4Cu;
 constexpr uint64_t kXPow256 = 0x75BE46B7u;
@@ -73,6 +75,8 @@ constexpr uint64_t kXPow512 = 0xE6228B11u;
 constexpr uint64_t kXPow576 = 0x8833794Cu;
 constexpr uint64_t kXPow1024 = 0x567FDDEBu;
 constexpr uint64_t kXPow1088 = 0x10BD4D7Cu;
+constexpr uint64_t kGenerator = 0x104C11DB7u;
+constexpr uint64_t kMu = 0x104D101DFu;
 
 // Below this length the tables are faster.
 constexpr size_t kShortCarryless = 16;
@@ -99,6 +103,20 @@ KEST_CARRYLESS_TARGET inline __m128i fold(__m128i accumulator, __m128i constants
     return _mm_xor_si128(_mm_xor_si128(low, high), next);
 }
 
+// The register after the 16 bytes of x from 0, (x · x^32) mod P: with x =
+// H·x^64 + L, H·(x^96 mod P) + L·x^32 has 96 bits; its top 32 bits times
+// (x^64 mod P) bring it to 64, and a Barrett reduction (kMu = x^64 div P) to 32.
+KEST_CARRYLESS_TARGET inline uint32_t reduce(__m128i x)
+{
+    const __m128i powers = _mm_set_epi64x(static_cast<long long>(kXPow64), static_cast<long long>(kXPow96));
+    const __m128i w = _mm_xor_si128(_mm_clmulepi64_si128(x, powers, 0x01), _mm_slli_si128(_mm_move_epi64(x), 4));
+    const __m128i z = _mm_xor_si128(_mm_clmulepi64_si128(w, powers, 0x11), _mm_move_epi64(w));
+    const __m128i barrett = _mm_set_epi64x(static_cast<long long>(kGenerator), static_cast<long long>(kMu));
+    __m128i t = _mm_clmulepi64_si128(_mm_srli_epi64(z, 32), barrett, 0x00);
+    t = _mm_clmulepi64_si128(_mm_srli_epi64(t, 32), barrett, 0x10);
+    return static_cast<uint32_t>(_mm_cvtsi128_si32(_mm_xor_si128(z, t)));
+}
+
 // Byte shifts of a register by a count known only at run time: a window of 16
 // bytes of these, taken at 16 - r, is the shuffle or the mask for r bytes.
 alignas(16) constexpr uint8_t kShiftUp[32] = {0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80,
@@ -118,10 +136,9 @@ KEST_CARRYLESS_TARGET inline __m128i window(const uint8_t* table, size_t r)
 
 // The last whole 16-byte chunks folded in, then the tail of r < 16 bytes: the
 // accumulator moved r bytes along is its top r bytes, folded by 128 bits, and
-// its other bytes followed by the tail, which the last 16 bytes of the data
-// (at p + n - 16, within the data: at least 16 bytes were folded before p) hold. No loop over single
-// bytes, whose count would vary from section to section. The folded 16 bytes
-// then go through the tables, starting from 0.
+// its other bytes followed by the tail, which the last 16 bytes of the data hold
+// (at p + n - 16: at least 16 bytes were folded before p). No loop over single
+// bytes, whose count would vary from section to section.
 KEST_CARRYLESS_TARGET uint32_t finishFolding(__m128i x, const uint8_t* p, size_t n)
 {
     const __m128i reversal = byteReversal();
@@ -130,10 +147,7 @@ KEST_CARRYLESS_TARGET uint32_t finishFolding(__m128i x, const uint8_t* p, size_t
         x = fold(x, by128, loadReversed(p, reversal));
     const __m128i top = _mm_shuffle_epi8(x, window(kShiftDown, n));
     const __m128i tail = _mm_and_si128(loadReversed(p + n - 16, reversal), window(kLowBytes, n));
-    x = fold(top, by128, _mm_or_si128(_mm_shuffle_epi8(x, window(kShiftUp, n)), tail));
-    alignas(16) uint8_t folded[16];
-    _mm_store_si128(reinterpret_cast<__m128i*>(folded), _mm_shuffle_epi8(x, reversal));
-    return sliceBy8(folded, sizeof folded, 0);
+    return reduce(fold(top, by128, _mm_or_si128(_mm_shuffle_epi8(x, window(kShiftUp, n)), tail)));
 }
 
 // Data of 16 bytes or more, shorter than four accumulators take: one.
