@@ -176,7 +176,8 @@ void BM_DecodeMpeBufferOneSection(benchmark::State& state)
 BENCHMARK(BM_DecodeMpeBufferOneSection);
 
 // The section CRC on its own, per kernel, over a section of the given size
-// (the 1416-byte section of a 1400-byte datagram, and the largest possible).
+// (sections of small datagrams, 52 and 127 bytes; the 1416-byte section of a
+// 1400-byte datagram, and the largest possible).
 void BM_SectionCrc(benchmark::State& state, Crc32Kernel kernel)
 {
     if (!crc32MpegKernelAvailable(kernel)) {
@@ -192,9 +193,9 @@ void BM_SectionCrc(benchmark::State& state, Crc32Kernel kernel)
     state.SetBytesProcessed(static_cast<int64_t>(bytes));
     state.counters["bytes/ns"] = benchmark::Counter(bytes / 1e9, benchmark::Counter::kIsRate);
 }
-BENCHMARK_CAPTURE(BM_SectionCrc, slice_by_8, Crc32Kernel::SliceBy8)->Arg(1416)->Arg(4096);
-BENCHMARK_CAPTURE(BM_SectionCrc, carryless, Crc32Kernel::CarrylessMultiply)->Arg(1416)->Arg(4096);
-BENCHMARK_CAPTURE(BM_SectionCrc, carryless_256, Crc32Kernel::CarrylessMultiply256)->Arg(1416)->Arg(4096);
+BENCHMARK_CAPTURE(BM_SectionCrc, slice_by_8, Crc32Kernel::SliceBy8)->Arg(52)->Arg(127)->Arg(1416)->Arg(4096);
+BENCHMARK_CAPTURE(BM_SectionCrc, carryless, Crc32Kernel::CarrylessMultiply)->Arg(52)->Arg(127)->Arg(1416)->Arg(4096);
+BENCHMARK_CAPTURE(BM_SectionCrc, carryless_256, Crc32Kernel::CarrylessMultiply256)->Arg(52)->Arg(127)->Arg(1416)->Arg(4096);
 
 // The full zeroing of the whole batch, on its own, for comparison.
 void BM_ZeroFrameBatch(benchmark::State& state)

@@ -1,5 +1,5 @@
 // CRC-32 of MPEG-2 sections: slice-by-8 tables and carry-less multiplication
-// on 128-bit and 256-bit vectors.
+// on 128-bit and 256-bit vectors (from 16 bytes on).
 #include "decoder/crc32.h"
 
 #include <array>
@@ -62,9 +62,11 @@ uint32_t sliceBy8Kernel(const uint8_t* p, size_t n) { return sliceBy8(p, n, kIni
 // highest coefficient is the first bit of the data. An accumulator H·x^64 + L
 // moved d bits further along is congruent to H·(x^(d+64) mod P) + L·(x^d mod P),
 // two carry-less products of at most 96 bits. Four accumulators fold 64 bytes
-// at a time; they are then folded into one, and its 16 bytes plus the tail go
-// through the tables, starting from 0, to finish. P is the generator, x^32 plus
-// the polynomial above; kXPowD is x^D mod P.
+// at a time; they are then folded into one, the tail folded in, and the last
+// 16 bytes reduced to the 32-bit register. P is the generator, x^32 plus the
+// polynomial above; kXPowD is x^D mod P.
+constexpr uint64_t kXPow64 = 0x490D678Du;
+constexpr uint64_t kXPow96 = 0xF200AA66u;
 constexpr uint64_t kXPow128 = 0xE8A45605u;
 constexpr uint64_t kXPow192 = 0xC5B9CD4Cu;
 constexpr uint64_t kXPow256 = 0x75BE46B7u;
@@ -73,6 +75,13 @@ constexpr uint64_t kXPow512 = 0xE6228B11u;
 constexpr uint64_t kXPow576 = 0x8833794Cu;
 constexpr uint64_t kXPow1024 = 0x567FDDEBu;
 constexpr uint64_t kXPow1088 = 0x10BD4D7Cu;
+constexpr uint64_t kGenerator = 0x104C11DB7u;
+constexpr uint64_t kMu = 0x104D101DFu;
+
+// Below this length the tables are faster.
+constexpr size_t kShortCarryless = 16;
+// Below this length one accumulator does as well as four.
+constexpr size_t kFourAccumulators = 64;
 
 #define KEST_CARRYLESS_TARGET __attribute__((target("pclmul,ssse3")))
 #define KEST_WIDE_CARRYLESS_TARGET __attribute__((target("vpclmulqdq,avx2,pclmul,ssse3")))
@@ -94,23 +103,64 @@ KEST_CARRYLESS_TARGET inline __m128i fold(__m128i accumulator, __m128i constants
     return _mm_xor_si128(_mm_xor_si128(low, high), next);
 }
 
-// The last whole 16-byte chunks folded in, then the folded 16 bytes and the
-// tail through the tables.
+// The register after the 16 bytes of x from 0, (x · x^32) mod P: with x =
+// H·x^64 + L, H·(x^96 mod P) + L·x^32 has 96 bits; its top 32 bits times
+// (x^64 mod P) bring it to 64, and a Barrett reduction (kMu = x^64 div P) to 32.
+KEST_CARRYLESS_TARGET inline uint32_t reduce(__m128i x)
+{
+    const __m128i powers = _mm_set_epi64x(static_cast<long long>(kXPow64), static_cast<long long>(kXPow96));
+    const __m128i w = _mm_xor_si128(_mm_clmulepi64_si128(x, powers, 0x01), _mm_slli_si128(_mm_move_epi64(x), 4));
+    const __m128i z = _mm_xor_si128(_mm_clmulepi64_si128(w, powers, 0x11), _mm_move_epi64(w));
+    const __m128i barrett = _mm_set_epi64x(static_cast<long long>(kGenerator), static_cast<long long>(kMu));
+    __m128i t = _mm_clmulepi64_si128(_mm_srli_epi64(z, 32), barrett, 0x00);
+    t = _mm_clmulepi64_si128(_mm_srli_epi64(t, 32), barrett, 0x10);
+    return static_cast<uint32_t>(_mm_cvtsi128_si32(_mm_xor_si128(z, t)));
+}
+
+// Byte shifts of a register by a count known only at run time: a window of 16
+// bytes of these, taken at 16 - r, is the shuffle or the mask for r bytes.
+alignas(16) constexpr uint8_t kShiftUp[32] = {0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80,
+                                              0x80, 0x80, 0x80, 0x80, 0x80, 0,    1,    2,    3,    4,    5,
+                                              6,    7,    8,    9,    10,   11,   12,   13,   14,   15};
+alignas(16) constexpr uint8_t kShiftDown[32] = {0,    1,    2,    3,    4,    5,    6,    7,    8,    9,    10,
+                                                11,   12,   13,   14,   15,   0x80, 0x80, 0x80, 0x80, 0x80, 0x80,
+                                                0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80};
+alignas(16) constexpr uint8_t kLowBytes[32] = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
+                                               0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0,    0,    0,    0,    0,    0,
+                                               0,    0,    0,    0,    0,    0,    0,    0,    0,    0};
+
+KEST_CARRYLESS_TARGET inline __m128i window(const uint8_t* table, size_t r)
+{
+    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(table + 16 - r));
+}
+
+// The last whole 16-byte chunks folded in, then the tail of r < 16 bytes: the
+// accumulator moved r bytes along is its top r bytes, folded by 128 bits, and
+// its other bytes followed by the tail, which the last 16 bytes of the data hold
+// (at p + n - 16: at least 16 bytes were folded before p). No loop over single
+// bytes, whose count would vary from section to section.
 KEST_CARRYLESS_TARGET uint32_t finishFolding(__m128i x, const uint8_t* p, size_t n)
 {
     const __m128i reversal = byteReversal();
     const __m128i by128 = _mm_set_epi64x(static_cast<long long>(kXPow192), static_cast<long long>(kXPow128));
     for (; n >= 16; p += 16, n -= 16)
         x = fold(x, by128, loadReversed(p, reversal));
-    alignas(16) uint8_t folded[16];
-    _mm_store_si128(reinterpret_cast<__m128i*>(folded), _mm_shuffle_epi8(x, reversal));
-    return sliceBy8(p, n, sliceBy8(folded, sizeof folded, 0));
+    const __m128i top = _mm_shuffle_epi8(x, window(kShiftDown, n));
+    const __m128i tail = _mm_and_si128(loadReversed(p + n - 16, reversal), window(kLowBytes, n));
+    return reduce(fold(top, by128, _mm_or_si128(_mm_shuffle_epi8(x, window(kShiftUp, n)), tail)));
+}
+
+// Data of 16 bytes or more, shorter than four accumulators take: one.
+KEST_CARRYLESS_TARGET uint32_t shortCarrylessKernel(const uint8_t* p, size_t n)
+{
+    const __m128i x = _mm_xor_si128(loadReversed(p, byteReversal()), _mm_set_epi32(-1, 0, 0, 0));
+    return finishFolding(x, p + 16, n - 16);
 }
 
 KEST_CARRYLESS_TARGET uint32_t carrylessKernel(const uint8_t* p, size_t n)
 {
-    if (n < 64)
-        return sliceBy8(p, n, kInitial);
+    if (n < kFourAccumulators)
+        return n < kShortCarryless ? sliceBy8(p, n, kInitial) : shortCarrylessKernel(p, n);
     const __m128i reversal = byteReversal();
     // The initial value acts as the first 32 bits of the data inverted.
     __m128i x0 = _mm_xor_si128(loadReversed(p, reversal), _mm_set_epi32(-1, 0, 0, 0));

@@ -35,12 +35,16 @@ void PacketAligner::resync()
 
 void PacketAligner::deliver(const uint8_t* packet, PacketCallback callback)
 {
-    if (packet != packetBuffer)
-        std::memcpy(packetBuffer, packet, P);
+    std::memcpy(packetBuffer, packet, P);
+    deliverInPlace(packetBuffer, callback);
+}
+
+void PacketAligner::deliverInPlace(const uint8_t* packet, PacketCallback callback)
+{
     badChunks_ = 0;
     ++delivered_;
     if (callback != nullptr)
-        callback(packetBuffer);
+        callback(packet);
 }
 
 bool PacketAligner::badChunk(long offset)
@@ -236,7 +240,7 @@ void PacketAligner::alignPackets(const uint8_t* data, long length, PacketCallbac
         // Deliver the whole packets from the boundary on.
         while (offset <= length - P) {
             if (data[offset] == kSync) {
-                deliver(data + offset, callback);
+                deliverInPlace(data + offset, callback);
             } else if (badChunk(offset)) {
                 enterRecovery = true;
                 break;

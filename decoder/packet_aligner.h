@@ -40,8 +40,9 @@ public:
     PacketCallback callback() const { return callback_; }
 
     // Aligns one sample of `length` bytes and calls `callback` (may be null: the
-    // state still advances) with packetBuffer for each aligned packet. Never reads
-    // outside data[0, length).
+    // state still advances) for each aligned packet, always whole and in one
+    // piece: a packet that lies within the sample is passed where it lies, one
+    // that spans samples from packetBuffer. Never reads outside data[0, length).
     void alignPackets(const uint8_t* data, long length, PacketCallback callback);
     void alignPackets(const uint8_t* data, long length) { alignPackets(data, length, callback_); }
 
@@ -52,7 +53,7 @@ public:
     uint8_t carryBuffer[kPacketSize] = {};
     int32_t carryLength = 0; // > 0: bytes in carryBuffer; 0 or less: nothing carried
     uint8_t searchingSync = 1;
-    uint8_t packetBuffer[kPacketSize] = {};
+    uint8_t packetBuffer[kPacketSize] = {}; // the last packet that spanned samples
 
     // Diagnostics (not part of the pin state).
     uint64_t packetsDelivered() const { return delivered_; }
@@ -65,7 +66,10 @@ private:
     // start: with small samples, moving them at every sample cost the most.
     static constexpr int kHistoryCapacity = 4096;
 
+    // deliver copies the packet into packetBuffer first; deliverInPlace passes
+    // it where it lies.
     void deliver(const uint8_t* packet, PacketCallback callback);
+    void deliverInPlace(const uint8_t* packet, PacketCallback callback);
     // A chunk that does not begin with 0x47 at `offset` (-1: before this sample).
     // True when the slip threshold is reached.
     bool badChunk(long offset);

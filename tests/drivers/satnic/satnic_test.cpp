@@ -731,6 +731,38 @@ TEST_F(SatNic, SendCountAndAddressFromTwoThreads)
     CloseHandle(window);
 }
 
+TEST_F(SatNic, CountsStayExactWithMoreSendersThanOwnCounts)
+{
+    // Twelve threads, more than get counts of their own, half of them through one handle.
+    ASSERT_TRUE(satnic::install("null", nullptr));
+    HANDLE shared = openAdapter();
+    ASSERT_NE(shared, INVALID_HANDLE_VALUE);
+    constexpr int kThreads = 12;
+    constexpr int kBatches = 50000;
+    std::vector<std::thread> senders;
+    for (int t = 0; t < kThreads; ++t) {
+        senders.emplace_back([&, t] {
+            HANDLE h = t % 2 ? shared : openAdapter();
+            Batch batch;
+            batch.put(0, makeFrame(kStation, 100, 1));
+            batch.put(1, makeFrame(kStation, 60, 2));
+            batch.setCount(2);
+            for (int i = 0; i < kBatches; ++i)
+                send(h, batch);
+            if (h != shared)
+                CloseHandle(h);
+        });
+    }
+    for (std::thread& sender : senders)
+        sender.join();
+    const detail::Statistics stats = detail::statistics();
+    EXPECT_EQ(stats.batches, uint64_t(kThreads) * kBatches);
+    EXPECT_EQ(stats.framesPassed, uint64_t(kThreads) * kBatches * 2);
+    EXPECT_EQ(stats.bytesPassed, uint64_t(kThreads) * kBatches * 160);
+    EXPECT_EQ(byteCount(shared), uint32_t(kThreads) * kBatches * 160);
+    CloseHandle(shared);
+}
+
 TEST_F(SatNic, UninstallWhileSending)
 {
     const std::string file = path("racing.pcap");
