@@ -3,7 +3,7 @@
 // window and the external tuning messages; the teardown in its order.
 #include "app/kestipdataform.h"
 
-#include "app/instance_name.h"
+#include "platform/instance/instance_name.h"
 #include "app/status_poller.h"
 #include "decoder/adapter.h"
 #include "decoder/decoder.h"

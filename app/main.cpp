@@ -6,7 +6,7 @@
 #include "drivers/linuxdvb/dvb_register.h"
 #include "drivers/satnic/satnic.h"
 #include "drivers/simcard/sim_register.h"
-#include "app/instance_name.h"
+#include "platform/instance/instance_name.h"
 #include "app/kestipdataform_geometry.h"
 #include "app/metrics_publisher.h"
 #include "app/qtsingleapplication.h"

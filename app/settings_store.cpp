@@ -1,6 +1,6 @@
 #include "app/settings_store.h"
 
-#include "app/instance_name.h"
+#include "platform/instance/instance_name.h"
 #include "app/settings_file.h"
 
 #include "decoder/decoder.h"

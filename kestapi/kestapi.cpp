@@ -3,7 +3,7 @@
 // sequence of synchronous WM_USER messages.
 #include "kestapi/kestapi.h"
 
-#include "app/instance_name.h"
+#include "platform/instance/instance_name.h"
 #include "platform/win32/device.h"
 #include "platform/winmsg/winmsg.h"
 
