@@ -3,13 +3,13 @@
 // window and the external tuning messages; the teardown in its order.
 #include "app/kestipdataform.h"
 
-#include "app/instance_name.h"
 #include "app/status_poller.h"
 #include "decoder/adapter.h"
 #include "decoder/decoder.h"
 #include "decoder/filter_pages.h"
 #include "decoder/receive_lock.h"
 #include "monitor/testform.h"
+#include "platform/instance/instance_name.h"
 #include "platform/qt/messagebox.h"
 #include "platform/qt/messagewindow.h"
 #include "platform/win32/messagebox.h"
@@ -80,7 +80,7 @@ void KestIpDataForm::bringUpCard()
         platform::qt::messageBox(this, QMessageBox::Warning, QStringLiteral("Error"),
                                  QStringLiteral("Make sure you have installed the Virtual MPE Decoder Adapter Driver."),
                                  QMessageBox::Ok, QMessageBox::Ok);
-    // Other programs find the receiver by its title (the external tuning call).
+    // Other programs find the receiver by its title in its copy's folder (the external tuning call).
     messageWindow = new platform::qt::MessageWindow(
         windowTitle().toLatin1(),
         [this](MSG* message, LRESULT* result) {
@@ -89,7 +89,7 @@ void KestIpDataForm::bringUpCard()
             *result = answer;
             return consumed;
         },
-        this);
+        this, instance::current());
 }
 
 bool KestIpDataForm::winEvent(MSG* message, long* result)

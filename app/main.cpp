@@ -6,13 +6,13 @@
 #include "drivers/linuxdvb/dvb_register.h"
 #include "drivers/satnic/satnic.h"
 #include "drivers/simcard/sim_register.h"
-#include "app/instance_name.h"
 #include "app/kestipdataform_geometry.h"
 #include "app/metrics_publisher.h"
 #include "app/qtsingleapplication.h"
 #include "app/settings_store.h"
 #include "app/trayicon.h"
 #include "monitor/testform.h"
+#include "platform/instance/instance_name.h"
 #include "platform/qt/messagebox.h"
 #include "platform/win32/debug.h"
 
@@ -264,7 +264,8 @@ int main(int argc, char** argv)
         return 2;
     }
     instance::setCurrent(name);
-    QtSingleApplication app(QString::fromStdString(instance::applicationId(name)), argc, argv);
+    QtSingleApplication app(QString::fromStdString(instance::applicationId(name)), argc, argv,
+                            QString::fromStdString(name));
     // The listener is taken atomically: a copy started at the same moment
     // loses it and ends like any later one. Whoever finds the listener may
     // also signal this copy.

@@ -8,8 +8,8 @@
 #include <cstring>
 #include <string>
 
-QtSingleApplication::QtSingleApplication(const QString& id, int& argc, char** argv)
-    : QApplication(argc, argv), applicationId_(id)
+QtSingleApplication::QtSingleApplication(const QString& id, int& argc, char** argv, const QString& instance)
+    : QApplication(argc, argv), applicationId_(id), instance_(instance.toStdString())
 {
     platform::qt::MessageWindow::setApplicationFilter(
         [this](MSG* message, LRESULT* result) {
@@ -35,12 +35,12 @@ QString QtSingleApplication::listeningError() const { return listeningError_; }
 bool QtSingleApplication::startListening(bool activate)
 {
     if (listener_ == nullptr) {
-        auto* listener = new platform::qt::MessageWindow(applicationId_.toLocal8Bit(), {}, this);
+        auto* listener = new platform::qt::MessageWindow(applicationId_.toLocal8Bit(), {}, this, instance_);
         if (!listener->registered()) {
             delete listener; // a later call may try again
             // Only a listener that exists elsewhere means a running copy.
             std::string problem;
-            listeningError_ = platform::winmsg::windowDirectory(&problem).empty()
+            listeningError_ = platform::winmsg::windowDirectory(instance_, &problem).empty()
                 ? QString::fromLocal8Bit(problem.c_str())
                 : QString();
             return false;
@@ -82,7 +82,7 @@ bool QtSingleApplication::winEventFilter(MSG* message)
 bool QtSingleApplication::sendMessage(const QString& message, int timeout)
 {
     const QByteArray title = applicationId_.toLocal8Bit();
-    HWND window = FindWindowA(nullptr, title.constData());
+    HWND window = platform::winmsg::findWindow(instance_, title.toStdString());
     if (window == nullptr)
         return false;
     QVector<ushort> units(message.size() + 1, 0);

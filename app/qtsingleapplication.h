@@ -1,6 +1,7 @@
 // QApplication that lets a second start of the program find the running one:
 // the first instance listens through a hidden window titled with the
-// application id, the second sends it a message (WM_COPYDATA) and ends.
+// application id, the second sends it a message (WM_COPYDATA) and ends. A named
+// copy (instance) meets its own kind in its own window-message folder.
 //
 // Start-up:
 //     QtSingleApplication app("KestIPData", argc, argv);
@@ -19,6 +20,8 @@
 #include <QPointer>
 #include <QString>
 
+#include <string>
+
 namespace platform::qt {
 class MessageWindow;
 }
@@ -26,7 +29,7 @@ class MessageWindow;
 class QtSingleApplication : public QApplication {
     Q_OBJECT
 public:
-    QtSingleApplication(const QString& id, int& argc, char** argv);
+    QtSingleApplication(const QString& id, int& argc, char** argv, const QString& instance = {});
     ~QtSingleApplication() override;
 
     QString applicationId() const;
@@ -58,6 +61,7 @@ signals:
 
 private:
     QString applicationId_;
+    std::string instance_;
     QString listeningError_;
     QWidget* listenerWindow_ = nullptr;
     platform::qt::MessageWindow* listener_ = nullptr;

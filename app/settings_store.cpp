@@ -1,9 +1,9 @@
 #include "app/settings_store.h"
 
-#include "app/instance_name.h"
 #include "app/settings_file.h"
 
 #include "decoder/decoder.h"
+#include "platform/instance/instance_name.h"
 #include "platform/qt/messagebox.h"
 #include "platform/win32/debug.h"
 #include "ui_kestipdataform.h"

@@ -1,9 +1,9 @@
 // TransponderChange (TransponderChangeInstance for a named copy): finds the
-// receiver's main window by its title and sends it the tuning as a fixed
-// sequence of synchronous WM_USER messages.
+// receiver's main window by its title, among the windows of that copy, and
+// sends it the tuning as a fixed sequence of synchronous WM_USER messages.
 #include "kestapi/kestapi.h"
 
-#include "app/instance_name.h"
+#include "platform/instance/instance_name.h"
 #include "platform/win32/device.h"
 #include "platform/winmsg/winmsg.h"
 
@@ -44,7 +44,7 @@ LPARAM asLParam(uint32_t value) { return static_cast<LPARAM>(static_cast<int32_t
 HWND findReceiver(const std::string& name)
 {
     for (const char* title : kReceiverTitles)
-        if (HWND window = FindWindowA(nullptr, instance::windowTitle(title, name).c_str()))
+        if (HWND window = platform::winmsg::findWindow(name, instance::windowTitle(title, name)))
             return window;
     return nullptr;
 }

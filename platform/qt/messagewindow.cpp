@@ -14,11 +14,12 @@ MessageWindow::Filter& applicationFilter()
 }
 } // namespace
 
-MessageWindow::MessageWindow(const QByteArray& title, Filter handler, QObject* parent)
+MessageWindow::MessageWindow(const QByteArray& title, Filter handler, QObject* parent, const std::string& instance)
     : QObject(parent), handler_(std::move(handler))
 {
     window_ = std::make_unique<winmsg::Window>(
-        title.toStdString(), [this](UINT msg, WPARAM wParam, LPARAM lParam) { return handle(msg, wParam, lParam); });
+        title.toStdString(), [this](UINT msg, WPARAM wParam, LPARAM lParam) { return handle(msg, wParam, lParam); },
+        instance);
     if (window_->registered()) {
         notifier_ = new QSocketNotifier(window_->fd(), QSocketNotifier::Read, this);
         connect(notifier_, &QSocketNotifier::activated, this, [this] { window_->dispatch(); });

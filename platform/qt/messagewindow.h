@@ -8,6 +8,7 @@
 
 #include <functional>
 #include <memory>
+#include <string>
 
 class QSocketNotifier;
 
@@ -19,8 +20,10 @@ public:
     // Returns true when it handled the message, the result in *result.
     using Filter = std::function<bool(MSG* message, LRESULT* result)>;
 
-    // Registers the exact title; check registered(): another window may hold it.
-    MessageWindow(const QByteArray& title, Filter handler, QObject* parent = nullptr);
+    // Registers the exact title in the folder of the named copy instance ("":
+    // the unnamed copy); check registered(): another window may hold it.
+    MessageWindow(const QByteArray& title, Filter handler, QObject* parent = nullptr,
+                  const std::string& instance = {});
     ~MessageWindow() override;
 
     bool registered() const;

@@ -1,6 +1,9 @@
 #include "platform/winmsg/winmsg.h"
 
+#include "platform/instance/instance_name.h"
+
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -15,6 +18,10 @@ namespace {
 // Socket names must fit sun_path (108 bytes): a runtime directory deeper than
 // this is passed over.
 constexpr size_t kMaxRuntimeDirLength = 63;
+// The longest name a window puts in the folder: its socket while it binds,
+// "/HASH.sock.PID" with a pid of at most 7 digits (PID_MAX_LIMIT).
+constexpr size_t kMaxEntryLength = 1 + 16 + 5 + 1 + 7;
+constexpr size_t kMaxFolderLength = sizeof(sockaddr_un::sun_path) - 1 - kMaxEntryLength;
 
 // A real directory (not a link) of this user that only this user may enter.
 bool privateDirectory(const std::string& dir, uid_t uid, std::string* problem)
@@ -51,26 +58,36 @@ bool ownedByUs(const std::string& dir, uid_t uid)
 
 } // namespace
 
-std::string windowDirectory(std::string* problem)
+std::string windowDirectory(const std::string& instance, std::string* problem)
 {
     std::string ignored;
     if (problem == nullptr)
         problem = &ignored;
     problem->clear();
+    if (!instance.empty() && !instance::validName(instance)) {
+        *problem = "\"" + instance.substr(0, 64) + "\" is not a valid instance name";
+        return {};
+    }
     const uid_t uid = ::geteuid();
+    // A named copy's folder sits beside the unnamed copy's; its longer name
+    // may not fit a deep runtime directory, which is then passed over too.
+    const std::string suffix = instance.empty() ? std::string() : "@" + instance;
+    const auto fits = [&](const std::string& folder) { return folder.size() <= kMaxFolderLength; };
     // Without a usable XDG_RUNTIME_DIR (cron, su, some ssh sessions) the
     // user's runtime directory is still there while the user is logged in;
     // only root can make it, so nobody else can take its place. /tmp is the
     // last resort: there another user may have made the name first, and such
     // a directory (or a link) is never used.
     const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    const std::string userRuntime = "/run/user/" + std::to_string(uid);
     std::string dir;
-    if (runtime != nullptr && runtime[0] == '/' && std::strlen(runtime) <= kMaxRuntimeDirLength)
-        dir = std::string(runtime) + "/kest-windows";
-    else if (const std::string userRuntime = "/run/user/" + std::to_string(uid); ownedByUs(userRuntime, uid))
-        dir = userRuntime + "/kest-windows";
+    if (runtime != nullptr && runtime[0] == '/' && std::strlen(runtime) <= kMaxRuntimeDirLength
+        && fits(runtime + ("/kest-windows" + suffix)))
+        dir = std::string(runtime) + "/kest-windows" + suffix;
+    else if (fits(userRuntime + "/kest-windows" + suffix) && ownedByUs(userRuntime, uid))
+        dir = userRuntime + "/kest-windows" + suffix;
     else
-        dir = "/tmp/kest-windows-" + std::to_string(uid);
+        dir = "/tmp/kest-windows-" + std::to_string(uid) + suffix;
     if (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) {
         *problem = dir + ": " + std::strerror(errno);
         return {};
@@ -82,9 +99,9 @@ std::string windowDirectory(std::string* problem)
 
 // Titles may hold any bytes and be long; the file name is a hash of the title,
 // and every request repeats the title, so a collision cannot misdirect a message.
-std::string socketPath(const std::string& title)
+std::string socketPath(const std::string& title, const std::string& instance)
 {
-    const std::string dir = windowDirectory();
+    const std::string dir = windowDirectory(instance);
     if (dir.empty())
         return {};
     uint64_t hash = 0xcbf29ce484222325ull;

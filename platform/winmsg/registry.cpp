@@ -25,78 +25,78 @@ std::mutex& registryMutex()
     static std::mutex mutex;
     return mutex;
 }
-// Handles are indexes + 1 into titles(); they are never reused.
-std::vector<std::string>& titles()
+// Handles are indexes + 1 into addresses(); they are never reused.
+std::vector<Address>& addresses()
 {
-    static std::vector<std::string> list;
+    static std::vector<Address> list;
     return list;
 }
-std::map<std::string, size_t>& handles()
+std::map<Address, size_t>& handles()
 {
-    static std::map<std::string, size_t> map;
+    static std::map<Address, size_t> map;
     return map;
 }
-std::map<std::string, Local>& locals()
+std::map<Address, Local>& locals()
 {
-    static std::map<std::string, Local> map;
+    static std::map<Address, Local> map;
     return map;
 }
 
 } // namespace
 
-HWND handleFor(const std::string& title)
+HWND handleFor(const Address& address)
 {
     std::lock_guard<std::mutex> lock(registryMutex());
-    auto it = handles().find(title);
+    auto it = handles().find(address);
     if (it == handles().end()) {
-        titles().push_back(title);
-        it = handles().emplace(title, titles().size()).first;
+        addresses().push_back(address);
+        it = handles().emplace(address, addresses().size()).first;
     }
     return reinterpret_cast<HWND>(static_cast<uintptr_t>(it->second));
 }
 
-bool titleOf(HWND hwnd, std::string& title)
+bool addressOf(HWND hwnd, Address& address)
 {
     const auto index = reinterpret_cast<uintptr_t>(hwnd);
     std::lock_guard<std::mutex> lock(registryMutex());
-    if (index == 0 || index > titles().size())
+    if (index == 0 || index > addresses().size())
         return false;
-    title = titles()[index - 1];
+    address = addresses()[index - 1];
     return true;
 }
 
-void addLocal(const std::string& title, Window::Impl* window, std::thread::id owner)
+void addLocal(const Address& address, Window::Impl* window, std::thread::id owner)
 {
     std::lock_guard<std::mutex> lock(registryMutex());
-    locals()[title] = Local{window, owner};
+    locals()[address] = Local{window, owner};
 }
 
-void removeLocal(const std::string& title, const Window::Impl* window)
+void removeLocal(const Address& address, const Window::Impl* window)
 {
     std::lock_guard<std::mutex> lock(registryMutex());
-    auto it = locals().find(title);
+    auto it = locals().find(address);
     if (it != locals().end() && it->second.window == window)
         locals().erase(it);
 }
 
-Window::Impl* localOnThisThread(const std::string& title)
+Window::Impl* localOnThisThread(const Address& address)
 {
     std::lock_guard<std::mutex> lock(registryMutex());
-    auto it = locals().find(title);
+    auto it = locals().find(address);
     if (it == locals().end() || it->second.owner != std::this_thread::get_id())
         return nullptr;
     return it->second.window;
 }
 
-bool isLocal(const std::string& title)
+bool isLocal(const Address& address)
 {
     std::lock_guard<std::mutex> lock(registryMutex());
-    return locals().count(title) != 0;
+    return locals().count(address) != 0;
 }
 
-int connectTo(const std::string& title, int maxWaitMs)
+int connectTo(const Address& target, int maxWaitMs)
 {
-    const std::string path = socketPath(title);
+    const std::string path = socketPath(target.title, target.instance);
     sockaddr_un address{};
     if (path.empty() || path.size() >= sizeof address.sun_path)
         return -1;

@@ -9,21 +9,31 @@
 
 namespace platform::winmsg::detail {
 
-HWND handleFor(const std::string& title);
-// False for handles this process never gave out.
-bool titleOf(HWND hwnd, std::string& title);
+// A window is its title in the folder of one copy ("" : the unnamed copy).
+struct Address {
+    std::string instance;
+    std::string title;
+    bool operator<(const Address& other) const
+    {
+        return instance != other.instance ? instance < other.instance : title < other.title;
+    }
+};
 
-void addLocal(const std::string& title, Window::Impl* window, std::thread::id owner);
-void removeLocal(const std::string& title, const Window::Impl* window);
-// The own window with this title when the calling thread pumps it, else null.
-Window::Impl* localOnThisThread(const std::string& title);
-bool isLocal(const std::string& title);
+HWND handleFor(const Address& address);
+// False for handles this process never gave out.
+bool addressOf(HWND hwnd, Address& address);
+
+void addLocal(const Address& address, Window::Impl* window, std::thread::id owner);
+void removeLocal(const Address& address, const Window::Impl* window);
+// The own window at this address when the calling thread pumps it, else null.
+Window::Impl* localOnThisThread(const Address& address);
+bool isLocal(const Address& address);
 // Calls the window's handler directly.
 LRESULT deliverLocal(Window::Impl* window, UINT msg, WPARAM wParam, LPARAM lParam);
 
-// Connected, non-blocking socket to the window of the title, or -1. A window
+// Connected, non-blocking socket to the window at the address, or -1. A window
 // whose backlog is full is waited for up to maxWaitMs (-1: as long as it lives).
-int connectTo(const std::string& title, int maxWaitMs);
+int connectTo(const Address& address, int maxWaitMs);
 // The uid and pid of a socket's peer; false when unknown.
 bool peerCredentials(int fd, uid_t& uid, pid_t& pid);
 int64_t nowMs();

@@ -63,7 +63,7 @@ bool waitFor(int fd, short events, int64_t deadline, bool abortIfHung, pid_t pid
     }
 }
 
-bool sendRemote(const std::string& title, UINT msg, WPARAM wParam, LPARAM lParam, int timeoutMs,
+bool sendRemote(const Address& target, UINT msg, WPARAM wParam, LPARAM lParam, int timeoutMs,
                 bool abortIfHung, LRESULT& result)
 {
     std::vector<uint8_t> request;
@@ -73,10 +73,10 @@ bool sendRemote(const std::string& title, UINT msg, WPARAM wParam, LPARAM lParam
             SetLastError(ERROR_INVALID_PARAMETER);
             return false;
         }
-        request = wire::encodeRequest(title, msg, wParam, static_cast<LPARAM>(copy->dwData), copy->lpData,
+        request = wire::encodeRequest(target.title, msg, wParam, static_cast<LPARAM>(copy->dwData), copy->lpData,
                                       copy->cbData);
     } else {
-        request = wire::encodeRequest(title, msg, wParam, lParam, nullptr, 0);
+        request = wire::encodeRequest(target.title, msg, wParam, lParam, nullptr, 0);
     }
     if (request.empty()) {
         SetLastError(ERROR_INVALID_PARAMETER);
@@ -85,7 +85,7 @@ bool sendRemote(const std::string& title, UINT msg, WPARAM wParam, LPARAM lParam
 
     const int64_t start = nowMs();
     const int64_t deadline = timeoutMs < 0 ? -1 : start + timeoutMs;
-    const int fd = connectTo(title, timeoutMs);
+    const int fd = connectTo(target, timeoutMs);
     if (fd < 0) {
         SetLastError(timeoutMs >= 0 && nowMs() >= deadline ? ERROR_TIMEOUT : ERROR_INVALID_WINDOW_HANDLE);
         return false;
@@ -113,16 +113,16 @@ bool sendRemote(const std::string& title, UINT msg, WPARAM wParam, LPARAM lParam
 
 bool send(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, int timeoutMs, bool abortIfHung, LRESULT& result)
 {
-    std::string title;
-    if (!titleOf(hwnd, title)) {
+    Address target;
+    if (!addressOf(hwnd, target)) {
         SetLastError(ERROR_INVALID_WINDOW_HANDLE);
         return false;
     }
-    if (Window::Impl* own = localOnThisThread(title)) {
+    if (Window::Impl* own = localOnThisThread(target)) {
         result = deliverLocal(own, msg, wParam, lParam);
         return true;
     }
-    return sendRemote(title, msg, wParam, lParam, timeoutMs, abortIfHung, result);
+    return sendRemote(target, msg, wParam, lParam, timeoutMs, abortIfHung, result);
 }
 
 } // namespace
@@ -131,20 +131,23 @@ bool send(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, int timeoutMs, bool
 
 using namespace platform::winmsg;
 
-HWND FindWindowA(LPCSTR, LPCSTR windowName)
+HWND platform::winmsg::findWindow(const std::string& instance, const std::string& title)
 {
-    if (windowName == nullptr)
-        return nullptr;
-    const std::string title(windowName);
     if (title.size() > kMaxTitle)
         return nullptr;
-    if (!detail::isLocal(title)) {
-        const int fd = detail::connectTo(title, 200);
+    const detail::Address address{instance, title};
+    if (!detail::isLocal(address)) {
+        const int fd = detail::connectTo(address, 200);
         if (fd < 0)
             return nullptr;
         ::close(fd);
     }
-    return detail::handleFor(title);
+    return detail::handleFor(address);
+}
+
+HWND FindWindowA(LPCSTR, LPCSTR windowName)
+{
+    return windowName != nullptr ? findWindow({}, windowName) : nullptr;
 }
 
 LRESULT SendMessageA(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)

@@ -70,6 +70,7 @@ struct Window::Impl {
     };
 
     std::string title;
+    std::string instance;
     Handler handler;
     HWND hwnd = nullptr;
     std::string socketPath;
@@ -107,7 +108,7 @@ bool Window::Impl::open()
 {
     if (title.size() > kMaxTitle)
         return false;
-    socketPath = winmsg::socketPath(title);
+    socketPath = winmsg::socketPath(title, instance);
     if (socketPath.empty())
         return false;
     lockPath = socketPath.substr(0, socketPath.size() - 5) + ".lock";
@@ -292,14 +293,15 @@ bool Window::Impl::serve(int fd)
     return true;
 }
 
-Window::Window(std::string title, Handler handler) : impl_(std::make_unique<Impl>())
+Window::Window(std::string title, Handler handler, std::string instance) : impl_(std::make_unique<Impl>())
 {
     impl_->title = std::move(title);
+    impl_->instance = std::move(instance);
     impl_->handler = std::move(handler);
-    impl_->hwnd = detail::handleFor(impl_->title);
+    impl_->hwnd = detail::handleFor({impl_->instance, impl_->title});
     impl_->registered = impl_->open();
     if (impl_->registered) {
-        detail::addLocal(impl_->title, impl_.get(), std::this_thread::get_id());
+        detail::addLocal({impl_->instance, impl_->title}, impl_.get(), std::this_thread::get_id());
     } else {
         impl_->close();
     }
@@ -307,13 +309,14 @@ Window::Window(std::string title, Handler handler) : impl_(std::make_unique<Impl
 
 Window::~Window()
 {
-    detail::removeLocal(impl_->title, impl_.get());
+    detail::removeLocal({impl_->instance, impl_->title}, impl_.get());
     impl_->close();
 }
 
 bool Window::registered() const { return impl_->registered; }
 HWND Window::hwnd() const { return impl_->hwnd; }
 const std::string& Window::title() const { return impl_->title; }
+const std::string& Window::instance() const { return impl_->instance; }
 int Window::fd() const { return impl_->epollFd; }
 
 void Window::dispatch()

@@ -6,7 +6,11 @@
 // registration takes a lock file and binds a Unix-domain socket in the per-user
 // directory (mode 0700): $XDG_RUNTIME_DIR/kest-windows; without that variable,
 // or with one too long for socket names, /run/user/UID/kest-windows when it
-// exists, else /tmp/kest-windows-UID unless another user or a link holds it. Registrations of dead processes are ignored and replaced. Messages are
+// exists, else /tmp/kest-windows-UID unless another user or a link holds it.
+// Each named copy of the receiver has a folder of its own beside that one,
+// kest-windows@NAME (kest-windows-UID@NAME), so its windows and titles are
+// apart from every other copy's; FindWindowA looks among the unnamed copy's.
+// Registrations of dead processes are ignored and replaced. Messages are
 // handled on the thread that pumps the window (Window::dispatch or pump), one
 // at a time: while a handler runs, even one that pumps again, the next message
 // waits for the answer to the one before.
@@ -74,7 +78,8 @@ constexpr size_t kMaxTitle = 1024;
 // A registered window. Not copyable; unregisters when destroyed.
 class Window {
 public:
-    Window(std::string title, Handler handler);
+    // instance: the named copy whose folder takes the window ("": the unnamed copy).
+    Window(std::string title, Handler handler, std::string instance = {});
     ~Window();
     Window(const Window&) = delete;
     Window& operator=(const Window&) = delete;
@@ -83,6 +88,7 @@ public:
     bool registered() const;
     HWND hwnd() const;
     const std::string& title() const;
+    const std::string& instance() const;
 
     // Readable when messages wait; watch it (QSocketNotifier, poll) and call dispatch().
     int fd() const;
@@ -99,10 +105,14 @@ private:
     std::unique_ptr<Impl> impl_;
 };
 
-// The per-user directory (created when missing); empty when it is unusable,
-// and then *problem says why (naming the directory).
-std::string windowDirectory(std::string* problem = nullptr);
+// FindWindowA among the windows of the named copy ("": the unnamed copy's).
+// Safe to call from any thread, for any copy, at the same time.
+HWND findWindow(const std::string& instance, const std::string& title);
+
+// The folder of a copy's windows (created when missing); empty when it is
+// unusable or the name is not a valid instance name, and then *problem says why.
+std::string windowDirectory(const std::string& instance = {}, std::string* problem = nullptr);
 // Where the socket of a title lives (tests and diagnostics).
-std::string socketPath(const std::string& title);
+std::string socketPath(const std::string& title, const std::string& instance = {});
 
 } // namespace platform::winmsg

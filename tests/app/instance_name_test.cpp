@@ -1,6 +1,6 @@
 // Instance names: what is accepted, where it comes from, and that a copy
 // without one keeps the names it always had.
-#include "app/instance_name.h"
+#include "platform/instance/instance_name.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,7 @@
-// A station: two named receivers on two simulated cards, started at once, each
-// with its own stream, capture file, settings and metrics; kestapi reaches each
-// by its name, and the metrics count what the captures hold.
+// A station: two named receivers and an unnamed one on simulated cards, started
+// at once, each with its own stream, capture file, settings, metrics and
+// window-message folder; kestapi reaches each by its name, and the metrics
+// count what the captures hold.
 #include "receiver_process.h"
 #include "tests/support/known_stream.h"
 
@@ -79,24 +80,30 @@ quint64 packetsOn(const std::vector<uint8_t>& stream, int pid)
 
 class Station : public KestIpDataProcess {
 protected:
+    static QString settingsFile(const QString& name)
+    {
+        return "config/KestGroup/Kest-IPData" + (name.isEmpty() ? QString() : "-" + name) + ".conf";
+    }
+
     // Its own stream, capture and metrics file; the card from the environment or, for
-    // `cardFromSetting`, from the instance's settings file.
+    // `cardFromSetting`, from the instance's settings file. An empty name: the unnamed copy.
     void prepare(Copy& copy, const QString& name, const QString& card, int datagrams, bool cardFromSetting)
     {
         copy.name = name;
         copy.card = card;
         copy.known = teststream::makeKnownStream({0x02, 0x11, 0x22, 0x33, 0x44, 0x55}, datagrams, datagrams);
-        const QString stream = home_.filePath(name + ".ts");
+        const QString base = name.isEmpty() ? QStringLiteral("unnamed") : name;
+        const QString stream = home_.filePath(base + ".ts");
         ASSERT_TRUE(teststream::writeFile(stream.toStdString(), copy.known.transportStream));
         QDir(home_.path()).mkpath("config/KestGroup");
-        QFile settings(home_.filePath("config/KestGroup/Kest-IPData-" + name + ".conf"));
+        QFile settings(home_.filePath(settingsFile(name)));
         ASSERT_TRUE(settings.open(QIODevice::WriteOnly));
         settings.write("[Settings]\nActivePIDs=256\\n257\\n258\\n\nMPEFilter=0\n");
         if (cardFromSetting)
             settings.write("Card=" + card.toUtf8() + "\n");
         settings.close();
-        copy.pcap = home_.filePath(name + ".pcap");
-        copy.metrics = home_.filePath(name + ".prom");
+        copy.pcap = home_.filePath(base + ".pcap");
+        copy.metrics = home_.filePath(base + ".prom");
         copy.env = env_;
         if (cardFromSetting)
             copy.env.remove("KEST_CARD");
@@ -114,7 +121,8 @@ protected:
     {
         copy.process->setProcessEnvironment(copy.env);
         copy.process->setWorkingDirectory(home_.path());
-        copy.process->start(QString(KEST_BIN_DIR) + "/KestIpData", {"--instance", copy.name});
+        copy.process->start(QString(KEST_BIN_DIR) + "/KestIpData",
+                            copy.name.isEmpty() ? QStringList() : QStringList{"--instance", copy.name});
         ASSERT_TRUE(copy.process->waitForStarted(10000));
     }
 
@@ -152,16 +160,18 @@ protected:
     }
 };
 
-TEST_F(Station, TwoNamedReceiversOnTwoCardsRunSideBySideAndAreMonitoredAndTunedByName)
+TEST_F(Station, NamedAndUnnamedReceiversRunSideBySideAndAreMonitoredAndTunedByName)
 {
-    Copy east, west;
+    Copy east, west, unnamed;
     prepare(east, "east", "sim:cedar", 40, true);
     prepare(west, "west", "sim:spruce", 70, false);
+    prepare(unnamed, "", "sim:birch", 10, false);
     west.env.insert("KEST_METRICS_ADDR", "127.0.0.1:0");
     startCopy(east);
     startCopy(west);
+    startCopy(unnamed);
 
-    for (Copy* copy : {&east, &west})
+    for (Copy* copy : {&east, &west, &unnamed})
         ASSERT_TRUE(waitFor(*copy, [&] { return pcapFrames(copy->pcap).size() >= copy->known.expectedFrames.size(); }))
             << copy->name.toStdString() << ": " << copy->errors.toStdString();
     for (const Copy* copy : {&east, &west}) {
@@ -210,7 +220,12 @@ TEST_F(Station, TwoNamedReceiversOnTwoCardsRunSideBySideAndAreMonitoredAndTunedB
         return counters(westFile) == counters(scraped);
     }, 15)) << westFile.toStdString() << "\n---\n" << scraped.toStdString();
 
-    // kestapi: the named call reaches its copy only; the unnamed one finds none here.
+    // Each copy's windows, its single-instance listener and its main window, in its own folder.
+    for (const QString folder : {"kest-windows", "kest-windows@east", "kest-windows@west"})
+        EXPECT_EQ(QDir(home_.filePath("run/" + folder)).entryList({"*.sock"}, QDir::System | QDir::Files).size(), 2)
+            << folder.toStdString();
+
+    // kestapi: the named call reaches its copy only, the unnamed call the unnamed copy.
     ::setenv("XDG_RUNTIME_DIR", home_.filePath("run").toLocal8Bit().constData(), 1);
     TransponderInfo info{};
     info.frequencyKhz = 11747000;
@@ -218,24 +233,26 @@ TEST_F(Station, TwoNamedReceiversOnTwoCardsRunSideBySideAndAreMonitoredAndTunedB
     info.horizontal = 1;
     info.pid1 = 300;
     info.pid2 = 301;
-    EXPECT_EQ(TransponderChange(0, &info), KESTAPI_NO_RECEIVER);
     EXPECT_EQ(TransponderChangeInstance("north", 0, &info), KESTAPI_NO_RECEIVER);
     EXPECT_EQ(TransponderChangeInstance("../east", 0, &info), KESTAPI_NO_RECEIVER);
     EXPECT_EQ(TransponderChangeInstance("east", 0, &info), KESTAPI_OK);
     info.frequencyKhz = 12100000;
     EXPECT_EQ(TransponderChangeInstance("west", 0, &info), KESTAPI_OK);
+    info.frequencyKhz = 10900000;
+    EXPECT_EQ(TransponderChange(0, &info), KESTAPI_OK);
     ::unsetenv("XDG_RUNTIME_DIR");
 
-    for (Copy* copy : {&east, &west}) {
+    for (Copy* copy : {&east, &west, &unnamed}) {
         copy->process->terminate();
         expectCleanEnd(*copy->process);
     }
     const QSettings eastSaved(home_.filePath("config/KestGroup/Kest-IPData-east.conf"), QSettings::IniFormat);
     const QSettings westSaved(home_.filePath("config/KestGroup/Kest-IPData-west.conf"), QSettings::IniFormat);
+    const QSettings unnamedSaved(home_.filePath(settingsFile("")), QSettings::IniFormat);
     EXPECT_EQ(eastSaved.value("Settings/Freqency").toString(), "11747");
     EXPECT_EQ(eastSaved.value("Settings/Card").toString(), "sim:cedar") << "a setting the receiver keeps";
     EXPECT_EQ(westSaved.value("Settings/Freqency").toString(), "12100") << "each copy got its own tuning";
-    EXPECT_FALSE(QFile::exists(home_.filePath("config/KestGroup/Kest-IPData.conf"))) << "no name, no share";
+    EXPECT_EQ(unnamedSaved.value("Settings/Freqency").toString(), "10900") << "the unnamed call tunes the unnamed copy";
 
     // Written once more at the end; the series format as Prometheus reads it.
     const QString last = readText(west.metrics);

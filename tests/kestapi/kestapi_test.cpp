@@ -23,12 +23,15 @@ using Message = std::tuple<UINT, WPARAM, LPARAM>;
 // a thread of its own as the receiver's GUI thread would.
 class FakeReceiver {
 public:
-    explicit FakeReceiver(const std::string& title)
-        : window_(title, [this](UINT msg, WPARAM w, LPARAM l) {
-              std::lock_guard<std::mutex> lock(mutex_);
-              messages_.emplace_back(msg, w, l);
-              return LRESULT(1);
-          })
+    explicit FakeReceiver(const std::string& title, const std::string& instance = {})
+        : window_(
+              title,
+              [this](UINT msg, WPARAM w, LPARAM l) {
+                  std::lock_guard<std::mutex> lock(mutex_);
+                  messages_.emplace_back(msg, w, l);
+                  return LRESULT(1);
+              },
+              instance)
     {
         thread_ = std::thread([this] {
             while (!stop_)
@@ -41,6 +44,11 @@ public:
         thread_.join();
     }
     bool registered() const { return window_.registered(); }
+    void clear()
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        messages_.clear();
+    }
     std::vector<Message> messages()
     {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -144,7 +152,9 @@ TEST_F(KestApi, PicksTheFirstTitleInItsOrder)
 TEST_F(KestApi, NamedAndUnnamedCallsEachReachTheirOwnCopy)
 {
     const std::string kCedarTitle = kCedar;
-    FakeReceiver plain(kCedarTitle), east(kCedarTitle + " [east]"), west(std::string(kBirch) + " [west]");
+    FakeReceiver plain(kCedarTitle), east(kCedarTitle + " [east]", "east"), west(std::string(kBirch) + " [west]", "west");
+    // A named copy's windows are in its own folder: the title alone is not enough.
+    FakeReceiver stray(kCedarTitle + " [north]");
     const TransponderInfo info = sample();
     ASSERT_EQ(TransponderChange(0, &info), 0);
     ASSERT_EQ(TransponderChangeInstance("", 0, &info), 0);
@@ -152,6 +162,15 @@ TEST_F(KestApi, NamedAndUnnamedCallsEachReachTheirOwnCopy)
     ASSERT_EQ(TransponderChangeInstance("west", 0, &info), 0);
     EXPECT_EQ(west.messages().size(), 7u);
     EXPECT_TRUE(east.messages().empty());
+    EXPECT_EQ(TransponderChangeInstance("north", 0, &info), 21);
+    EXPECT_TRUE(stray.messages().empty());
+    // Calls for different copies from different threads at once each reach their own.
+    std::thread toEast([&] { EXPECT_EQ(TransponderChangeInstance("east", 0, &info), 0); });
+    EXPECT_EQ(TransponderChangeInstance("west", 0, &info), 0);
+    toEast.join();
+    EXPECT_EQ(east.messages().size(), 7u);
+    EXPECT_EQ(west.messages().size(), 14u);
+    east.clear();
     EXPECT_EQ(TransponderChangeInstance("West", 0, &info), 21) << "names are exact";
     EXPECT_EQ(TransponderChangeInstance("east]", 0, &info), 21);
     EXPECT_EQ(TransponderChangeInstance("east", 0, nullptr), 21);

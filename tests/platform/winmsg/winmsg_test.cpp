@@ -116,6 +116,70 @@ TEST(WindowMessages, OwnWindowIsFoundByExactTitleAndCalledDirectly)
     EXPECT_TRUE(again.registered());
 }
 
+// Each named copy keeps its windows in a folder of its own: the same title
+// lives once per copy, and a look-up in one copy's folder never finds another's.
+TEST(WindowMessages, NamedCopiesHaveFoldersOfTheirOwn)
+{
+    const std::string runtime = kesttest::runtimeDir->dir();
+    EXPECT_EQ(windowDirectory(), runtime + "/kest-windows");
+    EXPECT_EQ(windowDirectory("alpha"), runtime + "/kest-windows@alpha");
+    struct stat st{};
+    ASSERT_EQ(::lstat((runtime + "/kest-windows@alpha").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+
+    Window unnamed("Same title", [](UINT, WPARAM, LPARAM) -> LRESULT { return 1; });
+    Window alpha("Same title", [](UINT, WPARAM, LPARAM) -> LRESULT { return 2; }, "alpha");
+    ASSERT_TRUE(unnamed.registered());
+    ASSERT_TRUE(alpha.registered()) << "a named copy's title is not taken by the unnamed copy's";
+    EXPECT_EQ(SendMessageA(FindWindowA(nullptr, "Same title"), WM_USER, 0, 0), 1);
+    EXPECT_EQ(SendMessageA(findWindow("alpha", "Same title"), WM_USER, 0, 0), 2);
+    EXPECT_EQ(findWindow("beta", "Same title"), nullptr);
+    EXPECT_EQ(alpha.instance(), "alpha");
+
+    // A name that could leave the folder's parent is never used.
+    std::string problem;
+    EXPECT_EQ(windowDirectory("../alpha", &problem), "");
+    EXPECT_NE(problem.find("not a valid instance name"), std::string::npos) << problem;
+    EXPECT_FALSE(Window("Escaped", {}, "../x").registered());
+    EXPECT_EQ(findWindow("../alpha", "Same title"), nullptr);
+
+    // A named folder gets the unnamed one's checks: no link, nobody else's.
+    ASSERT_EQ(::symlink(runtime.c_str(), (runtime + "/kest-windows@linked").c_str()), 0);
+    EXPECT_EQ(windowDirectory("linked", &problem), "");
+    EXPECT_NE(problem.find("symbolic link"), std::string::npos) << problem;
+    if (::geteuid() == 0) {
+        ASSERT_EQ(::mkdir((runtime + "/kest-windows@taken").c_str(), 0700), 0);
+        ASSERT_EQ(::chown((runtime + "/kest-windows@taken").c_str(), 65534, 65534), 0);
+        EXPECT_EQ(windowDirectory("taken", &problem), "");
+        EXPECT_NE(problem.find("belongs to another user"), std::string::npos) << problem;
+        EXPECT_FALSE(Window("Taken", {}, "taken").registered());
+    }
+}
+
+// Socket names must fit sun_path: a runtime directory that leaves room for the
+// unnamed copy's folder but not for a long name is passed over by that name only.
+TEST(WindowMessages, ANamedFolderTooDeepForSocketsMovesOutOfTheRuntimeDirectory)
+{
+    const std::string runtime = kesttest::runtimeDir->dir();
+    const std::string deep = runtime + "/" + std::string(63 - runtime.size() - 1, 'd');
+    ASSERT_EQ(::mkdir(deep.c_str(), 0700), 0);
+    ASSERT_EQ(::setenv("XDG_RUNTIME_DIR", deep.c_str(), 1), 0);
+    std::string name = "t" + std::to_string(::getpid());
+    name.resize(32, 'x');
+    std::string folder;
+    {
+        Window window("Long", [](UINT, WPARAM, LPARAM) -> LRESULT { return 5; }, name);
+        folder = windowDirectory(name);
+        EXPECT_EQ(windowDirectory(), deep + "/kest-windows");
+        EXPECT_EQ(folder.rfind(deep, 0), std::string::npos) << folder;
+        EXPECT_EQ(folder.substr(folder.size() - name.size() - 1), "@" + name);
+        ASSERT_TRUE(window.registered()) << folder;
+        EXPECT_EQ(SendMessageA(findWindow(name, "Long"), WM_USER, 0, 0), 5);
+    }
+    ::rmdir(folder.c_str());
+    ::setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
+}
+
 TEST(WindowMessages, OtherThreadsReachTheWindowOnItsPumpThread)
 {
     PumpedWindow window("Threaded");

@@ -1,4 +1,4 @@
-#include "app/instance_name.h"
+#include "platform/instance/instance_name.h"
 
 #include <cstring>
 
