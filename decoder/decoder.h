@@ -58,7 +58,27 @@ struct SectionBufferPool {
     // and changes nothing when the entry is free, `bytes` is null, `count` is 0,
     // or length + count >= capacity (so a buffer holds at most capacity - 1 bytes).
     bool appendBuffer(int handle, const uint8_t* bytes, uint32_t count);
+
+private:
+    static bool validHandle(int handle) { return static_cast<unsigned>(handle) < kEntryCount; }
 };
+
+// Inline: called for every section start.
+inline void SectionBufferPool::resetBuffer(int handle)
+{
+    if (validHandle(handle) && entries[handle].data != nullptr)
+        entries[handle].length = 0;
+}
+
+inline uint32_t SectionBufferPool::bufferLength(int handle) const
+{
+    return validHandle(handle) && entries[handle].data != nullptr ? entries[handle].length : 0;
+}
+
+inline uint8_t* SectionBufferPool::bufferData(int handle) const
+{
+    return validHandle(handle) ? entries[handle].data : nullptr;
+}
 
 // ---- Slots ------------------------------------------------------------
 
@@ -163,6 +183,9 @@ void continueSection(int slot, int continuity, const uint8_t* data, int count);
 // Walks the MPE sections of a section buffer and sends one frame per accepted
 // section through sendFrames(adapterHandle, &frameBatch, 24388).
 void decodeMpeBuffer(int bufferHandle);
+// The same walk over `length` bytes held elsewhere: a whole section that lies in
+// one packet's payload is decoded where it lies instead of being copied first.
+void decodeMpeBytes(const uint8_t* data, uint32_t length);
 
 // ---- Slot operations, decoder side --------------------------------------
 

@@ -29,15 +29,35 @@ inline void sectionComplete(SectionBufferEntry& entry, int handle)
     entry.length = 0;
 }
 
-// A continuity counter that does not follow the last one while a section is
-// being assembled: the packets between are lost. Out of line: inlined, it
-// lengthened the path of every packet, those of unselected PIDs too.
-[[gnu::noinline]] void checkContinuity(SectionSlot& slot, int continuity)
+// A whole section inside one piece of payload, its buffer empty: decoded where
+// it lies, as if it had been copied into the buffer and completed there.
+inline void sectionInPlace(const uint8_t* section, uint32_t size)
 {
-    if (slot.state == SlotAssembling && continuity != ((slot.lastContinuity + 1) & 0x0F)) {
-        slot.state = SlotContinuityError;
-        countError(g_decoder.rxContinuityErrors);
-    }
+    if (section[0] == kMpeTableId)
+        decodeMpeBytes(section, size);
+}
+
+#define KEST_UNLIKELY(condition) __builtin_expect(!!(condition), 0)
+
+// A continuity counter that does not follow the last one while a section is
+// being assembled: the packets between are lost. The counting is out of line,
+// so that the path of every packet stays short.
+[[gnu::noinline, gnu::cold]] void continuityLost(SectionSlot& slot)
+{
+    slot.state = SlotContinuityError;
+    countError(g_decoder.rxContinuityErrors);
+}
+
+inline void checkContinuity(SectionSlot& slot, int continuity)
+{
+    if (KEST_UNLIKELY(slot.state == SlotAssembling && continuity != ((slot.lastContinuity + 1) & 0x0F)))
+        continuityLost(slot);
+}
+
+[[gnu::noinline, gnu::cold]] void bufferRefused(SectionSlot& slot)
+{
+    slot.state = SlotOverflow;
+    countError(g_decoder.rxMemErrors);
 }
 
 // Appends a piece of payload to the slot's section buffer and hands each MPE
@@ -59,6 +79,15 @@ inline void sectionComplete(SectionBufferEntry& entry, int handle)
         const uint32_t held = entry.length;
         if (held == 0 && data[0] == kStuffingByte)
             return true;
+        if (held == 0 && count >= kSectionHeaderSize) {
+            const uint32_t size = sectionSize(data);
+            if (size <= count && size < entry.capacity) {
+                sectionInPlace(data, size);
+                data += size;
+                count -= size;
+                continue;
+            }
+        }
         // The header, once its three bytes are in the buffer or this piece.
         const uint8_t* header = entry.data;
         uint8_t joined[kSectionHeaderSize];
@@ -87,7 +116,7 @@ inline void sectionComplete(SectionBufferEntry& entry, int handle)
 // The same, with the common pieces done here in one copy: a piece that lies
 // inside a section or ends it, its header in the buffer or at the start of
 // the piece.
-inline bool appendSectionData(SectionSlot& slot, const uint8_t* data, uint32_t count)
+[[gnu::always_inline]] inline bool appendSectionData(SectionSlot& slot, const uint8_t* data, uint32_t count)
 {
     const int handle = slot.bufferHandle;
     if (static_cast<uint32_t>(handle) < SectionBufferPool::kEntryCount && count > 0 && data != nullptr) {
@@ -101,6 +130,10 @@ inline bool appendSectionData(SectionSlot& slot, const uint8_t* data, uint32_t c
         if (header != nullptr) {
             const uint32_t size = sectionSize(header);
             const uint64_t after = uint64_t(held) + count;
+            if (held == 0 && count == size && size < entry.capacity) {
+                sectionInPlace(data, size);
+                return true;
+            }
             if (after <= size && after < entry.capacity) {
                 std::memcpy(entry.data + held, data, count);
                 entry.length = static_cast<uint32_t>(after);
@@ -113,9 +146,10 @@ inline bool appendSectionData(SectionSlot& slot, const uint8_t* data, uint32_t c
     return appendCutAtSectionEnds(slot, data, count);
 }
 
-} // namespace
 
-void startSection(int slotNumber, int continuity, const uint8_t* data, int count)
+// Both inlined into processPacket, where nearly every packet goes through one
+// of them; the exported functions below are the same for tests.
+[[gnu::always_inline]] inline void startSectionHere(int slotNumber, int continuity, const uint8_t* data, int count)
 {
     DecoderState& s = g_decoder;
     SectionSlot& slot = s.sectionSlots[slotNumber];
@@ -124,13 +158,11 @@ void startSection(int slotNumber, int continuity, const uint8_t* data, int count
     slot.state = SlotAssembling;
     slot.lastContinuity = continuity;
     s.sectionBuffers.resetBuffer(slot.bufferHandle);
-    if (count < 0 || !appendSectionData(slot, data, static_cast<uint32_t>(count))) {
-        slot.state = SlotOverflow;
-        countError(s.rxMemErrors);
-    }
+    if (KEST_UNLIKELY(count < 0 || !appendSectionData(slot, data, static_cast<uint32_t>(count))))
+        bufferRefused(slot);
 }
 
-void continueSection(int slotNumber, int continuity, const uint8_t* data, int count)
+[[gnu::always_inline]] inline void continueSectionHere(int slotNumber, int continuity, const uint8_t* data, int count)
 {
     DecoderState& s = g_decoder;
     SectionSlot& slot = s.sectionSlots[slotNumber];
@@ -140,10 +172,20 @@ void continueSection(int slotNumber, int continuity, const uint8_t* data, int co
     slot.lastContinuity = continuity;
     if (slot.state != SlotAssembling)
         return; // dropped
-    if (count < 0 || !appendSectionData(slot, data, static_cast<uint32_t>(count))) {
-        slot.state = SlotOverflow;
-        countError(s.rxMemErrors);
-    }
+    if (KEST_UNLIKELY(count < 0 || !appendSectionData(slot, data, static_cast<uint32_t>(count))))
+        bufferRefused(slot);
+}
+
+} // namespace
+
+void startSection(int slotNumber, int continuity, const uint8_t* data, int count)
+{
+    startSectionHere(slotNumber, continuity, data, count);
+}
+
+void continueSection(int slotNumber, int continuity, const uint8_t* data, int count)
+{
+    continueSectionHere(slotNumber, continuity, data, count);
 }
 
 void processPacket(const uint8_t* packet)
@@ -212,7 +254,7 @@ void processPacket(const uint8_t* packet)
             // before this one (with one section per packet, whole datagrams).
             checkContinuity(slot, continuity);
         } else {
-            continueSection(slotNumber, continuity, payload, pointer);
+            continueSectionHere(slotNumber, continuity, payload, pointer);
             payload += pointer;
             size -= pointer;
             slot.lastContinuity -= 1; // so that the startSection below is no duplicate
@@ -221,8 +263,8 @@ void processPacket(const uint8_t* packet)
         // cut short (the decoder counts it).
         if (slot.state == SlotAssembling && s.sectionBuffers.bufferLength(slot.bufferHandle) > 0)
             decodeMpeBuffer(slot.bufferHandle);
-        startSection(slotNumber, continuity, payload, size);
+        startSectionHere(slotNumber, continuity, payload, size);
         return;
     }
-    continueSection(slotNumber, continuity, payload, size);
+    continueSectionHere(slotNumber, continuity, payload, size);
 }

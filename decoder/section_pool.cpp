@@ -4,12 +4,6 @@
 #include <cstdlib>
 #include <cstring>
 
-namespace {
-
-inline bool validHandle(int handle) { return handle >= 0 && handle < SectionBufferPool::kEntryCount; }
-
-} // namespace
-
 int SectionBufferPool::allocBuffer(uint32_t capacity)
 {
     for (int handle = 0; handle < kEntryCount; ++handle) {
@@ -34,24 +28,6 @@ void SectionBufferPool::freeBuffer(int handle)
         return;
     std::free(entries[handle].data);
     entries[handle] = SectionBufferEntry{nullptr, 0, 0};
-}
-
-void SectionBufferPool::resetBuffer(int handle)
-{
-    if (validHandle(handle) && entries[handle].data != nullptr)
-        entries[handle].length = 0;
-}
-
-uint32_t SectionBufferPool::bufferLength(int handle) const
-{
-    if (!validHandle(handle) || entries[handle].data == nullptr)
-        return 0;
-    return entries[handle].length;
-}
-
-uint8_t* SectionBufferPool::bufferData(int handle) const
-{
-    return validHandle(handle) ? entries[handle].data : nullptr;
 }
 
 bool SectionBufferPool::appendBuffer(int handle, const uint8_t* bytes, uint32_t count)

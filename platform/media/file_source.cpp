@@ -9,6 +9,7 @@
 #include <memory>
 #include <poll.h>
 #include <string>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace platform {
@@ -123,12 +124,15 @@ private:
         while (end_ < static_cast<size_t>(sampleSize_) && !atEnd_) {
             if (stopRequested())
                 return E_ABORT;
-            pollfd p{fd_, POLLIN, 0};
-            const int ready = poll(&p, 1, 100);
-            if (ready < 0 && errno != EINTR)
-                return E_FAIL;
-            if (ready <= 0)
-                continue;
+            if (!regularFile_) {
+                // A pipe may stay empty: wait in steps, so that a stop is seen.
+                pollfd p{fd_, POLLIN, 0};
+                const int ready = poll(&p, 1, 100);
+                if (ready < 0 && errno != EINTR)
+                    return E_FAIL;
+                if (ready <= 0)
+                    continue;
+            }
             const ssize_t n = read(fd_, buffer_.get() + end_, capacity_ - end_);
             if (n < 0) {
                 if (errno == EINTR || errno == EAGAIN)
@@ -142,7 +146,14 @@ private:
         return S_OK;
     }
 
+    static bool isRegularFile(int fd)
+    {
+        struct stat st {};
+        return fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    }
+
     int fd_;
+    const bool regularFile_ = isRegularFile(fd_); // a read never waits
     LONG sampleSize_;
     FileSourceOptions options_;
     bool paddingDue_;
