@@ -1,5 +1,6 @@
 // CRC-32 of MPEG-2 sections: slice-by-8 tables and carry-less multiplication
-// on 128-bit and 256-bit vectors (from 16 bytes on).
+// on 128-bit and 256-bit vectors (from 16 bytes on; below kShortFolding bytes
+// without a chain of dependent multiplications).
 #include "decoder/crc32.h"
 
 #include <array>
@@ -65,23 +66,72 @@ uint32_t sliceBy8Kernel(const uint8_t* p, size_t n) { return sliceBy8(p, n, kIni
 // at a time; they are then folded into one, the tail folded in, and the last
 // 16 bytes reduced to the 32-bit register. P is the generator, x^32 plus the
 // polynomial above; kXPowD is x^D mod P.
-constexpr uint64_t kXPow64 = 0x490D678Du;
-constexpr uint64_t kXPow96 = 0xF200AA66u;
-constexpr uint64_t kXPow128 = 0xE8A45605u;
-constexpr uint64_t kXPow192 = 0xC5B9CD4Cu;
-constexpr uint64_t kXPow256 = 0x75BE46B7u;
-constexpr uint64_t kXPow320 = 0x569700E5u;
-constexpr uint64_t kXPow512 = 0xE6228B11u;
-constexpr uint64_t kXPow576 = 0x8833794Cu;
-constexpr uint64_t kXPow1024 = 0x567FDDEBu;
-constexpr uint64_t kXPow1088 = 0x10BD4D7Cu;
-constexpr uint64_t kGenerator = 0x104C11DB7u;
-constexpr uint64_t kMu = 0x104D101DFu;
+constexpr uint64_t xPow(size_t d)
+{
+    uint32_t r = 1;
+    for (size_t i = 0; i < d; ++i)
+        r = (r & 0x80000000u) ? (r << 1) ^ kPolynomial : r << 1;
+    return r;
+}
+
+constexpr uint64_t kXPow64 = xPow(64);
+constexpr uint64_t kXPow96 = xPow(96);
+constexpr uint64_t kXPow128 = xPow(128);
+constexpr uint64_t kXPow192 = xPow(192);
+constexpr uint64_t kXPow256 = xPow(256);
+constexpr uint64_t kXPow320 = xPow(320);
+constexpr uint64_t kXPow512 = xPow(512);
+constexpr uint64_t kXPow576 = xPow(576);
+constexpr uint64_t kXPow1024 = xPow(1024);
+constexpr uint64_t kXPow1088 = xPow(1088);
+
+// The low 64 bits of x^d div P.
+constexpr uint64_t xPowQuotient(size_t d)
+{
+    uint64_t remainder = 0;
+    uint64_t quotient = 0;
+    for (size_t i = d + 1; i-- > 0;) {
+        remainder = remainder << 1 | (i == d ? 1 : 0);
+        quotient <<= 1;
+        if (remainder >> 32) {
+            remainder ^= uint64_t(1) << 32 | kPolynomial;
+            quotient |= 1;
+        }
+    }
+    return quotient;
+}
+constexpr uint64_t kQuotient96 = xPowQuotient(96);
 
 // Below this length the tables are faster.
 constexpr size_t kShortCarryless = 16;
-// Below this length one accumulator does as well as four.
-constexpr size_t kFourAccumulators = 64;
+// Below this length every chunk is moved to the end on its own: from about
+// here on, four or eight accumulators take no longer from first load to result.
+constexpr size_t kShortFolding = 768;
+static_assert(kShortFolding >= 128, "the longer paths start with 128 bytes");
+
+// Short data: each 16-byte chunk H·x^64 + L, j chunks from the end, moved
+// there and on by the 32 bits the register needs at once, with
+// H·(x^(128j + 96) mod P) + L·(x^(128j + 32) mod P), independently of the
+// others: no chain of folds. The table runs from the largest j down, as the
+// chunks lie in memory, so that 32 bytes of it serve two neighbours.
+struct alignas(16) ShortFold {
+    uint64_t low;
+    uint64_t high;
+};
+using ShortFolds = std::array<ShortFold, kShortFolding / 16 + 1>;
+
+constexpr ShortFolds makeShortFolds()
+{
+    ShortFolds folds{};
+    for (size_t j = 0; j < folds.size(); ++j)
+        folds[folds.size() - 1 - j] = {xPow(128 * j + 32), xPow(128 * j + 96)};
+    return folds;
+}
+
+constexpr ShortFolds kShortFolds = makeShortFolds();
+
+// The constants of the chunk j chunks from the end (followed by those of j - 1).
+inline const ShortFold* shortFold(size_t j) { return &kShortFolds[kShortFolds.size() - 1 - j]; }
 
 #define KEST_CARRYLESS_TARGET __attribute__((target("pclmul,ssse3")))
 #define KEST_WIDE_CARRYLESS_TARGET __attribute__((target("vpclmulqdq,avx2,pclmul,ssse3")))
@@ -103,18 +153,26 @@ KEST_CARRYLESS_TARGET inline __m128i fold(__m128i accumulator, __m128i constants
     return _mm_xor_si128(_mm_xor_si128(low, high), next);
 }
 
+// w mod P for w of degree < 96, by Barrett reduction: with A = w div x^32
+// and x^96 div P = x^64 + M, w div P is A + (A·M) div x^64, and w mod P the
+// low 32 bits of w + (w div P)·P, where P's x^32 term adds nothing: w +
+// A·kPolynomial + ((A·M) div x^64)·kPolynomial, the first product beside the
+// other two.
+KEST_CARRYLESS_TARGET inline uint32_t reduce96(__m128i w)
+{
+    const __m128i constants = _mm_set_epi64x(static_cast<long long>(kPolynomial), static_cast<long long>(kQuotient96));
+    const __m128i a = _mm_srli_si128(w, 4);
+    const __m128i quotientHigh = _mm_clmulepi64_si128(a, constants, 0x00);
+    const __m128i first = _mm_xor_si128(w, _mm_clmulepi64_si128(a, constants, 0x10));
+    return static_cast<uint32_t>(_mm_cvtsi128_si32(_mm_xor_si128(first, _mm_clmulepi64_si128(quotientHigh, constants, 0x11))));
+}
+
 // The register after the 16 bytes of x from 0, (x · x^32) mod P: with x =
-// H·x^64 + L, H·(x^96 mod P) + L·x^32 has 96 bits; its top 32 bits times
-// (x^64 mod P) bring it to 64, and a Barrett reduction (kMu = x^64 div P) to 32.
+// H·x^64 + L, H·(x^96 mod P) + L·x^32 has 96 bits.
 KEST_CARRYLESS_TARGET inline uint32_t reduce(__m128i x)
 {
-    const __m128i powers = _mm_set_epi64x(static_cast<long long>(kXPow64), static_cast<long long>(kXPow96));
-    const __m128i w = _mm_xor_si128(_mm_clmulepi64_si128(x, powers, 0x01), _mm_slli_si128(_mm_move_epi64(x), 4));
-    const __m128i z = _mm_xor_si128(_mm_clmulepi64_si128(w, powers, 0x11), _mm_move_epi64(w));
-    const __m128i barrett = _mm_set_epi64x(static_cast<long long>(kGenerator), static_cast<long long>(kMu));
-    __m128i t = _mm_clmulepi64_si128(_mm_srli_epi64(z, 32), barrett, 0x00);
-    t = _mm_clmulepi64_si128(_mm_srli_epi64(t, 32), barrett, 0x10);
-    return static_cast<uint32_t>(_mm_cvtsi128_si32(_mm_xor_si128(z, t)));
+    const __m128i by96 = _mm_cvtsi64_si128(static_cast<long long>(kXPow96));
+    return reduce96(_mm_xor_si128(_mm_clmulepi64_si128(x, by96, 0x01), _mm_slli_si128(_mm_move_epi64(x), 4)));
 }
 
 // Byte shifts of a register by a count known only at run time: a window of 16
@@ -150,16 +208,64 @@ KEST_CARRYLESS_TARGET uint32_t finishFolding(__m128i x, const uint8_t* p, size_t
     return reduce(fold(top, by128, _mm_or_si128(_mm_shuffle_epi8(x, window(kShiftUp, n)), tail)));
 }
 
-// Data of 16 bytes or more, shorter than four accumulators take: one.
+// The first r < 16 bytes at p, loaded byte-reversed into the low r bytes: a
+// window of 16 of these taken at 16 - r.
+alignas(16) constexpr uint8_t kReversedHead[32] = {15,   14,   13,   12,   11,   10,   9,    8,    7,    6,    5,
+                                                   4,    3,    2,    1,    0,    0x80, 0x80, 0x80, 0x80, 0x80, 0x80,
+                                                   0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80};
+// The bytes of the initial value that fall in the 16 bytes at p + r: a window
+// taken at r.
+constexpr uint8_t kInitialBytes[32] = {0xFF, 0xFF, 0xFF, 0xFF};
+
+KEST_CARRYLESS_TARGET inline __m128i load(const uint8_t* p)
+{
+    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+}
+
+KEST_CARRYLESS_TARGET inline __m128i moveToEnd(__m128i chunk, const ShortFold* constants)
+{
+    const __m128i k = _mm_load_si128(reinterpret_cast<const __m128i*>(constants));
+    return _mm_xor_si128(_mm_clmulepi64_si128(chunk, k, 0x00), _mm_clmulepi64_si128(chunk, k, 0x11));
+}
+
+// Data of 16 to kShortFolding bytes is taken as whole chunks aligned to its
+// end, and the r = n mod 16 bytes before them as a chunk with leading zero
+// bytes (which leave the register at 0): the head. The initial value inverts
+// the first 32 bits of the data, which may straddle the head and the first
+// whole chunk; both are returned byte-reversed.
+struct ShortStart {
+    __m128i head;
+    __m128i first;
+};
+
+KEST_CARRYLESS_TARGET inline ShortStart shortStart(const uint8_t* p, size_t r, __m128i reversal)
+{
+    const __m128i initial = _mm_loadu_si128(reinterpret_cast<const __m128i*>(kInitialBytes + r));
+    return {_mm_shuffle_epi8(_mm_xor_si128(load(p), _mm_set_epi32(0, 0, 0, -1)), window(kReversedHead, r)),
+            _mm_shuffle_epi8(_mm_xor_si128(load(p + r), initial), reversal)};
+}
+
 KEST_CARRYLESS_TARGET uint32_t shortCarrylessKernel(const uint8_t* p, size_t n)
 {
-    const __m128i x = _mm_xor_si128(loadReversed(p, byteReversal()), _mm_set_epi32(-1, 0, 0, 0));
-    return finishFolding(x, p + 16, n - 16);
+    const size_t chunks = n / 16;
+    const __m128i reversal = byteReversal();
+    const ShortStart start = shortStart(p, n % 16, reversal);
+    __m128i even = moveToEnd(start.head, shortFold(chunks));
+    __m128i odd = moveToEnd(start.first, shortFold(chunks - 1));
+    const uint8_t* last = p + n - 16;
+    size_t j = 0;
+    for (; j + 2 < chunks; j += 2) {
+        even = _mm_xor_si128(even, moveToEnd(loadReversed(last - 16 * j, reversal), shortFold(j)));
+        odd = _mm_xor_si128(odd, moveToEnd(loadReversed(last - 16 * j - 16, reversal), shortFold(j + 1)));
+    }
+    if (j + 1 < chunks)
+        even = _mm_xor_si128(even, moveToEnd(loadReversed(last - 16 * j, reversal), shortFold(j)));
+    return reduce96(_mm_xor_si128(even, odd));
 }
 
 KEST_CARRYLESS_TARGET uint32_t carrylessKernel(const uint8_t* p, size_t n)
 {
-    if (n < kFourAccumulators)
+    if (n < kShortFolding)
         return n < kShortCarryless ? sliceBy8(p, n, kInitial) : shortCarrylessKernel(p, n);
     const __m128i reversal = byteReversal();
     // The initial value acts as the first 32 bits of the data inverted.
@@ -201,12 +307,45 @@ KEST_WIDE_CARRYLESS_TARGET inline __m256i foldConstants(uint64_t low, uint64_t h
                              static_cast<long long>(low));
 }
 
+KEST_WIDE_CARRYLESS_TARGET inline __m256i moveToEnd(__m256i chunks, const ShortFold* constants)
+{
+    const __m256i k = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(constants));
+    return _mm256_xor_si256(_mm256_clmulepi64_epi128(chunks, k, 0x00), _mm256_clmulepi64_epi128(chunks, k, 0x11));
+}
+
+// The short path with two chunks to a vector: the head beside the first
+// whole chunk, then pairs from the end.
+KEST_WIDE_CARRYLESS_TARGET uint32_t wideShortKernel(const uint8_t* p, size_t n)
+{
+    const size_t chunks = n / 16;
+    const __m128i reversal = byteReversal();
+    const __m256i wideReversal = _mm256_set_m128i(reversal, reversal);
+    const ShortStart start = shortStart(p, n % 16, reversal);
+    __m256i even = moveToEnd(_mm256_set_m128i(start.first, start.head), shortFold(chunks));
+    __m256i odd = _mm256_setzero_si256();
+    const uint8_t* last = p + n - 32;
+    size_t j = 0;
+    for (; j + 4 < chunks; j += 4) {
+        even = _mm256_xor_si256(even, moveToEnd(loadReversed(last - 16 * j, wideReversal), shortFold(j + 1)));
+        odd = _mm256_xor_si256(odd, moveToEnd(loadReversed(last - 16 * j - 32, wideReversal), shortFold(j + 3)));
+    }
+    if (j + 2 < chunks) {
+        even = _mm256_xor_si256(even, moveToEnd(loadReversed(last - 16 * j, wideReversal), shortFold(j + 1)));
+        j += 2;
+    }
+    even = _mm256_xor_si256(even, odd);
+    __m128i x = _mm_xor_si128(_mm256_castsi256_si128(even), _mm256_extracti128_si256(even, 1));
+    if (j + 1 < chunks)
+        x = _mm_xor_si128(x, moveToEnd(loadReversed(p + n - 16 - 16 * j, reversal), shortFold(j)));
+    return reduce96(x);
+}
+
 // The same folding on 256-bit vectors (two 16-byte chunks side by side): eight
 // chunks, 128 bytes, at a time, then 8 -> 4 -> 2 -> 1.
 KEST_WIDE_CARRYLESS_TARGET uint32_t wideCarrylessKernel(const uint8_t* p, size_t n)
 {
-    if (n < 128)
-        return carrylessKernel(p, n);
+    if (n < kShortFolding)
+        return n < kShortCarryless ? sliceBy8(p, n, kInitial) : wideShortKernel(p, n);
     const __m256i reversal = _mm256_set_m128i(byteReversal(), byteReversal());
     __m256i y0 = _mm256_xor_si256(loadReversed(p, reversal), _mm256_set_epi32(0, 0, 0, 0, -1, 0, 0, 0));
     __m256i y1 = loadReversed(p + 32, reversal);
