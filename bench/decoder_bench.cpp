@@ -176,7 +176,7 @@ void BM_DecodeMpeBufferOneSection(benchmark::State& state)
 BENCHMARK(BM_DecodeMpeBufferOneSection);
 
 // The section CRC on its own, per kernel, over a section of the given size
-// (sections of small datagrams, 52 and 127 bytes; the 1416-byte section of a
+// (sections of small datagrams, 52 to 256 bytes; the 1416-byte section of a
 // 1400-byte datagram, and the largest possible).
 void BM_SectionCrc(benchmark::State& state, Crc32Kernel kernel)
 {
@@ -193,9 +193,32 @@ void BM_SectionCrc(benchmark::State& state, Crc32Kernel kernel)
     state.SetBytesProcessed(static_cast<int64_t>(bytes));
     state.counters["bytes/ns"] = benchmark::Counter(bytes / 1e9, benchmark::Counter::kIsRate);
 }
-BENCHMARK_CAPTURE(BM_SectionCrc, slice_by_8, Crc32Kernel::SliceBy8)->Arg(52)->Arg(127)->Arg(1416)->Arg(4096);
-BENCHMARK_CAPTURE(BM_SectionCrc, carryless, Crc32Kernel::CarrylessMultiply)->Arg(52)->Arg(127)->Arg(1416)->Arg(4096);
-BENCHMARK_CAPTURE(BM_SectionCrc, carryless_256, Crc32Kernel::CarrylessMultiply256)->Arg(52)->Arg(127)->Arg(1416)->Arg(4096);
+BENCHMARK_CAPTURE(BM_SectionCrc, slice_by_8, Crc32Kernel::SliceBy8)->Arg(52)->Arg(100)->Arg(127)->Arg(256)->Arg(1416)->Arg(4096);
+BENCHMARK_CAPTURE(BM_SectionCrc, carryless, Crc32Kernel::CarrylessMultiply)->Arg(52)->Arg(100)->Arg(127)->Arg(256)->Arg(1416)->Arg(4096);
+BENCHMARK_CAPTURE(BM_SectionCrc, carryless_256, Crc32Kernel::CarrylessMultiply256)->Arg(52)->Arg(100)->Arg(127)->Arg(256)->Arg(1416)->Arg(4096);
+
+// The same, each call waiting for the one before (where the next section
+// starts depends on its CRC, as in a decoder acting on the result): the time
+// of one CRC from first load to result.
+void BM_SectionCrcLatency(benchmark::State& state, Crc32Kernel kernel)
+{
+    if (!crc32MpegKernelAvailable(kernel)) {
+        state.SkipWithError("kernel not available on this processor");
+        return;
+    }
+    const auto size = static_cast<size_t>(state.range(0));
+    Bytes data(size + 1);
+    for (size_t i = 0; i < data.size(); ++i)
+        data[i] = static_cast<uint8_t>(i * 131 + 7);
+    uint32_t crc = 0;
+    for (auto _ : state)
+        crc = crc32MpegWith(kernel, data.data() + (crc & 1), size);
+    benchmark::DoNotOptimize(crc);
+    const double bytes = static_cast<double>(state.iterations()) * static_cast<double>(size);
+    state.SetBytesProcessed(static_cast<int64_t>(bytes));
+}
+BENCHMARK_CAPTURE(BM_SectionCrcLatency, carryless, Crc32Kernel::CarrylessMultiply)->Arg(52)->Arg(100)->Arg(127)->Arg(256)->Arg(1416);
+BENCHMARK_CAPTURE(BM_SectionCrcLatency, carryless_256, Crc32Kernel::CarrylessMultiply256)->Arg(52)->Arg(100)->Arg(127)->Arg(256)->Arg(1416);
 
 // The full zeroing of the whole batch, on its own, for comparison.
 void BM_ZeroFrameBatch(benchmark::State& state)

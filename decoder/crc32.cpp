@@ -1,5 +1,6 @@
 // CRC-32 of MPEG-2 sections: slice-by-8 tables and carry-less multiplication
-// on 128-bit and 256-bit vectors (from 16 bytes on).
+// on 128-bit and 256-bit vectors (from 16 bytes on; below kShortFolding bytes
+// without a chain of dependent multiplications).
 #include "decoder/crc32.h"
 
 #include <array>
@@ -61,27 +62,73 @@ uint32_t sliceBy8Kernel(const uint8_t* p, size_t n) { return sliceBy8(p, n, kIni
 // Folding: 16 bytes loaded byte-reversed are a polynomial of degree < 128 whose
 // highest coefficient is the first bit of the data. An accumulator H·x^64 + L
 // moved d bits further along is congruent to H·(x^(d+64) mod P) + L·(x^d mod P),
-// two carry-less products of at most 96 bits. Four accumulators fold 64 bytes
-// at a time; they are then folded into one, the tail folded in, and the last
-// 16 bytes reduced to the 32-bit register. P is the generator, x^32 plus the
-// polynomial above; kXPowD is x^D mod P.
-constexpr uint64_t kXPow64 = 0x490D678Du;
-constexpr uint64_t kXPow96 = 0xF200AA66u;
-constexpr uint64_t kXPow128 = 0xE8A45605u;
-constexpr uint64_t kXPow192 = 0xC5B9CD4Cu;
-constexpr uint64_t kXPow256 = 0x75BE46B7u;
-constexpr uint64_t kXPow320 = 0x569700E5u;
-constexpr uint64_t kXPow512 = 0xE6228B11u;
-constexpr uint64_t kXPow576 = 0x8833794Cu;
-constexpr uint64_t kXPow1024 = 0x567FDDEBu;
-constexpr uint64_t kXPow1088 = 0x10BD4D7Cu;
-constexpr uint64_t kGenerator = 0x104C11DB7u;
-constexpr uint64_t kMu = 0x104D101DFu;
+// two carry-less products of at most 96 bits. Four or eight accumulators fold
+// long data 64 or 128 bytes at a time; then they and the chunks left are each
+// moved to the end of the data on their own (EndFold), and the sum of those
+// 96-bit products is reduced to the 32-bit register. P is the generator, x^32
+// plus the polynomial above; kXPowD is x^D mod P.
+constexpr uint64_t xPow(size_t d)
+{
+    uint32_t r = 1;
+    for (size_t i = 0; i < d; ++i)
+        r = (r & 0x80000000u) ? (r << 1) ^ kPolynomial : r << 1;
+    return r;
+}
+
+constexpr uint64_t kXPow128 = xPow(128);
+constexpr uint64_t kXPow192 = xPow(192);
+constexpr uint64_t kXPow512 = xPow(512);
+constexpr uint64_t kXPow576 = xPow(576);
+constexpr uint64_t kXPow1024 = xPow(1024);
+constexpr uint64_t kXPow1088 = xPow(1088);
+
+// The low 64 bits of x^d div P.
+constexpr uint64_t xPowQuotient(size_t d)
+{
+    uint64_t remainder = 0;
+    uint64_t quotient = 0;
+    for (size_t i = d + 1; i-- > 0;) {
+        remainder = remainder << 1 | (i == d ? 1 : 0);
+        quotient <<= 1;
+        if (remainder >> 32) {
+            remainder ^= uint64_t(1) << 32 | kPolynomial;
+            quotient |= 1;
+        }
+    }
+    return quotient;
+}
+constexpr uint64_t kQuotient96 = xPowQuotient(96);
 
 // Below this length the tables are faster.
 constexpr size_t kShortCarryless = 16;
-// Below this length one accumulator does as well as four.
-constexpr size_t kFourAccumulators = 64;
+// Below this length every chunk is moved to the end on its own: from about
+// here on, four or eight accumulators take no longer from first load to result.
+constexpr size_t kShortFolding = 768;
+static_assert(kShortFolding >= 15 * 16, "the table below moves eight accumulators and seven chunks left");
+
+// Moving to the end: each 16-byte chunk H·x^64 + L, j chunks from the end, is
+// moved there and on by the 32 bits the register needs, at once, with
+// H·(x^(128j + 96) mod P) + L·(x^(128j + 32) mod P), independently of the
+// others: no chain of folds. The table runs from the largest j down, as the
+// chunks lie in memory, so that 32 bytes of it serve two neighbours.
+struct alignas(16) EndFold {
+    uint64_t low;
+    uint64_t high;
+};
+using EndFolds = std::array<EndFold, kShortFolding / 16 + 1>;
+
+constexpr EndFolds makeEndFolds()
+{
+    EndFolds folds{};
+    for (size_t j = 0; j < folds.size(); ++j)
+        folds[folds.size() - 1 - j] = {xPow(128 * j + 32), xPow(128 * j + 96)};
+    return folds;
+}
+
+constexpr EndFolds kEndFolds = makeEndFolds();
+
+// The constants of the chunk j chunks from the end (followed by those of j - 1).
+inline const EndFold* endFold(size_t j) { return &kEndFolds[kEndFolds.size() - 1 - j]; }
 
 #define KEST_CARRYLESS_TARGET __attribute__((target("pclmul,ssse3")))
 #define KEST_WIDE_CARRYLESS_TARGET __attribute__((target("vpclmulqdq,avx2,pclmul,ssse3")))
@@ -103,84 +150,112 @@ KEST_CARRYLESS_TARGET inline __m128i fold(__m128i accumulator, __m128i constants
     return _mm_xor_si128(_mm_xor_si128(low, high), next);
 }
 
-// The register after the 16 bytes of x from 0, (x · x^32) mod P: with x =
-// H·x^64 + L, H·(x^96 mod P) + L·x^32 has 96 bits; its top 32 bits times
-// (x^64 mod P) bring it to 64, and a Barrett reduction (kMu = x^64 div P) to 32.
-KEST_CARRYLESS_TARGET inline uint32_t reduce(__m128i x)
+// w mod P for w of degree < 96, by Barrett reduction: with A = w div x^32
+// and x^96 div P = x^64 + M, w div P is A + (A·M) div x^64, and w mod P the
+// low 32 bits of w + (w div P)·P, where P's x^32 term adds nothing: w +
+// A·kPolynomial + ((A·M) div x^64)·kPolynomial, the first product beside the
+// other two.
+KEST_CARRYLESS_TARGET inline uint32_t reduce96(__m128i w)
 {
-    const __m128i powers = _mm_set_epi64x(static_cast<long long>(kXPow64), static_cast<long long>(kXPow96));
-    const __m128i w = _mm_xor_si128(_mm_clmulepi64_si128(x, powers, 0x01), _mm_slli_si128(_mm_move_epi64(x), 4));
-    const __m128i z = _mm_xor_si128(_mm_clmulepi64_si128(w, powers, 0x11), _mm_move_epi64(w));
-    const __m128i barrett = _mm_set_epi64x(static_cast<long long>(kGenerator), static_cast<long long>(kMu));
-    __m128i t = _mm_clmulepi64_si128(_mm_srli_epi64(z, 32), barrett, 0x00);
-    t = _mm_clmulepi64_si128(_mm_srli_epi64(t, 32), barrett, 0x10);
-    return static_cast<uint32_t>(_mm_cvtsi128_si32(_mm_xor_si128(z, t)));
+    const __m128i constants = _mm_set_epi64x(static_cast<long long>(kPolynomial), static_cast<long long>(kQuotient96));
+    const __m128i a = _mm_srli_si128(w, 4);
+    const __m128i quotientHigh = _mm_clmulepi64_si128(a, constants, 0x00);
+    const __m128i first = _mm_xor_si128(w, _mm_clmulepi64_si128(a, constants, 0x10));
+    return static_cast<uint32_t>(_mm_cvtsi128_si32(_mm_xor_si128(first, _mm_clmulepi64_si128(quotientHigh, constants, 0x11))));
 }
 
-// Byte shifts of a register by a count known only at run time: a window of 16
-// bytes of these, taken at 16 - r, is the shuffle or the mask for r bytes.
-alignas(16) constexpr uint8_t kShiftUp[32] = {0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80,
-                                              0x80, 0x80, 0x80, 0x80, 0x80, 0,    1,    2,    3,    4,    5,
-                                              6,    7,    8,    9,    10,   11,   12,   13,   14,   15};
-alignas(16) constexpr uint8_t kShiftDown[32] = {0,    1,    2,    3,    4,    5,    6,    7,    8,    9,    10,
-                                                11,   12,   13,   14,   15,   0x80, 0x80, 0x80, 0x80, 0x80, 0x80,
-                                                0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80};
-alignas(16) constexpr uint8_t kLowBytes[32] = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
-                                               0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0,    0,    0,    0,    0,    0,
-                                               0,    0,    0,    0,    0,    0,    0,    0,    0,    0};
-
-KEST_CARRYLESS_TARGET inline __m128i window(const uint8_t* table, size_t r)
+KEST_CARRYLESS_TARGET inline __m128i load(const uint8_t* p)
 {
-    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(table + 16 - r));
+    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
 }
 
-// The last whole 16-byte chunks folded in, then the tail of r < 16 bytes: the
-// accumulator moved r bytes along is its top r bytes, folded by 128 bits, and
-// its other bytes followed by the tail, which the last 16 bytes of the data hold
-// (at p + n - 16: at least 16 bytes were folded before p). No loop over single
-// bytes, whose count would vary from section to section.
-KEST_CARRYLESS_TARGET uint32_t finishFolding(__m128i x, const uint8_t* p, size_t n)
+// The first r < 16 bytes at p, loaded byte-reversed into the low r bytes: a
+// window of 16 of these taken at 16 - r.
+alignas(16) constexpr uint8_t kReversedHead[32] = {15,   14,   13,   12,   11,   10,   9,    8,    7,    6,    5,
+                                                   4,    3,    2,    1,    0,    0x80, 0x80, 0x80, 0x80, 0x80, 0x80,
+                                                   0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80};
+// The bytes of the initial value that fall in the 16 bytes at p + r: a window
+// taken at r.
+constexpr uint8_t kInitialBytes[32] = {0xFF, 0xFF, 0xFF, 0xFF};
+
+// Data of 16 bytes or more is taken as whole chunks aligned to its end, and
+// the r = n mod 16 bytes before them as a chunk with leading zero bytes (which
+// leave the register at 0): the head. No load reaches before p or past the
+// end. The initial value inverts the first 32 bits of the data, which may
+// straddle the head and the first whole chunk; both are returned byte-reversed.
+struct Start {
+    __m128i head;
+    __m128i first;
+};
+
+KEST_CARRYLESS_TARGET inline Start start(const uint8_t* p, size_t r, __m128i reversal)
 {
-    const __m128i reversal = byteReversal();
-    const __m128i by128 = _mm_set_epi64x(static_cast<long long>(kXPow192), static_cast<long long>(kXPow128));
-    for (; n >= 16; p += 16, n -= 16)
-        x = fold(x, by128, loadReversed(p, reversal));
-    const __m128i top = _mm_shuffle_epi8(x, window(kShiftDown, n));
-    const __m128i tail = _mm_and_si128(loadReversed(p + n - 16, reversal), window(kLowBytes, n));
-    return reduce(fold(top, by128, _mm_or_si128(_mm_shuffle_epi8(x, window(kShiftUp, n)), tail)));
+    const __m128i headWindow = _mm_loadu_si128(reinterpret_cast<const __m128i*>(kReversedHead + 16 - r));
+    const __m128i initial = _mm_loadu_si128(reinterpret_cast<const __m128i*>(kInitialBytes + r));
+    return {_mm_shuffle_epi8(_mm_xor_si128(load(p), _mm_set_epi32(0, 0, 0, -1)), headWindow),
+            _mm_shuffle_epi8(_mm_xor_si128(load(p + r), initial), reversal)};
 }
 
-// Data of 16 bytes or more, shorter than four accumulators take: one.
+KEST_CARRYLESS_TARGET inline __m128i moveToEnd(__m128i chunk, const EndFold* constants)
+{
+    const __m128i k = _mm_load_si128(reinterpret_cast<const __m128i*>(constants));
+    return _mm_xor_si128(_mm_clmulepi64_si128(chunk, k, 0x00), _mm_clmulepi64_si128(chunk, k, 0x11));
+}
+
+// even + odd + the last `count` whole chunks before `end`, each moved to the end.
+KEST_CARRYLESS_TARGET inline __m128i sumMovedToEnd(__m128i even, __m128i odd, const uint8_t* end, size_t count,
+                                                   __m128i reversal)
+{
+    size_t j = 0;
+    for (; j + 1 < count; j += 2) {
+        even = _mm_xor_si128(even, moveToEnd(loadReversed(end - 16 - 16 * j, reversal), endFold(j)));
+        odd = _mm_xor_si128(odd, moveToEnd(loadReversed(end - 32 - 16 * j, reversal), endFold(j + 1)));
+    }
+    if (j < count)
+        even = _mm_xor_si128(even, moveToEnd(loadReversed(end - 16 - 16 * j, reversal), endFold(j)));
+    return _mm_xor_si128(even, odd);
+}
+
 KEST_CARRYLESS_TARGET uint32_t shortCarrylessKernel(const uint8_t* p, size_t n)
 {
-    const __m128i x = _mm_xor_si128(loadReversed(p, byteReversal()), _mm_set_epi32(-1, 0, 0, 0));
-    return finishFolding(x, p + 16, n - 16);
+    const size_t chunks = n / 16;
+    const __m128i reversal = byteReversal();
+    const Start s = start(p, n % 16, reversal);
+    const __m128i even = moveToEnd(s.head, endFold(chunks));
+    const __m128i odd = moveToEnd(s.first, endFold(chunks - 1));
+    return reduce96(sumMovedToEnd(even, odd, p + n, chunks - 1, reversal));
+}
+
+// The head moved one chunk along into the first whole chunk.
+KEST_CARRYLESS_TARGET inline __m128i firstAccumulator(const Start& s)
+{
+    return fold(s.head, _mm_set_epi64x(static_cast<long long>(kXPow192), static_cast<long long>(kXPow128)), s.first);
 }
 
 KEST_CARRYLESS_TARGET uint32_t carrylessKernel(const uint8_t* p, size_t n)
 {
-    if (n < kFourAccumulators)
+    if (n < kShortFolding)
         return n < kShortCarryless ? sliceBy8(p, n, kInitial) : shortCarrylessKernel(p, n);
+    const uint8_t* end = p + n;
     const __m128i reversal = byteReversal();
-    // The initial value acts as the first 32 bits of the data inverted.
-    __m128i x0 = _mm_xor_si128(loadReversed(p, reversal), _mm_set_epi32(-1, 0, 0, 0));
+    const Start s = start(p, n % 16, reversal);
+    p += n % 16;
+    __m128i x0 = firstAccumulator(s);
     __m128i x1 = loadReversed(p + 16, reversal);
     __m128i x2 = loadReversed(p + 32, reversal);
     __m128i x3 = loadReversed(p + 48, reversal);
     p += 64;
-    n -= 64;
+    size_t rest = n / 16 - 4;
     const __m128i by512 = _mm_set_epi64x(static_cast<long long>(kXPow576), static_cast<long long>(kXPow512));
-    for (; n >= 64; p += 64, n -= 64) {
+    for (; rest >= 4; p += 64, rest -= 4) {
         x0 = fold(x0, by512, loadReversed(p, reversal));
         x1 = fold(x1, by512, loadReversed(p + 16, reversal));
         x2 = fold(x2, by512, loadReversed(p + 32, reversal));
         x3 = fold(x3, by512, loadReversed(p + 48, reversal));
     }
-    const __m128i by128 = _mm_set_epi64x(static_cast<long long>(kXPow192), static_cast<long long>(kXPow128));
-    x1 = fold(x0, by128, x1);
-    x2 = fold(x1, by128, x2);
-    x3 = fold(x2, by128, x3);
-    return finishFolding(x3, p, n);
+    const __m128i even = _mm_xor_si128(moveToEnd(x0, endFold(rest + 3)), moveToEnd(x2, endFold(rest + 1)));
+    const __m128i odd = _mm_xor_si128(moveToEnd(x1, endFold(rest + 2)), moveToEnd(x3, endFold(rest)));
+    return reduce96(sumMovedToEnd(even, odd, end, rest, reversal));
 }
 
 KEST_WIDE_CARRYLESS_TARGET inline __m256i loadReversed(const uint8_t* p, __m256i reversal)
@@ -195,42 +270,76 @@ KEST_WIDE_CARRYLESS_TARGET inline __m256i fold(__m256i accumulator, __m256i cons
     return _mm256_xor_si256(_mm256_xor_si256(low, high), next);
 }
 
+// Two neighbouring chunks moved to the end, with the constants of the first
+// of them and the next.
+KEST_WIDE_CARRYLESS_TARGET inline __m256i moveToEnd(__m256i chunks, const EndFold* constants)
+{
+    const __m256i k = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(constants));
+    return _mm256_xor_si256(_mm256_clmulepi64_epi128(chunks, k, 0x00), _mm256_clmulepi64_epi128(chunks, k, 0x11));
+}
+
+// sumMovedToEnd with two chunks to a vector.
+KEST_WIDE_CARRYLESS_TARGET inline __m128i sumMovedToEnd(__m256i even, __m256i odd, const uint8_t* end, size_t count)
+{
+    const __m128i reversal = byteReversal();
+    const __m256i wideReversal = _mm256_set_m128i(reversal, reversal);
+    size_t j = 0;
+    for (; j + 3 < count; j += 4) {
+        even = _mm256_xor_si256(even, moveToEnd(loadReversed(end - 32 - 16 * j, wideReversal), endFold(j + 1)));
+        odd = _mm256_xor_si256(odd, moveToEnd(loadReversed(end - 64 - 16 * j, wideReversal), endFold(j + 3)));
+    }
+    if (j + 1 < count) {
+        even = _mm256_xor_si256(even, moveToEnd(loadReversed(end - 32 - 16 * j, wideReversal), endFold(j + 1)));
+        j += 2;
+    }
+    even = _mm256_xor_si256(even, odd);
+    const __m128i x = _mm_xor_si128(_mm256_castsi256_si128(even), _mm256_extracti128_si256(even, 1));
+    if (j < count)
+        return _mm_xor_si128(x, moveToEnd(loadReversed(end - 16 - 16 * j, reversal), endFold(j)));
+    return x;
+}
+
+KEST_WIDE_CARRYLESS_TARGET uint32_t wideShortKernel(const uint8_t* p, size_t n)
+{
+    const size_t chunks = n / 16;
+    const Start s = start(p, n % 16, byteReversal());
+    const __m256i even = moveToEnd(_mm256_set_m128i(s.first, s.head), endFold(chunks));
+    return reduce96(sumMovedToEnd(even, _mm256_setzero_si256(), p + n, chunks - 1));
+}
+
 KEST_WIDE_CARRYLESS_TARGET inline __m256i foldConstants(uint64_t low, uint64_t high)
 {
     return _mm256_set_epi64x(static_cast<long long>(high), static_cast<long long>(low), static_cast<long long>(high),
                              static_cast<long long>(low));
 }
 
-// The same folding on 256-bit vectors (two 16-byte chunks side by side): eight
-// chunks, 128 bytes, at a time, then 8 -> 4 -> 2 -> 1.
+// The same folding on 256-bit vectors, two chunks side by side: eight
+// chunks, 128 bytes, at a time.
 KEST_WIDE_CARRYLESS_TARGET uint32_t wideCarrylessKernel(const uint8_t* p, size_t n)
 {
-    if (n < 128)
-        return carrylessKernel(p, n);
-    const __m256i reversal = _mm256_set_m128i(byteReversal(), byteReversal());
-    __m256i y0 = _mm256_xor_si256(loadReversed(p, reversal), _mm256_set_epi32(0, 0, 0, 0, -1, 0, 0, 0));
+    if (n < kShortFolding)
+        return n < kShortCarryless ? sliceBy8(p, n, kInitial) : wideShortKernel(p, n);
+    const uint8_t* end = p + n;
+    const __m128i narrowReversal = byteReversal();
+    const __m256i reversal = _mm256_set_m128i(narrowReversal, narrowReversal);
+    const Start s = start(p, n % 16, narrowReversal);
+    p += n % 16;
+    __m256i y0 = _mm256_set_m128i(loadReversed(p + 16, narrowReversal), firstAccumulator(s));
     __m256i y1 = loadReversed(p + 32, reversal);
     __m256i y2 = loadReversed(p + 64, reversal);
     __m256i y3 = loadReversed(p + 96, reversal);
     p += 128;
-    n -= 128;
+    size_t rest = n / 16 - 8;
     const __m256i by1024 = foldConstants(kXPow1024, kXPow1088);
-    for (; n >= 128; p += 128, n -= 128) {
+    for (; rest >= 8; p += 128, rest -= 8) {
         y0 = fold(y0, by1024, loadReversed(p, reversal));
         y1 = fold(y1, by1024, loadReversed(p + 32, reversal));
         y2 = fold(y2, by1024, loadReversed(p + 64, reversal));
         y3 = fold(y3, by1024, loadReversed(p + 96, reversal));
     }
-    const __m256i by512 = foldConstants(kXPow512, kXPow576);
-    y2 = fold(y0, by512, y2);
-    y3 = fold(y1, by512, y3);
-    y3 = fold(y2, foldConstants(kXPow256, kXPow320), y3);
-    const __m128i by128 = _mm_set_epi64x(static_cast<long long>(kXPow192), static_cast<long long>(kXPow128));
-    const __m128i x = fold(_mm256_castsi256_si128(y3), by128, _mm256_extracti128_si256(y3, 1));
-    // The rest is 128-bit code without VEX encoding: upper halves left dirty
-    // would slow down every such instruction, here and in the caller.
-    _mm256_zeroupper();
-    return finishFolding(x, p, n);
+    const __m256i even = _mm256_xor_si256(moveToEnd(y0, endFold(rest + 7)), moveToEnd(y2, endFold(rest + 3)));
+    const __m256i odd = _mm256_xor_si256(moveToEnd(y1, endFold(rest + 5)), moveToEnd(y3, endFold(rest + 1)));
+    return reduce96(sumMovedToEnd(even, odd, end, rest));
 }
 
 bool supported(Crc32Kernel kernel)
