@@ -196,6 +196,7 @@ void BM_SectionCrc(benchmark::State& state, Crc32Kernel kernel)
 BENCHMARK_CAPTURE(BM_SectionCrc, slice_by_8, Crc32Kernel::SliceBy8)->Arg(52)->Arg(100)->Arg(127)->Arg(256)->Arg(1416)->Arg(4096);
 BENCHMARK_CAPTURE(BM_SectionCrc, carryless, Crc32Kernel::CarrylessMultiply)->Arg(52)->Arg(100)->Arg(127)->Arg(256)->Arg(1416)->Arg(4096);
 BENCHMARK_CAPTURE(BM_SectionCrc, carryless_256, Crc32Kernel::CarrylessMultiply256)->Arg(52)->Arg(100)->Arg(127)->Arg(256)->Arg(1416)->Arg(4096);
+BENCHMARK_CAPTURE(BM_SectionCrc, carryless_512, Crc32Kernel::CarrylessMultiply512)->Arg(52)->Arg(100)->Arg(127)->Arg(256)->Arg(1416)->Arg(4096);
 
 // The same, each call waiting for the one before (where the next section
 // starts depends on its CRC, as in a decoder acting on the result): the time
@@ -219,6 +220,7 @@ void BM_SectionCrcLatency(benchmark::State& state, Crc32Kernel kernel)
 }
 BENCHMARK_CAPTURE(BM_SectionCrcLatency, carryless, Crc32Kernel::CarrylessMultiply)->Arg(52)->Arg(100)->Arg(127)->Arg(256)->Arg(1416);
 BENCHMARK_CAPTURE(BM_SectionCrcLatency, carryless_256, Crc32Kernel::CarrylessMultiply256)->Arg(52)->Arg(100)->Arg(127)->Arg(256)->Arg(1416);
+BENCHMARK_CAPTURE(BM_SectionCrcLatency, carryless_512, Crc32Kernel::CarrylessMultiply512)->Arg(52)->Arg(100)->Arg(127)->Arg(256)->Arg(1416);
 
 // The full zeroing of the whole batch, on its own, for comparison.
 void BM_ZeroFrameBatch(benchmark::State& state)

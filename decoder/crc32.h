@@ -2,10 +2,11 @@
 // no reflection, no final inversion. A section whose CRC_32 field is right
 // gives 0 over all of its bytes, the CRC field included.
 //
-// Three kernels compute the same value: slice-by-8 tables, everywhere, and
+// Four kernels compute the same value: slice-by-8 tables, everywhere, and
 // carry-less multiplication where the processor has it, on 128-bit vectors
-// (PCLMULQDQ) or 256-bit ones (VPCLMULQDQ). The fastest one is chosen once, at
-// program start; none allocates.
+// (PCLMULQDQ), 256-bit ones (VPCLMULQDQ) or, for long data, 512-bit ones
+// (VPCLMULQDQ with AVX-512). The fastest one is chosen once, at program start;
+// none allocates.
 #pragma once
 
 #include <cstddef>
@@ -15,6 +16,7 @@ enum class Crc32Kernel {
     SliceBy8,
     CarrylessMultiply,
     CarrylessMultiply256,
+    CarrylessMultiply512,
 };
 
 // CRC of `length` bytes with the kernel chosen for this processor.

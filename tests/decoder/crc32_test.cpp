@@ -12,7 +12,8 @@ namespace {
 std::vector<Crc32Kernel> availableKernels()
 {
     std::vector<Crc32Kernel> kernels;
-    for (Crc32Kernel k : {Crc32Kernel::SliceBy8, Crc32Kernel::CarrylessMultiply, Crc32Kernel::CarrylessMultiply256})
+    for (Crc32Kernel k : {Crc32Kernel::SliceBy8, Crc32Kernel::CarrylessMultiply, Crc32Kernel::CarrylessMultiply256,
+                          Crc32Kernel::CarrylessMultiply512})
         if (crc32MpegKernelAvailable(k))
             kernels.push_back(k);
     return kernels;
@@ -27,6 +28,8 @@ const char* name(Crc32Kernel k)
         return "carry-less multiply";
     case Crc32Kernel::CarrylessMultiply256:
         return "carry-less multiply, 256-bit";
+    case Crc32Kernel::CarrylessMultiply512:
+        return "carry-less multiply, 512-bit";
     }
     return "?";
 }
@@ -52,6 +55,10 @@ TEST(Crc32Test, KernelsAgreeWithTheReferenceAtEveryLengthAndAlignment)
     for (size_t n = 0; n <= 800; ++n)
         lengths.push_back(n);
     for (size_t n : {1358, 1522, 4095, 4096, 4096 + 63})
+        lengths.push_back(n);
+    // Past the short path, every number of whole chunks left behind the last
+    // 256-byte block.
+    for (size_t n = 1024; n < 1024 + 16 * 17; n += 17)
         lengths.push_back(n);
     for (size_t n : lengths) {
         for (size_t offset : {0, 1, 3, 8, 13, 15}) {
