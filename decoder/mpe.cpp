@@ -54,8 +54,10 @@ inline bool checksumHolds(const uint8_t* section, uint32_t size)
     return crc32Mpeg(section, size) == 0;
 }
 
-// Only this file writes frameBatch (the device must not write into it), and
-// only frame slot 0, its length and the count. The device reads the batch only
+// Only this file and the GSE/ULE frames write frameBatch (the device must not
+// write into it), only frame slot 0, its length and the count, and the GSE/ULE
+// frames leave slot 0 zeroed as far as they wrote it, so the extents below stay
+// upper bounds of what may be non-zero. The device reads the batch only
 // when a frame is sent: what a walk over a zeroed batch would show it is the
 // frame, then the bytes of longer frames sent before in the same walk, then
 // zeros. So the batch is cleared in full once, and each frame afterwards clears
