@@ -128,10 +128,13 @@ bool holdsSerializedValues(const QByteArray& text)
             break;
         const char e = *p++;
         if (e == 'x') {
+            // "\x" without a hex digit after it makes no character at all.
+            const char* const digits = p;
             uint32_t code = 0;
             while (p < end && isHexDigit(*p))
                 code = (code << 4) + hexValue(*p++);
-            search.add(code);
+            if (p != digits)
+                search.add(code);
         } else if (e >= '0' && e <= '7') {
             uint32_t code = uint32_t(e - '0');
             while (p < end && *p >= '0' && *p <= '7')

@@ -272,6 +272,7 @@ TEST_F(SettingsStoreTest, SerializedValuesAreFoundWhateverTheirEscapes)
         "\"@Variant(" + five + "\"",
         "\\100Variant(" + five,
         "\\x10040Variant(" + five,
+        "\\x40\\xVariant(" + five, // an \x without digits makes nothing
         "@Var\\\niant(" + five,
         "@DateTime(\\0\\0\\0\\x2\\0\\0\\0\\0\\x5)",
         "text, @Variant(" + five,
