@@ -76,6 +76,8 @@ constexpr const char* kHelp =
     "  FILE | -             the transport stream; - or nothing reads standard input\n"
     "  --help, --version    print this text or the version and stop\n"
     "\n"
+    "Numbers are decimal, or hexadecimal after 0x (--pid 0x3E9).\n"
+    "\n"
     "Exit status: 0 done, 1 the input or output cannot be opened or frames were lost\n"
     "(the count and the reason on standard error), 2 bad arguments.\n";
 
@@ -85,13 +87,17 @@ int badArguments(const char* why)
     return 2;
 }
 
+// Decimal, or hexadecimal after 0x, as PIDs are written (0x010E).
 bool parseNumber(const char* text, unsigned long max, unsigned long& value)
 {
     if (text == nullptr || *text < '0' || *text > '9')
         return false;
+    const bool hexadecimal = text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+    if (hexadecimal && !std::isxdigit(static_cast<unsigned char>(text[2])))
+        return false;
     char* end = nullptr;
     errno = 0;
-    value = std::strtoul(text, &end, 10);
+    value = std::strtoul(hexadecimal ? text + 2 : text, &end, hexadecimal ? 16 : 10);
     return errno == 0 && *end == '\0' && value <= max;
 }
 
@@ -122,6 +128,18 @@ struct Options {
     std::string input = "-";
     std::string metrics;
 };
+
+bool parseUdpAddress(const std::string& text, sockaddr_in& address)
+{
+    const size_t colon = text.rfind(':');
+    unsigned long port = 0;
+    if (colon == std::string::npos || !parseNumber(text.c_str() + colon + 1, 65535, port))
+        return false;
+    address = sockaddr_in{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    return inet_pton(AF_INET, text.substr(0, colon).c_str(), &address.sin_addr) == 1;
+}
 
 // Returns 0 when the arguments are good, else the exit status.
 int parseArguments(int argc, char** argv, Options& options)
@@ -155,8 +173,9 @@ int parseArguments(int argc, char** argv, Options& options)
             (pid ? options.bbframePid : options.isi) = static_cast<int>(number);
             ++i;
         } else if (arg == "--udp") {
-            if (value == nullptr)
-                return badArguments("--udp needs ADDR:PORT");
+            sockaddr_in address{};
+            if (value == nullptr || !parseUdpAddress(value, address))
+                return badArguments("--udp needs ADDR:PORT with an IPv4 address and a port from 0 to 65535");
             options.udp = value;
             ++i;
         } else if (arg == "--mac") {
@@ -198,18 +217,6 @@ int parseArguments(int argc, char** argv, Options& options)
     if (!options.udp.empty() && haveInput)
         return badArguments("--udp takes no input file");
     return 0;
-}
-
-bool parseUdpAddress(const std::string& text, sockaddr_in& address)
-{
-    const size_t colon = text.rfind(':');
-    unsigned long port = 0;
-    if (colon == std::string::npos || !parseNumber(text.c_str() + colon + 1, 65535, port))
-        return false;
-    address = sockaddr_in{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<uint16_t>(port));
-    return inet_pton(AF_INET, text.substr(0, colon).c_str(), &address.sin_addr) == 1;
 }
 
 std::atomic<bool> g_stop{false};
@@ -356,6 +363,30 @@ bool writeMetrics(const Options& options, const satnic::Statistics& adapter)
     return false;
 }
 
+// The metrics are written at the end: a place they cannot go is found before
+// the decoding, which may take hours, not after it.
+bool metricsWritable(const std::string& path)
+{
+    struct stat info {};
+    if (stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
+        std::fprintf(stderr, "kestdecode: cannot write %s: it is a directory\n", path.c_str());
+        return false;
+    }
+    const size_t slash = path.rfind('/');
+    const std::string probe = (slash == std::string::npos ? std::string() : path.substr(0, slash + 1))
+        + ".kestdecode-probe.XXXXXX";
+    std::vector<char> name(probe.begin(), probe.end());
+    name.push_back('\0');
+    const int fd = mkstemp(name.data());
+    if (fd < 0) {
+        std::fprintf(stderr, "kestdecode: cannot write %s: %s\n", path.c_str(), std::strerror(errno));
+        return false;
+    }
+    close(fd);
+    unlink(name.data());
+    return true;
+}
+
 // A directory opens like a file but gives no bytes: refused here, with the other
 // inputs that cannot be read, before anything is written.
 bool inputReadable(const std::string& input)
@@ -471,6 +502,8 @@ int main(int argc, char** argv)
     std::signal(SIGXFSZ, SIG_IGN);
 
     if (options.udp.empty() && !inputReadable(options.input))
+        return 1;
+    if (!options.metrics.empty() && !metricsWritable(options.metrics))
         return 1;
     std::string error;
     if (!satnic::install(options.adapter, &error)) {

@@ -174,6 +174,23 @@ TEST(Kestdecode, BadArgumentsGiveUsageAndStatus2)
     for (const char* args : {"--isi 3", "--udp 127.0.0.1:9", "--bbframe-pid 300", "--gse --isi 256",
                              "--pid 1001 --ule 1001", "--gse --udp 127.0.0.1:9 file"})
         EXPECT_EQ(runCommand(kKestdecode + " " + args + " --null " + kReferenceStream).status, 2) << args;
+    // A bad address is a bad argument, found before anything is decoded.
+    for (const char* args : {"--gse --udp 1.2.3:99", "--gse --udp 127.0.0.1:65536", "--gse --udp 127.0.0.1"}) {
+        const RunResult bad = runCommand(kKestdecode + " " + args);
+        EXPECT_EQ(bad.status, 2) << args << "\n" << bad.out;
+        EXPECT_NE(bad.out.find("usage:"), std::string::npos) << args << "\n" << bad.out;
+        EXPECT_EQ(bad.out.find("packets:"), std::string::npos) << args << ": figures printed\n" << bad.out;
+    }
+}
+
+TEST(Kestdecode, PidsAreTakenInHexadecimalAfter0x)
+{
+    // 0x3E9 is 1001, the reference stream's PID; written both ways it is one PID.
+    const RunResult r = runCommand(kKestdecode + " --pid 0x3E9 --pid 1001 --null " + kReferenceStream);
+    ASSERT_EQ(r.status, 0) << r.out;
+    EXPECT_NE(r.out.find("frames: 660\n"), std::string::npos) << r.out;
+    EXPECT_EQ(runCommand(kKestdecode + " --pid 0x --null " + kReferenceStream).status, 2);
+    EXPECT_EQ(runCommand(kKestdecode + " --pid 0x2000 --null " + kReferenceStream).status, 2);
 }
 
 TEST(Kestdecode, RepeatedPidTakesOneSlotLeavingRoomForOthers)
@@ -194,6 +211,11 @@ TEST(Kestdecode, UnopenableInputOrOutputGivesStatus1NamingTheFile)
     r = runCommand(kKestdecode + " --pcap /nonexistent/dir/out.pcap " + kReferenceStream);
     EXPECT_EQ(r.status, 1) << r.out;
     EXPECT_NE(r.out.find("/nonexistent/dir/out.pcap"), std::string::npos) << r.out;
+    // The metrics are written last: a place they cannot go is told before decoding.
+    r = runCommand(kKestdecode + " --metrics /nonexistent/dir/m.prom --null " + kReferenceStream);
+    EXPECT_EQ(r.status, 1) << r.out;
+    EXPECT_NE(r.out.find("cannot write /nonexistent/dir/m.prom"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("packets:"), std::string::npos) << "decoded before the metrics failed\n" << r.out;
 
     // A directory opens for reading but holds no stream: not an empty success.
     const std::string directory = KEST_TEST_DATA;
