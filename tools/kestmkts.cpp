@@ -64,13 +64,22 @@ bool parseMac(const char* text, tsgen::MacAddress& mac)
     return true;
 }
 
-bool parsePid(const char* text, uint16_t& pid)
+// A whole number up to `max`, decimal or 0x hexadecimal, with nothing before
+// or after it: strtoull alone takes "-1" as the largest count there is.
+bool parseNumber(const char* text, unsigned long long max, unsigned long long& value)
 {
-    if (!text)
+    if (!text || *text < '0' || *text > '9')
         return false;
     char* end = nullptr;
-    const long value = std::strtol(text, &end, 0);
-    if (end == text || *end != '\0' || value < 0 || value > 8191)
+    errno = 0;
+    value = std::strtoull(text, &end, 0);
+    return errno == 0 && *end == '\0' && value <= max;
+}
+
+bool parsePid(const char* text, uint16_t& pid)
+{
+    unsigned long long value = 0;
+    if (!parseNumber(text, 8191, value))
         return false;
     pid = static_cast<uint16_t>(value);
     return true;
@@ -123,14 +132,13 @@ int main(int argc, char** argv)
         } else if (arg == "--raw-bbframes") {
             o.raw = o.gse = true;
         } else if (arg == "--isi") {
-            const char* v = value();
-            const long isi = v ? std::strtol(v, nullptr, 0) : -1;
-            if (isi < 0 || isi > 255) return usage(), 2;
+            unsigned long long isi = 0;
+            if (!parseNumber(value(), 255, isi)) return usage(), 2;
             o.isis.push_back(static_cast<int>(isi));
         } else if (arg == "--frame-size") {
-            const char* v = value();
-            o.frameSize = v ? std::strtoul(v, nullptr, 0) : 0;
-            if (o.frameSize < 100 || o.frameSize > 8191) return usage(), 2;
+            unsigned long long size = 0;
+            if (!parseNumber(value(), 8191, size) || size < 100) return usage(), 2;
+            o.frameSize = size;
         } else if (arg == "--label") {
             const char* v = value();
             const std::string l = v ? v : "";
@@ -145,20 +153,19 @@ int main(int argc, char** argv)
         } else if (arg == "--bridged") {
             o.bridged = true;
         } else if (arg == "--bytes") {
-            const char* v = value();
-            if (!v) return usage(), 2;
-            totalBytes = std::strtoull(v, nullptr, 0);
+            if (!parseNumber(value(), ~0ull, totalBytes)) return usage(), 2;
         } else if (arg == "--count") {
-            const char* v = value();
-            if (!v) return usage(), 2;
-            count = std::strtoull(v, nullptr, 0);
+            if (!parseNumber(value(), ~0ull, count)) return usage(), 2;
         } else if (arg == "--payload") {
             const char* v = value();
-            if (!v) return usage(), 2;
-            char* end = nullptr;
-            minPayload = std::strtoul(v, &end, 10);
-            maxPayload = *end == ':' ? std::strtoul(end + 1, nullptr, 10) : minPayload;
-            if (minPayload < 8 || maxPayload < minPayload || maxPayload > 1472) return usage(), 2;
+            const char* colon = v ? std::strchr(v, ':') : nullptr;
+            const std::string low = v ? std::string(v, colon ? size_t(colon - v) : std::strlen(v)) : std::string();
+            unsigned long long lowest = 0, highest = 0;
+            if (!parseNumber(low.c_str(), 1472, lowest) || !parseNumber(colon ? colon + 1 : low.c_str(), 1472, highest)
+                || lowest < 8 || highest < lowest)
+                return usage(), 2;
+            minPayload = lowest;
+            maxPayload = highest;
         } else if (arg == "--mac") {
             const char* v = value();
             if (!v || !parseMac(v, station)) return usage(), 2;
@@ -169,9 +176,9 @@ int main(int argc, char** argv)
         } else if (arg == "--unpacked") {
             packed = false;
         } else if (arg == "--seed") {
-            const char* v = value();
-            if (!v) return usage(), 2;
-            seed = static_cast<unsigned>(std::strtoul(v, nullptr, 0));
+            unsigned long long number = 0;
+            if (!parseNumber(value(), ~0u, number)) return usage(), 2;
+            seed = static_cast<unsigned>(number);
         } else if (!arg.empty() && arg[0] == '-' && arg != "-") {
             return usage(), 2;
         } else if (!outPath) {

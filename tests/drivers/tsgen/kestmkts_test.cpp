@@ -46,6 +46,11 @@ TEST(Kestmkts, HelpTellsTheCarriersAndBadCombinationsAreRefused)
     EXPECT_EQ(run("--raw-bbframes --ule 0x200 --count 1 /dev/null"), 2) << "raw frames are no transport stream";
     EXPECT_EQ(run("--gse --frame-size 50 --count 1 /dev/null"), 2) << "a frame too small for any packet";
     EXPECT_EQ(run("--ule 9000 --count 1 /dev/null"), 2);
+    // Numbers are whole: "-1" is no count (it was read as the largest one, and the
+    // tool wrote until the disk was full), "10x" no count either.
+    for (const char* bad : {"--count -1", "--count 10x", "--bytes -5", "--payload 100x --count 1",
+                            "--payload 100:50 --count 1", "--isi -1 --gse --count 1", "--seed -1 --count 1"})
+        EXPECT_EQ(run(std::string(bad) + " /dev/null"), 2) << bad;
 }
 
 // MPE, ULE and the pseudo transport stream in one file: whole packets, each
@@ -65,8 +70,9 @@ TEST(Kestmkts, OneStreamCarriesMpeUleAndTheBasebandFramePid)
         ASSERT_EQ(p[0], 0x47) << at;
         const int pid = (p[1] & 0x1F) << 8 | p[2];
         const int continuity = p[3] & 0x0F;
-        if (lastContinuity.count(pid))
+        if (lastContinuity.count(pid)) {
             EXPECT_EQ(continuity, (lastContinuity[pid] + 1) & 0x0F) << "PID " << pid << " at " << at;
+        }
         lastContinuity[pid] = continuity;
         ++packets[pid];
         if (pid == 0x118 && p[8] == 0xB8) {
