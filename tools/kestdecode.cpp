@@ -19,6 +19,7 @@
 #include "metrics/exposition.h"
 #include "metrics/textfile.h"
 #include "platform/media/media.h"
+#include "tools/number_argument.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -87,20 +88,14 @@ int badArguments(const char* why)
     return 2;
 }
 
-// Decimal, or hexadecimal after 0x, as PIDs are written (0x010E).
 bool parseNumber(const char* text, unsigned long max, unsigned long& value)
 {
-    if (text == nullptr || *text < '0' || *text > '9')
+    unsigned long long number = 0;
+    if (!parseNumberArgument(text, max, number))
         return false;
-    const bool hexadecimal = text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
-    if (hexadecimal && !std::isxdigit(static_cast<unsigned char>(text[2])))
-        return false;
-    char* end = nullptr;
-    errno = 0;
-    value = std::strtoul(hexadecimal ? text + 2 : text, &end, hexadecimal ? 16 : 10);
-    return errno == 0 && *end == '\0' && value <= max;
+    value = static_cast<unsigned long>(number);
+    return true;
 }
-
 bool parseMac(const char* text, uint8_t mac[6])
 {
     if (text == nullptr || std::strlen(text) != 17)

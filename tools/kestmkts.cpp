@@ -7,6 +7,7 @@
 #include "drivers/tsgen/gse.h"
 #include "drivers/tsgen/mpe_stream.h"
 #include "drivers/tsgen/ule_stream.h"
+#include "tools/number_argument.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -64,18 +65,10 @@ bool parseMac(const char* text, tsgen::MacAddress& mac)
     return true;
 }
 
-// A whole number up to `max`, decimal or 0x hexadecimal, with nothing before
-// or after it: strtoull alone takes "-1" as the largest count there is.
 bool parseNumber(const char* text, unsigned long long max, unsigned long long& value)
 {
-    if (!text || *text < '0' || *text > '9')
-        return false;
-    char* end = nullptr;
-    errno = 0;
-    value = std::strtoull(text, &end, 0);
-    return errno == 0 && *end == '\0' && value <= max;
+    return parseNumberArgument(text, max, value);
 }
-
 bool parsePid(const char* text, uint16_t& pid)
 {
     unsigned long long value = 0;
