@@ -65,14 +65,10 @@ bool parseMac(const char* text, tsgen::MacAddress& mac)
     return true;
 }
 
-bool parseNumber(const char* text, unsigned long long max, unsigned long long& value)
-{
-    return parseNumberArgument(text, max, value);
-}
 bool parsePid(const char* text, uint16_t& pid)
 {
     unsigned long long value = 0;
-    if (!parseNumber(text, 8191, value))
+    if (!parseNumberArgument(text, 8191, value))
         return false;
     pid = static_cast<uint16_t>(value);
     return true;
@@ -126,11 +122,11 @@ int main(int argc, char** argv)
             o.raw = o.gse = true;
         } else if (arg == "--isi") {
             unsigned long long isi = 0;
-            if (!parseNumber(value(), 255, isi)) return usage(), 2;
+            if (!parseNumberArgument(value(), 255, isi)) return usage(), 2;
             o.isis.push_back(static_cast<int>(isi));
         } else if (arg == "--frame-size") {
             unsigned long long size = 0;
-            if (!parseNumber(value(), 8191, size) || size < 100) return usage(), 2;
+            if (!parseNumberArgument(value(), 8191, size) || size < 100) return usage(), 2;
             o.frameSize = size;
         } else if (arg == "--label") {
             const char* v = value();
@@ -146,15 +142,16 @@ int main(int argc, char** argv)
         } else if (arg == "--bridged") {
             o.bridged = true;
         } else if (arg == "--bytes") {
-            if (!parseNumber(value(), ~0ull, totalBytes)) return usage(), 2;
+            if (!parseNumberArgument(value(), ~0ull, totalBytes)) return usage(), 2;
         } else if (arg == "--count") {
-            if (!parseNumber(value(), ~0ull, count)) return usage(), 2;
+            if (!parseNumberArgument(value(), ~0ull, count)) return usage(), 2;
         } else if (arg == "--payload") {
             const char* v = value();
             const char* colon = v ? std::strchr(v, ':') : nullptr;
             const std::string low = v ? std::string(v, colon ? size_t(colon - v) : std::strlen(v)) : std::string();
             unsigned long long lowest = 0, highest = 0;
-            if (!parseNumber(low.c_str(), 1472, lowest) || !parseNumber(colon ? colon + 1 : low.c_str(), 1472, highest)
+            if (!parseNumberArgument(low.c_str(), 1472, lowest)
+                || !parseNumberArgument(colon ? colon + 1 : low.c_str(), 1472, highest)
                 || lowest < 8 || highest < lowest)
                 return usage(), 2;
             minPayload = lowest;
@@ -170,7 +167,7 @@ int main(int argc, char** argv)
             packed = false;
         } else if (arg == "--seed") {
             unsigned long long number = 0;
-            if (!parseNumber(value(), ~0u, number)) return usage(), 2;
+            if (!parseNumberArgument(value(), ~0u, number)) return usage(), 2;
             seed = static_cast<unsigned>(number);
         } else if (!arg.empty() && arg[0] == '-' && arg != "-") {
             return usage(), 2;
